@@ -1,0 +1,141 @@
+#ifndef SRF_BSDF_H
+#define SRF_BSDF_H
+
+#include "SRF_API.h"
+
+#include "BX_PtrArray.h"
+#include "BX_SmallObject.h"
+#include "BX_Vector3.h"
+#include "KAL_RefType.h"
+
+// Bounce types: bits of SRF_BSDF::bounces and of every query mask.
+enum
+{
+    SRF_BOUNCE_DIFFUSE = 1,
+    SRF_BOUNCE_GLOSSY = 2,
+    SRF_BOUNCE_SPECULAR = 4,
+    SRF_BOUNCE_EMISSION = 8,
+    SRF_BOUNCE_SCATTER = 7, // the three scattering types
+    SRF_BOUNCE_ALL = 15
+};
+
+class SRF_BSDF;
+using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
+
+// SRF_BSDF: the reference-counted base of every BSDF.
+//
+// One object serves every lane of a shader run. Its parameters are blocks
+// from the runtime's data pool holding one value per lane; every query names
+// the lane whose values it uses (element `lane` of each block). A BSDF never
+// changes after construction: all queries are const, take no lock and write
+// only their outputs, so any number of threads may query one object.
+//
+// Arguments of the queries:
+//   u      the fixed direction (toward the viewer or previous path vertex),
+//          pointing away from the surface;
+//   n      the normal that decides on which side of the surface a direction
+//          lies;
+//   v      for evaluate, the direction evaluated (away from the surface);
+//          for sample, the direction drawn (output);
+//   colour the colour weight written by sample and evaluate: the bare shape
+//          of the lobe, without normalising factors;
+//   scalar the output scalar: for a lobe its albedo for u, n and lane;
+//          composites scale and add it;
+//   bounce the bounce type that produced the sampled v (output of sample);
+//   sx, sy the two random numbers of sample, each in [0, 1];
+//   lane   the lane index, assumed valid by the caller.
+// Vectors are used exactly as passed: nothing is normalised unless a lobe
+// says so.
+//
+// Masks: the public masked forms first test (bounces AND mask). When that is
+// 0, sample writes colour = 0 and scalar = 0 and leaves v and bounce as the
+// caller had them, evaluate writes colour = 0 and scalar = 0, and albedo and
+// specularRatio return 0. Otherwise they call the mask-free form.
+//
+// Ownership: a new BSDF carries one reference, held by whoever receives it;
+// storing another adds one (addRefCount), decRefCount drops one and destroys
+// the object at the last. A BSDF owns the parameter blocks it was built on
+// and releases each non-null one to the pool in its destructor; composites
+// adopt the references of their operands and drop them when destroyed. All
+// BSDF objects come from one shared small-object allocator.
+//
+// duplicate(count): a new object of the same class on new blocks holding the
+// first `count` elements of each block (composites duplicate their operands),
+// with one reference held by the caller; null when storage cannot be had.
+// flatten(bsdfs, vectors, floats): appends this object, then its vector and
+// float blocks in field order, then flattens its operands in order; it copies
+// nothing and transfers no ownership.
+//
+// Nothing throws and nothing reports: failures show as null BSDFs or zero
+// outputs.
+class SRF_API SRF_BSDF : public SRF_BSDFBase
+{
+public:
+    SRF_BSDF();
+    ~SRF_BSDF() override;
+
+    const char *className() const override;
+    // True exactly when the other value has the same class name.
+    bool isEqual(const KAL_RefType &other, float tolerance) const override;
+
+    virtual int getBounces(int lane) const;
+
+    virtual void sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                        int &bounce, float sx, float sy, int lane) const = 0;
+    virtual void sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                        int &bounce, float sx, float sy, int lane, int mask) const;
+
+    virtual float albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane) const = 0;
+    virtual float albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, int mask) const;
+
+    virtual void evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                          float &scalar, int lane) const = 0;
+    virtual void evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                          float &scalar, int lane, int mask) const;
+
+    virtual float specularRatio(int lane) const = 0;
+    virtual float specularRatio(int lane, int mask) const;
+
+    // The emitted colour; (0, 0, 0) unless the class emits.
+    virtual void emission(BX_Vector3 &colour, int lane) const;
+
+    // One line per node on the standard error stream, indented by `indent`.
+    virtual void dump(int indent) const;
+
+    virtual SRF_BSDF *duplicate(int count) const = 0;
+    virtual void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
+                         BX_PtrArray<float *> &floats) = 0;
+
+    bool hasBounce(int mask) const { return (bounces & mask) != 0; }
+    int getBounces() const { return bounces; }
+
+    // Pooled per-lane blocks of vectors, floats and ints; release does not
+    // test for null.
+    static BX_Vector3 *allocVector();
+    static float *allocFloat();
+    static int *allocInteger();
+    static void release(BX_Vector3 *block);
+    static void release(float *block);
+    static void release(int *block);
+
+protected:
+    // A new block whose first `count` elements are copied from `from`; null
+    // when the pool has no block.
+    BX_Vector3 *copy(const BX_Vector3 *from, int count) const;
+    float *copy(const float *from, int count) const;
+    int *copy(const int *from, int count) const;
+
+    // True when a and b lie on the same side of the plane of `normal`:
+    // (a.normal > 0) == (b.normal > 0); a direction in the plane counts as
+    // below it.
+    bool sameHemisphere(const BX_Vector3 &a, const BX_Vector3 &normal, const BX_Vector3 &b) const;
+    // |a.b|, without normalising.
+    float cosine(const BX_Vector3 &a, const BX_Vector3 &b) const;
+
+    // Writes the "%*c<name>\n" line that every node of a dump starts with.
+    void dumpName(int indent) const;
+
+    int bounces;
+};
+
+#endif
