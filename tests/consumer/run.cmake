@@ -1,0 +1,22 @@
+# Installs the built project into a prefix under the build tree, builds a
+# small host against find_package(SRF) and runs it.
+file(REMOVE_RECURSE ${SRF_WORK_DIR})
+set(prefix ${SRF_WORK_DIR}/prefix)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${SRF_BINARY_DIR} --prefix ${prefix} RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SRF_CONSUMER_DIR} -B ${SRF_WORK_DIR}/build
+                        -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "configuring the consumer failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${SRF_WORK_DIR}/build RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "building the consumer failed: ${rc}")
+endif()
+set(ENV{LD_LIBRARY_PATH} ${prefix}/lib)
+execute_process(COMMAND ${SRF_WORK_DIR}/build/consumer RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "the consumer failed: ${rc}")
+endif()
