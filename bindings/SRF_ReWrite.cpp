@@ -1,0 +1,204 @@
+#include "SRF_ReWrite.h"
+
+#include <cstdint>
+
+// The rewrite tables. Each program is a list of 32-bit words: the kind in the
+// high 8 bits, an index in the low 24, and the word 0 closing an instruction.
+//   kind 1  a name-table entry: the op to call when first in an instruction,
+//           otherwise a shader global ("N", "dPds", "dPdt", "F");
+//   kind 2  an argument of the rewritten call, counted from 0;
+//   kind 3  a temporary of the rewrite;
+//   kind 4  a constant of the rewrite, read from the integer or float table.
+// The words are kept literally so that they can be set beside their
+// instruction lists line by line.
+
+namespace
+{
+// Value types of temporaries and constants, as the data pool numbers them.
+const int VEC = 2;
+const int FLT = 3;
+const int INT = 4;
+
+// End mark of a written-argument list.
+const int END = -65536; // 0xFFFF0000
+
+// Names shared by the general rewrites: ops to call and shader globals.
+const char *const theNames[] = {
+    "lafortune@BVF",          // 0
+    "lafortune@BVVF",         // 1
+    "set@FF",                 // 2
+    "mul@FF",                 // 3
+    "blinn@BF",               // 4
+    "mul@BF",                 // 5
+    "blinn@BVF",              // 6
+    "matchkal_blinn@BF",      // 7
+    "matchkal_blinn@BVF",     // 8
+    "normalize@VV",           // 9
+    "N",                      // 10
+    "ashikhmin@BVFFVV",       // 11
+    "dPds",                   // 12
+    "dPdt",                   // 13
+    "measured@BSVVV",         // 14
+    "measured@BSV",           // 15
+    "albedo@VBVVI",           // 16
+    "albedo@VBI",             // 17
+    "eval_bsdf@VBVVVI",       // 18
+    "sample_bsdf@BVVVVIFFI",  // 19
+    "specularratio_bsdf@FBI", // 20
+};
+const int NAME_COUNT = sizeof(theNames) / sizeof(theNames[0]);
+
+// The bounce mask 15 (every bounce type), once per mask-less query.
+const int32_t theInts[] = {15, 15, 15, 15, 15};
+const int INT_COUNT = sizeof(theInts) / sizeof(theInts[0]);
+
+// Each constant owns its own entries, so equal values repeat.
+const float theFloats[] = {
+    -1.0f, -1.0f, 1.0f, //  0: phong@BF coefficients
+    -1.0f, -1.0f, 1.0f, //  3: phong@BVF coefficients
+    0.0f,  0.0f,  1.0f, //  6: diffuse@B coefficients
+    0.0f,               //  9: diffuse@B exponent
+    0.0f,  0.0f,  1.0f, // 10: diffuse@BV coefficients
+    0.0f,               // 13: diffuse@BV exponent
+    2.0f,               // 14: matchkal_blinn@BF factor
+    2.0f,               // 15: matchkal_blinn@BVF factor
+    0.0f,  1.0f,  0.0f, // 16: albedo@VBI first direction
+    0.0f,  1.0f,  0.0f, // 19: albedo@VBI second direction
+};
+const int FLOAT_COUNT = sizeof(theFloats) / sizeof(theFloats[0]);
+
+// Programs of the general rewrites, in registration order.
+const int32_t thePhongBF[] = {0x01000000, 0x02000000, 0x04000000, 0x02000001, 0x00000000};
+const int32_t thePhongBVF[] = {0x01000001, 0x02000000, 0x02000001, 0x04000000, 0x02000002, 0x00000000};
+const int32_t theDiffuseB[] = {0x01000000, 0x02000000, 0x04000000, 0x04000001, 0x00000000};
+const int32_t theDiffuseBV[] = {0x01000001, 0x02000000, 0x02000001, 0x04000000, 0x04000001, 0x00000000};
+const int32_t theMatchBlinnBF[] = {0x01000002, 0x03000000, 0x02000001, 0x00000000, 0x01000003, 0x03000000,
+                                   0x02000001, 0x00000000, 0x01000004, 0x02000000, 0x03000000, 0x00000000,
+                                   0x01000005, 0x02000000, 0x04000000, 0x00000000};
+const int32_t theMatchBlinnBVF[] = {0x01000002, 0x03000000, 0x02000002, 0x00000000, 0x01000003, 0x03000000,
+                                    0x02000002, 0x00000000, 0x01000006, 0x02000000, 0x02000001, 0x03000000,
+                                    0x00000000, 0x01000005, 0x02000000, 0x04000000, 0x00000000};
+const int32_t theMatchSpecularBF[] = {0x01000007, 0x02000000, 0x02000001, 0x00000000};
+const int32_t theMatchSpecularBVF[] = {0x01000008, 0x02000000, 0x02000001, 0x02000002, 0x00000000};
+const int32_t theLafortuneBVF[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x01000001,
+                                   0x02000000, 0x03000000, 0x02000001, 0x02000002, 0x00000000};
+const int32_t theAshikhminBFFVV[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x0100000B, 0x02000000,
+                                     0x03000000, 0x02000001, 0x02000002, 0x02000003, 0x02000004, 0x00000000};
+const int32_t theBlinnBF[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x01000006,
+                              0x02000000, 0x03000000, 0x02000001, 0x00000000};
+const int32_t theMeasuredBSV[] = {0x01000009, 0x03000000, 0x0100000C, 0x00000000, 0x01000009,
+                                  0x03000001, 0x0100000D, 0x00000000, 0x0100000E, 0x02000000,
+                                  0x02000001, 0x02000002, 0x03000000, 0x03000001, 0x00000000};
+const int32_t theMeasuredBS[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x0100000F,
+                                 0x02000000, 0x02000001, 0x03000000, 0x00000000};
+const int32_t theAlbedoVBVV[] = {0x01000010, 0x02000000, 0x02000001, 0x02000002, 0x02000003, 0x04000000, 0x00000000};
+const int32_t theAlbedoVBI[] = {0x01000010, 0x02000000, 0x02000001, 0x04000000, 0x04000001, 0x02000002, 0x00000000};
+const int32_t theAlbedoVB[] = {0x01000011, 0x02000000, 0x02000001, 0x04000000, 0x00000000};
+const int32_t theEvalVBVVV[] = {0x01000012, 0x02000000, 0x02000001, 0x02000002,
+                                0x02000003, 0x02000004, 0x04000000, 0x00000000};
+const int32_t theSampleBVVVVIFF[] = {0x01000013, 0x02000000, 0x02000001, 0x02000002, 0x02000003, 0x02000004,
+                                     0x02000005, 0x02000006, 0x02000007, 0x04000000, 0x00000000};
+const int32_t theSpecularRatioFB[] = {0x01000014, 0x02000000, 0x02000001, 0x04000000, 0x00000000};
+
+// Temporary types.
+const int theOneFloat[] = {FLT};
+const int theOneVector[] = {VEC};
+const int theTwoVectors[] = {VEC, VEC};
+
+// Constant types and where each constant starts in its table.
+const int theVectorType[] = {VEC};
+const int theVectorFloatTypes[] = {VEC, FLT};
+const int theFloatType[] = {FLT};
+const int theIntType[] = {INT};
+const int theTwoVectorTypes[] = {VEC, VEC};
+const int theAt0[] = {0};
+const int theAt1[] = {1};
+const int theAt2[] = {2};
+const int theAt3[] = {3};
+const int theAt4[] = {4};
+const int theAt6And9[] = {6, 9};
+const int theAt10And13[] = {10, 13};
+const int theAt14[] = {14};
+const int theAt15[] = {15};
+const int theAt16And19[] = {16, 19};
+
+// Written-argument lists.
+const int theWritesResult[] = {0, END};
+const int theWritesSample[] = {3, 4, 5, END};
+const int theWritesNothing[] = {END};
+
+// The flag with which the measured ops are registered.
+const int MEASURED_FLAG = 0x2000000;
+
+// One rewrite: everything its object is built from and registered with.
+struct Row
+{
+    const char *signature;
+    int count;
+    const int32_t *words;
+    int wordCount;
+    const int *tempTypes;
+    int tempCount;
+    const int *constTypes;
+    const int *constIndices;
+    int constCount;
+    const int *written;
+    int flag;
+};
+
+#define WORDS(a) a, int(sizeof(a) / sizeof(a[0]))
+#define NO_TEMPS nullptr, 0
+#define NO_CONSTS nullptr, nullptr, 0
+
+// The general rewrites, in registration order.
+const Row theGeneralRows[] = {
+    {"phong@BF", 2, WORDS(thePhongBF), NO_TEMPS, theVectorType, theAt0, 1, theWritesResult, 0},
+    {"phong@BVF", 3, WORDS(thePhongBVF), NO_TEMPS, theVectorType, theAt3, 1, theWritesResult, 0},
+    {"diffuse@B", 1, WORDS(theDiffuseB), NO_TEMPS, theVectorFloatTypes, theAt6And9, 2, theWritesResult, 0},
+    {"diffuse@BV", 2, WORDS(theDiffuseBV), NO_TEMPS, theVectorFloatTypes, theAt10And13, 2, theWritesResult, 0},
+    {"matchkal_blinn@BF", 2, WORDS(theMatchBlinnBF), theOneFloat, 1, theFloatType, theAt14, 1, theWritesResult, 0},
+    {"matchkal_blinn@BVF", 3, WORDS(theMatchBlinnBVF), theOneFloat, 1, theFloatType, theAt15, 1, theWritesResult, 0},
+    {"matchkal_specular@BF", 2, WORDS(theMatchSpecularBF), NO_TEMPS, NO_CONSTS, theWritesResult, 0},
+    {"matchkal_specular@BVF", 3, WORDS(theMatchSpecularBVF), NO_TEMPS, NO_CONSTS, theWritesResult, 0},
+    {"lafortune@BVF", 3, WORDS(theLafortuneBVF), theOneVector, 1, NO_CONSTS, theWritesResult, 0},
+    {"ashikhmin@BFFVV", 5, WORDS(theAshikhminBFFVV), theOneVector, 1, NO_CONSTS, theWritesResult, 0},
+    {"blinn@BF", 2, WORDS(theBlinnBF), theOneVector, 1, NO_CONSTS, theWritesResult, 0},
+    {"measured@BSV", -4, WORDS(theMeasuredBSV), theTwoVectors, 2, NO_CONSTS, theWritesResult, MEASURED_FLAG},
+    {"measured@BS", -3, WORDS(theMeasuredBS), theOneVector, 1, NO_CONSTS, theWritesResult, MEASURED_FLAG},
+    {"albedo@VBVV", 4, WORDS(theAlbedoVBVV), NO_TEMPS, theIntType, theAt0, 1, theWritesResult, 0},
+    {"albedo@VBI", 3, WORDS(theAlbedoVBI), NO_TEMPS, theTwoVectorTypes, theAt16And19, 2, theWritesResult, 0},
+    {"albedo@VB", 2, WORDS(theAlbedoVB), NO_TEMPS, theIntType, theAt1, 1, theWritesResult, 0},
+    {"eval_bsdf@VBVVV", 5, WORDS(theEvalVBVVV), NO_TEMPS, theIntType, theAt2, 1, theWritesResult, 0},
+    {"sample_bsdf@BVVVVIFF", 8, WORDS(theSampleBVVVVIFF), NO_TEMPS, theIntType, theAt3, 1, theWritesSample, 0},
+    {"specularratio_bsdf@FB", 2, WORDS(theSpecularRatioFB), NO_TEMPS, theIntType, theAt4, 1, theWritesResult, 0},
+};
+const int GENERAL_COUNT = sizeof(theGeneralRows) / sizeof(theGeneralRows[0]);
+
+// Names of the photon rewrites.
+const char *const thePhotonNames[] = {"diffuse@B", "F", "mul@BV", "specular@BV"};
+const int PHOTON_NAME_COUNT = sizeof(thePhotonNames) / sizeof(thePhotonNames[0]);
+
+// F = diffuse, scaled by argument 2.
+const int32_t thePhotonDiffuse[] = {0x01000000, 0x01000001, 0x00000000, 0x01000002, 0x01000001, 0x02000002, 0x00000000};
+// F = a mirror about argument 1, scaled by argument 2.
+const int32_t thePhotonMirror[] = {0x01000003, 0x01000001, 0x02000001, 0x00000000,
+                                   0x01000002, 0x01000001, 0x02000002, 0x00000000};
+
+// The photon rewrites, in registration order. They write none of their
+// arguments: their only effect is on the global F.
+const Row thePhotonRows[] = {
+    {"photon_store@VVVV", 4, WORDS(thePhotonDiffuse), NO_TEMPS, NO_CONSTS, theWritesNothing, 0},
+    {"photon_diffuse@VVV", 3, WORDS(thePhotonDiffuse), NO_TEMPS, NO_CONSTS, theWritesNothing, 0},
+    {"photon_reflect@VVV", 3, WORDS(thePhotonMirror), NO_TEMPS, NO_CONSTS, theWritesNothing, 0},
+    {"photon_transmit@VVV", 3, WORDS(thePhotonMirror), NO_TEMPS, NO_CONSTS, theWritesNothing, 0},
+};
+const int PHOTON_COUNT = sizeof(thePhotonRows) / sizeof(thePhotonRows[0]);
+
+#undef WORDS
+#undef NO_TEMPS
+#undef NO_CONSTS
+} // namespace
+
+void SRFinstallReWrite(KAL_Context &) {}
+
+void SRFinstallPhotonReWrite(KAL_Context &) {}
