@@ -1,0 +1,214 @@
+#include "SRF_SphericalHarmonics.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace
+{
+// Scratch arrays below this many bytes live on the stack, larger ones on
+// the heap.
+const std::size_t kStackBytes = 131072;
+const std::size_t kStackFloats = kStackBytes / sizeof(float) - 1;
+
+// 2 pi in double, rounded to float (6.2831855) only after dividing by the
+// column count; pi in single precision.
+const double kTwoPiDouble = 6.2831854820251465;
+const float kPi = 3.1415927f;
+// 1 / (4 pi) in double precision.
+const double kInvFourPi = 0.07957746933150284;
+const float kSqrt2 = 1.41421356f;
+
+// Scratch floats for one table pass, released on return; data() is null
+// when a heap buffer cannot be had.
+class Scratch
+{
+public:
+    explicit Scratch(std::size_t count)
+        : heap(count > kStackFloats ? new (std::nothrow) float[count] : nullptr),
+          ptr(count > kStackFloats ? heap : local)
+    {
+    }
+    ~Scratch() { delete[] heap; }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    float *data() { return ptr; }
+
+private:
+    float local[kStackFloats];
+    float *heap;
+    float *ptr;
+};
+
+int coefficientIndex(int l, int m) { return l * l + l + m; }
+
+// The azimuthal factor of Y(l, m): sqrt(2) cos(m phi), sqrt(2) sin(|m| phi)
+// or 1.
+float azimuthal(int m, float phi)
+{
+    if (m > 0)
+        return kSqrt2 * std::cos(static_cast<float>(m) * phi);
+    if (m < 0)
+        return kSqrt2 * std::sin(static_cast<float>(-m) * phi);
+    return 1.0f;
+}
+} // namespace
+
+SRF_SphericalHarmonics::SRF_SphericalHarmonics() : coefficients(nullptr), order(0) {}
+
+SRF_SphericalHarmonics::SRF_SphericalHarmonics(const SRF_SphericalHarmonics &other) = default;
+
+SRF_SphericalHarmonics &SRF_SphericalHarmonics::operator=(const SRF_SphericalHarmonics &other) = default;
+
+SRF_SphericalHarmonics::~SRF_SphericalHarmonics() {}
+
+void SRF_SphericalHarmonics::init(float *storage, int bands)
+{
+    coefficients = storage;
+    order = bands;
+}
+
+// c(l, m) = N / D over the grid (see the table overload).
+void SRF_SphericalHarmonics::compress(const float *table, int nPhi, int nTheta)
+{
+    if (order < 1 || !coefficients || !table || nPhi < 1 || nTheta < 1)
+        return;
+    // The projection only reads the table.
+    float *source = const_cast<float *>(table);
+    for (int l = 0; l < order; ++l)
+        for (int m = -l; m <= l; ++m)
+            coefficients[coefficientIndex(l, m)] = sphericalHarmonics(source, nPhi, nTheta, l, m, nullptr);
+}
+
+// f(theta_j, phi_i) = sum_{l, m} c(l, m) Y(l, m)(theta_j, phi_i).
+void SRF_SphericalHarmonics::decompress(float *table, int nPhi, int nTheta) const
+{
+    if (!table || nPhi < 1 || nTheta < 1)
+        return;
+    std::memset(table, 0, sizeof(float) * static_cast<std::size_t>(nPhi) * static_cast<std::size_t>(nTheta));
+    if (order < 1 || !coefficients)
+        return;
+    for (int l = 0; l < order; ++l)
+        for (int m = -l; m <= l; ++m)
+            sphericalHarmonics(table, nPhi, nTheta, l, m, &coefficients[coefficientIndex(l, m)]);
+}
+
+void SRF_SphericalHarmonics::sample(float, float, float &, float &, float &) const {}
+
+float SRF_SphericalHarmonics::getScaling() const { return (coefficients && order >= 1) ? coefficients[0] : 0.0f; }
+
+void SRF_SphericalHarmonics::dump() const
+{
+    if (!coefficients)
+        return;
+    for (int i = 0; i < order * order; ++i)
+        fprintf(stderr, "%f\n", coefficients[i]);
+}
+
+// sqrt(a! / b!) = prod_{i = b+1}^{a} sqrt(i).
+float SRF_SphericalHarmonics::sqrtfactorial(int a, int b) const
+{
+    float product = 1.0f;
+    for (int i = b + 1; i <= a; ++i)
+        product *= std::sqrt(static_cast<float>(i));
+    return product;
+}
+
+// P_0 = 1, P_{i+1}(x) = ((2i + 1) x P_i(x) - i P_{i-1}(x)) / (i + 1).
+float SRF_SphericalHarmonics::legendre(float x, int n) const
+{
+    float previous = 0.0f;
+    float current = 1.0f;
+    for (int i = 0; i < n; ++i)
+    {
+        const float fi = static_cast<float>(i);
+        const float next = ((2.0f * fi + 1.0f) * x * current - fi * previous) / (fi + 1.0f);
+        previous = current;
+        current = next;
+    }
+    return current;
+}
+
+// P(m, m) = prod_{i=1}^{m} (2i - 1) s, then upward in l:
+// P(i + 1, m) = ((2i + 1) x P(i, m) - (i + m) P(i - 1, m)) / (i - m + 1).
+float SRF_SphericalHarmonics::associatedLegendre(float x, float s, int l, int m) const
+{
+    float pmm = 1.0f;
+    for (int i = 1; i <= m; ++i)
+        pmm *= static_cast<float>(2 * i - 1) * s;
+    if (l <= m)
+        return pmm;
+    if (m == 0)
+        return legendre(x, l);
+    float previous = 0.0f;
+    float current = pmm;
+    for (int i = m; i < l; ++i)
+    {
+        const float next = (static_cast<float>(2 * i + 1) * x * current - static_cast<float>(i + m) * previous) /
+                           static_cast<float>(i - m + 1);
+        previous = current;
+        current = next;
+    }
+    return current;
+}
+
+// Y(l, m)(theta, phi) = K(l, |m|) P(l, |m|, cos theta) times the azimuthal
+// factor.
+float SRF_SphericalHarmonics::sphericalHarmonics(float phi, float theta, int l, int m) const
+{
+    const int a = m < 0 ? -m : m;
+    const float k = static_cast<float>(std::sqrt((2.0 * l + 1.0) * kInvFourPi)) / sqrtfactorial(l + a, l - a);
+    return k * associatedLegendre(std::cos(theta), std::sin(theta), l, a) * azimuthal(m, phi);
+}
+
+// Over the grid, with w = sin theta_j dtheta dphi:
+//   N = sum w f Y(l, m),  D = sum w Y(l, m)^2,  result N / D,
+// the projection divided by the grid's own estimate of |Y(l, m)|^2. With a
+// coefficient c the pass adds c Y(l, m) to every value instead.
+float SRF_SphericalHarmonics::sphericalHarmonics(float *table, int nPhi, int nTheta, int l, int m,
+                                                 const float *coefficient) const
+{
+    Scratch phiScratch(static_cast<std::size_t>(nPhi));
+    Scratch thetaScratch(static_cast<std::size_t>(nTheta));
+    float *phis = phiScratch.data();
+    float *thetas = thetaScratch.data();
+    if (!phis || !thetas)
+        return 0.0f;
+    const float dPhi = static_cast<float>(kTwoPiDouble / nPhi);
+    const float dTheta = kPi / static_cast<float>(nTheta);
+    for (int i = 0; i < nPhi; ++i)
+        phis[i] = (static_cast<float>(i) + 0.5f) * dPhi;
+    for (int j = 0; j < nTheta; ++j)
+        thetas[j] = (static_cast<float>(j) + 0.5f) * dTheta;
+
+    const int a = m < 0 ? -m : m;
+    const float k = static_cast<float>(std::sqrt((2.0 * l + 1.0) * kInvFourPi)) / sqrtfactorial(l + a, l - a);
+    // Sums in double: a fine grid adds up hundreds of thousands of terms.
+    double numerator = 0.0;
+    double denominator = 0.0;
+    for (int j = 0; j < nTheta; ++j)
+    {
+        const float sinTheta = std::sin(thetas[j]);
+        const float kp = k * associatedLegendre(std::cos(thetas[j]), sinTheta, l, a);
+        float *row = table + static_cast<std::size_t>(j) * static_cast<std::size_t>(nPhi);
+        for (int i = 0; i < nPhi; ++i)
+        {
+            const float y = kp * azimuthal(m, phis[i]);
+            if (coefficient)
+            {
+                row[i] += y * *coefficient;
+            }
+            else
+            {
+                const float w = sinTheta * y * dTheta * dPhi;
+                numerator += w * row[i];
+                denominator += w * y;
+            }
+        }
+    }
+    if (coefficient || !(denominator > 0.0))
+        return 0.0f;
+    return static_cast<float>(numerator / denominator);
+}

@@ -1,0 +1,230 @@
+#include "SRF_WaveletBSDF.h"
+
+#include "PLTsplitFloat.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace
+{
+// 1 / (2 pi) and 2 pi in single precision.
+const float kInvTwoPi = 0.15915494f;
+const float kTwoPi = 6.2831855f;
+// Pulls directions on the tangent plane just inside the last row band.
+const float kRowEpsilon = 0.0001f;
+
+float clampUnit(float t)
+{
+    if (!(t >= 0.0f))
+        return 0.0f;
+    return t > 1.0f ? 1.0f : t;
+}
+} // namespace
+
+SRF_WaveletBSDF::SRF_WaveletBSDF(int count, int lvl)
+    : data(nullptr), wavelets(nullptr), scalings(nullptr), specRatio(0.0f), tableCount(0), resolution(1), level(0)
+{
+    bounces = SRF_BOUNCE_SCATTER;
+    if (lvl < 0)
+        lvl = 0;
+    if (lvl > SRF_Wavelet2D::kMaxLevel)
+        lvl = SRF_Wavelet2D::kMaxLevel;
+    level = lvl;
+    resolution = 1 << lvl;
+    if (count < 1)
+        return;
+
+    // Plain tables, then coefficient stores, then scalings; zeroed, so that
+    // an unconverted pyramid has mean 0.
+    const std::size_t area = static_cast<std::size_t>(resolution) * static_cast<std::size_t>(resolution);
+    const std::size_t m = static_cast<std::size_t>(count);
+    data = new (std::nothrow) float[2 * m * area + m]();
+    wavelets = new (std::nothrow) SRF_Wavelet2D[m];
+    if (!data || !wavelets)
+    {
+        delete[] data;
+        delete[] wavelets;
+        data = nullptr;
+        wavelets = nullptr;
+        return;
+    }
+    tableCount = count;
+    scalings = data + 2 * m * area;
+    for (std::size_t j = 0; j < m; ++j)
+    {
+        wavelets[j].init(data + (m + j) * area, level);
+        scalings[j] = -1.0f;
+    }
+}
+
+SRF_WaveletBSDF::~SRF_WaveletBSDF()
+{
+    delete[] data;
+    delete[] wavelets;
+}
+
+const char *SRF_WaveletBSDF::className() const { return "SRF_WaveletBSDF"; }
+
+// A(u) = mean of table idx(u, n) for u above the surface, else 0.
+float SRF_WaveletBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int) const
+{
+    if (tableCount < 1 || !(u.dot(n) > 0.0f))
+        return 0.0f;
+    return scalings[getIdx(u, n)];
+}
+
+float SRF_WaveletBSDF::specularRatio(int) const { return specRatio; }
+
+// f(u, v) = T_idx(y, x) bilinear over res x res grid points spanning
+// [0, 1]^2, with y = 1 - v.n and x = atan2(v.F2, v.F1) / 2 pi in [0, 1);
+// no wrap-around in azimuth.
+void SRF_WaveletBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                               float &scalar, int) const
+{
+    if (tableCount < 1)
+    {
+        colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+        scalar = 0.0f;
+        return;
+    }
+    const int idx = getIdx(u, n);
+    scalar = scalings[idx];
+
+    BX_Vector3 f1, f2;
+    frame(u, n, f1, f2);
+    // Below the surface y passes 1 and is held at the last row.
+    const float yv = clampUnit(1.0f - v.dot(n) - kRowEpsilon);
+    float xv = std::atan2(v.dot(f2), v.dot(f1)) * kInvTwoPi;
+    if (xv < 0.0f)
+        xv += 1.0f;
+    xv = clampUnit(xv);
+
+    const int last = resolution - 1;
+    float tx = static_cast<float>(last) * xv;
+    float ty = static_cast<float>(last) * yv;
+    int ix, iy;
+    PLTsplitFloat(tx, ix);
+    PLTsplitFloat(ty, iy);
+    // At the last grid line the fraction is 0; the neighbour is the line itself.
+    const int ix1 = ix < last ? ix + 1 : last;
+    const int iy1 = iy < last ? iy + 1 : last;
+
+    const float *table = data + static_cast<std::size_t>(idx) * resolution * resolution;
+    const auto at = [&](int r, int c) { return table[static_cast<std::size_t>(r) * resolution + c]; };
+    const float left = at(iy, ix) + (at(iy1, ix) - at(iy, ix)) * ty;
+    const float right = at(iy, ix1) + (at(iy1, ix1) - at(iy, ix1)) * ty;
+    const float value = left + (right - left) * tx;
+    colour = BX_Vector3(value, value, value);
+}
+
+// The pyramid of table idx draws (x, y) with density T_idx / mean; then
+// cos theta = 1 - y, phi = 2 pi x and
+//   v = sin theta cos phi F1 + cos theta n + sin theta sin phi F2,
+// so cos theta is uniform within a row band and phi within a column band.
+// Colour and scalar are those of evaluate at v.
+void SRF_WaveletBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                             int &bounce, float sx, float sy, int lane) const
+{
+    float x = 0.0f, y = 0.0f;
+    if (tableCount >= 1)
+    {
+        float cellValue = 0.0f;
+        wavelets[getIdx(u, n)].sample(sx, sy, x, y, cellValue);
+    }
+    float cosTheta = 1.0f - y;
+    if (cosTheta < -1.0f)
+        cosTheta = -1.0f;
+    if (cosTheta > 1.0f)
+        cosTheta = 1.0f;
+    const float theta = std::acos(cosTheta);
+    const float phi = kTwoPi * x;
+    const float sinTheta = std::sin(theta);
+
+    BX_Vector3 f1, f2;
+    if (u == n)
+        n.getFrameOfReference(f1, f2);
+    else
+        frame(u, n, f1, f2);
+    v = f1 * (sinTheta * std::cos(phi)) + n * std::cos(theta) + f2 * (sinTheta * std::sin(phi));
+    bounce = bounces;
+    evaluate(u, n, v, colour, scalar, lane);
+}
+
+SRF_BSDF *SRF_WaveletBSDF::duplicate(int) const { return nullptr; }
+
+void SRF_WaveletBSDF::flatten(BX_PtrArray<SRF_BSDF *> &, BX_PtrArray<BX_Vector3 *> &, BX_PtrArray<float *> &) {}
+
+void SRF_WaveletBSDF::dump(int indent) const
+{
+    const std::size_t count = static_cast<std::size_t>(tableCount) * static_cast<std::size_t>(resolution) * resolution;
+    for (std::size_t i = 0; i < count; ++i)
+        fprintf(stderr, "%*c%f\n", indent, ' ', data[i]);
+}
+
+void SRF_WaveletBSDF::construct(float *tables)
+{
+    if (!tables || tableCount < 1)
+        return;
+    const std::size_t count = static_cast<std::size_t>(tableCount) * static_cast<std::size_t>(resolution) * resolution;
+    std::memcpy(data, tables, sizeof(float) * count);
+    convert(true);
+}
+
+void SRF_WaveletBSDF::construct(SRF_BSDF *) {}
+
+void SRF_WaveletBSDF::convert(bool toWavelets)
+{
+    for (int j = 0; j < tableCount; ++j)
+    {
+        if (toWavelets)
+        {
+            wavelets[j].compress(getData(j));
+            scalings[j] = wavelets[j].getScaling();
+        }
+        else
+        {
+            wavelets[j].decompress(getData(j));
+        }
+    }
+}
+
+float *SRF_WaveletBSDF::getData(int j)
+{
+    if (j < 0 || j >= tableCount)
+        return nullptr;
+    return data + static_cast<std::size_t>(j) * resolution * resolution;
+}
+
+float SRF_WaveletBSDF::getScaling(int j) const { return (j >= 0 && j < tableCount) ? scalings[j] : 0.0f; }
+
+// idx = trunc(sqrt(1 - (u.n)^2) m), limited to [0, m - 1]; a cosine whose
+// square passes 1 (rounding, or a NaN) gives 0.
+int SRF_WaveletBSDF::getIdx(const BX_Vector3 &u, const BX_Vector3 &n) const
+{
+    const float c = u.dot(n);
+    const float sine2 = 1.0f - c * c;
+    if (!(sine2 > 0.0f))
+        return 0;
+    const float bin = std::sqrt(sine2) * static_cast<float>(tableCount);
+    if (!(bin < static_cast<float>(tableCount)))
+        return tableCount > 0 ? tableCount - 1 : 0;
+    const int idx = static_cast<int>(bin);
+    return idx < 0 ? 0 : idx;
+}
+
+void SRF_WaveletBSDF::dumpWavelet() const
+{
+    for (int j = 0; j < tableCount; ++j)
+        wavelets[j].dump();
+}
+
+void SRF_WaveletBSDF::frame(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &f1, BX_Vector3 &f2) const
+{
+    f2 = n.cross(u);
+    f2.normalize();
+    f1 = f2.cross(n);
+    f1.normalize();
+}
