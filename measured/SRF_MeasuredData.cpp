@@ -1,0 +1,508 @@
+#include "SRF_MeasuredData.h"
+
+#include "SRFfastRandom.h"
+
+#include "BX_BitArray.h"
+#include "BX_IFStream.h"
+#include "BX_IntArray.h"
+#include "BX_Matrix.h"
+#include "BX_MatrixSolver.h"
+#include "BX_PermutationT.h"
+#include "BX_VectorT.h"
+#include "BX_WorkBuffer.h"
+
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace
+{
+// Separators of a header line's first token, and of column names and row
+// values. A carriage return separates like a blank, so files written with
+// Windows line endings read the same.
+const char *const KEYWORD_SEPARATORS = " \t\n\r";
+const char *const VALUE_SEPARATORS = ", \t\n\r";
+
+enum KeywordKind
+{
+    KEYWORD_NONE,
+    KEYWORD_NUM_POINTS,
+    KEYWORD_VARS,
+    KEYWORD_IGNORED
+};
+
+struct Keyword
+{
+    const char *name;
+    KeywordKind kind;
+};
+
+// Header keywords: a line starting with any other token ends the header.
+const Keyword KEYWORDS[] = {
+    {"NUM_POINTS", KEYWORD_NUM_POINTS}, {"VARS", KEYWORD_VARS},
+    {"APERTURE", KEYWORD_IGNORED},      {"FILE_NAME", KEYWORD_IGNORED},
+    {"LAB_NAME", KEYWORD_IGNORED},      {"LAB_ADD", KEYWORD_IGNORED},
+    {"LAB_CITY", KEYWORD_IGNORED},      {"LAB_STATE", KEYWORD_IGNORED},
+    {"LAB_ZIP", KEYWORD_IGNORED},       {"LAB_PHONE", KEYWORD_IGNORED},
+    {"LAB_OPERATOR", KEYWORD_IGNORED},  {"LAB_COMMENTS", KEYWORD_IGNORED},
+    {"MEAS_NAME", KEYWORD_IGNORED},     {"MEAS_DATE", KEYWORD_IGNORED},
+    {"MEAS_TIME", KEYWORD_IGNORED},     {"SAMPLE_NAME", KEYWORD_IGNORED},
+    {"SAMPLE_TYPE", KEYWORD_IGNORED},   {"SYSTEM_NAME", KEYWORD_IGNORED},
+};
+
+enum ColumnCode
+{
+    COLUMN_THETA_I = 0,
+    COLUMN_PHI_I = 1,
+    COLUMN_THETA_S = 2,
+    COLUMN_PHI_S = 3,
+    COLUMN_R = 4,
+    COLUMN_G = 5,
+    COLUMN_B = 6,
+    COLUMN_I = 7
+};
+
+struct Column
+{
+    const char *name;
+    ColumnCode code;
+};
+
+// Recognised column names; any other name takes no place in a row.
+const Column COLUMNS[] = {
+    {"theta_i", COLUMN_THETA_I},
+    {"phi_i", COLUMN_PHI_I},
+    {"theta_s", COLUMN_THETA_S},
+    {"phi_s", COLUMN_PHI_S},
+    {"R", COLUMN_R},
+    {"G", COLUMN_G},
+    {"B", COLUMN_B},
+    {"I", COLUMN_I},
+};
+
+KeywordKind findKeyword(const char *token)
+{
+    for (const Keyword &keyword : KEYWORDS)
+        if (std::strcmp(token, keyword.name) == 0)
+            return keyword.kind;
+    return KEYWORD_NONE;
+}
+
+int findColumn(const char *token)
+{
+    for (const Column &column : COLUMNS)
+        if (std::strcmp(token, column.name) == 0)
+            return column.code;
+    return -1;
+}
+
+// The decimal integer leading the token, as atoi reads it, clamped to the
+// range of int; negative counts read as 0.
+int readCount(const char *token)
+{
+    const long value = std::strtol(token, nullptr, 10);
+    if (value <= 0)
+        return 0;
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+// (r, theta, phi) held in (x, y, z) -> the direction
+// r (sin theta sin phi, sin theta cos phi, cos theta), normalised: the polar
+// angle from +z, the azimuth from +y towards +x.
+void sphericalToDirection(BX_Vector3 &v)
+{
+    const float r = v.x;
+    const float sinTheta = std::sin(v.y);
+    const float cosTheta = std::cos(v.y);
+    v = BX_Vector3(r * sinTheta * std::sin(v.z), r * sinTheta * std::cos(v.z), r * cosTheta);
+    v.normalize();
+}
+
+bool resizeAll(int count, BX_Vector3Array &a, BX_Vector3Array &b, BX_Vector3Array &c)
+{
+    try
+    {
+        a.resize(count);
+        b.resize(count);
+        c.resize(count);
+        return true;
+    }
+    catch (...)
+    {
+        a.resize(0);
+        b.resize(0);
+        c.resize(0);
+        return false;
+    }
+}
+
+bool appendAll(BX_Vector3Array &a, BX_Vector3Array &b, BX_Vector3Array &c, const BX_Vector3 &va, const BX_Vector3 &vb,
+               const BX_Vector3 &vc)
+{
+    const int count = a.entries();
+    try
+    {
+        a.append(va);
+        b.append(vb);
+        c.append(vc);
+        return true;
+    }
+    catch (...)
+    {
+        resizeAll(count, a, b, c);
+        return false;
+    }
+}
+
+float component(const BX_Vector3 &v, int c) { return c == 0 ? v.x : (c == 1 ? v.y : v.z); }
+
+const BX_Vector3 FITTING_NORMAL(0.0f, 0.0f, 1.0f);
+
+// Levenberg-Marquardt constants: forward-difference step, damping schedule
+// (kept in single precision) and its bounds, acceptance margin, iterations.
+const float DIFFERENCE_STEP = 1e-6f;
+const float START_DAMPING = 1.0f;
+const float START_ERROR = 1.0e6f;
+const float DAMPING_UP = 10.0f;
+const float DAMPING_DOWN = 0.1f;
+const double DAMPING_MIN = 1e-6;
+const double DAMPING_MAX = 1e6;
+const float ACCEPT_MARGIN = 1e-6f;
+const int MAX_ITERATIONS = 100;
+const double SINGULAR_TOLERANCE = 1e-20;
+
+// Consensus arguments of fit().
+const int RANSAC_TRIALS = 10;
+const float RANSAC_INLIER_TOLERANCE = 1.0f;
+const float RANSAC_SAMPLE_PROBABILITY = 0.7f;
+const float RANSAC_MIN_INLIER_FRACTION = 0.75f;
+const float RANSAC_START_ERROR = 1.0e6f;
+
+// The random state of the consensus sampling, shared by every fit of the
+// process and never reset.
+std::atomic<unsigned int> theRansacState(0u);
+} // namespace
+
+SRF_MeasuredData::SRF_MeasuredData(const char *fileName) : myParameterCount(0), myParameters(nullptr), myPointCount(0)
+{
+    myFileName.harden(fileName ? fileName : "", -1);
+}
+
+SRF_MeasuredData::SRF_MeasuredData(const SRF_MeasuredData &other)
+    : myParameterCount(other.myParameterCount), myParameters(nullptr), myPointCount(other.myPointCount),
+      myFileName(other.myFileName)
+{
+}
+
+SRF_MeasuredData &SRF_MeasuredData::operator=(const SRF_MeasuredData &other)
+{
+    if (this != &other)
+    {
+        myParameterCount = other.myParameterCount;
+        myPointCount = other.myPointCount;
+        myFileName = other.myFileName;
+    }
+    return *this;
+}
+
+SRF_MeasuredData::~SRF_MeasuredData() {}
+
+const char *SRF_MeasuredData::className() const { return "SRF_MeasuredData"; }
+
+float SRF_MeasuredData::specularRatio(int) const { return 0.0f; }
+
+void SRF_MeasuredData::constraint(int) {}
+
+void SRF_MeasuredData::fit()
+{
+    BX_Vector3Array incoming, scattered, values;
+    try
+    {
+        read(myFileName.buffer(), incoming, scattered, values);
+        ransac(incoming, scattered, values, RANSAC_TRIALS, RANSAC_INLIER_TOLERANCE, RANSAC_SAMPLE_PROBABILITY,
+               RANSAC_MIN_INLIER_FRACTION);
+    }
+    catch (...)
+    {
+        // Out of memory while reading: the data set keeps what it has.
+    }
+}
+
+void SRF_MeasuredData::read(const char *fileName, BX_Vector3Array &incoming, BX_Vector3Array &scattered,
+                            BX_Vector3Array &values)
+{
+    myPointCount = 0;
+    BX_IntArray columns;
+    BX_WorkBuffer line, token;
+    BX_IFStream stream;
+    stream.open(fileName, 0); // a failed open reads as an empty file
+
+    // Header. Blank lines are skipped until both NUM_POINTS and VARS have
+    // been seen; after that a blank line is the line that closes the header.
+    int requested = 0;
+    bool seenCount = false, seenColumns = false;
+    while (!stream.isEof())
+    {
+        stream.getLine(line, '\n');
+        if (!line.getNextToken(token, KEYWORD_SEPARATORS))
+        {
+            if (seenCount && seenColumns)
+                break;
+            continue;
+        }
+        const KeywordKind kind = findKeyword(token.buffer());
+        if (kind == KEYWORD_NONE)
+            break;
+        if (kind == KEYWORD_VARS)
+        {
+            seenColumns = true;
+            while (line.getNextToken(token, VALUE_SEPARATORS))
+            {
+                const int code = findColumn(token.buffer());
+                if (code >= 0)
+                    columns.append(code);
+            }
+        }
+        else if (kind == KEYWORD_NUM_POINTS)
+        {
+            seenCount = true;
+            line.getNextToken(token, KEYWORD_SEPARATORS);
+            requested = readCount(token.buffer());
+        }
+    }
+
+    // Rows the file lacks keep the zero vectors of the resize; beyond the
+    // cap, entries are added only for rows that are present.
+    const int reserved = requested < MAX_UNFILLED_POINTS ? requested : MAX_UNFILLED_POINTS;
+    resizeAll(reserved, incoming, scattered, values);
+
+    const int columnCount = columns.entries();
+    for (int i = 0; i < requested && !stream.isEof(); ++i)
+    {
+        if (i >= incoming.entries() &&
+            !appendAll(incoming, scattered, values, BX_Vector3(), BX_Vector3(), BX_Vector3()))
+            break;
+        stream.getLine(line, '\n');
+        // During the row the directions hold (radius, polar angle, azimuth).
+        BX_Vector3 &in = incoming[i];
+        BX_Vector3 &out = scattered[i];
+        BX_Vector3 &value = values[i];
+        in.x = 1.0f;
+        out.x = 1.0f;
+        for (int k = 0; k < columnCount && line.getNextToken(token, VALUE_SEPARATORS); ++k)
+        {
+            const float x = static_cast<float>(std::atof(token.buffer()));
+            switch (columns[k])
+            {
+            case COLUMN_THETA_I:
+                in.y = x;
+                break;
+            case COLUMN_PHI_I:
+                in.z = x;
+                break;
+            case COLUMN_THETA_S:
+                out.y = x;
+                break;
+            case COLUMN_PHI_S:
+                out.z = x;
+                break;
+            case COLUMN_R:
+                value.x = x;
+                break;
+            case COLUMN_G:
+                value.y = x;
+                break;
+            case COLUMN_B:
+                value.z = x;
+                break;
+            case COLUMN_I:
+                value = BX_Vector3(x, x, x);
+                break;
+            }
+        }
+        sphericalToDirection(in);
+        sphericalToDirection(out);
+    }
+    myPointCount = incoming.entries();
+    stream.close();
+}
+
+// E = sqrt( sum_i |values_i - f(incoming_i, scattered_i)|^2 / n ), with f the
+// model colour about the normal (0, 0, 1); the sum is kept in single
+// precision. With no measurement it is 0/0, not a number.
+float SRF_MeasuredData::errorL2(const BX_Vector3Array &incoming, const BX_Vector3Array &scattered,
+                                const BX_Vector3Array &values)
+{
+    const int n = values.entries();
+    float sum = 0.0f;
+    BX_Vector3 colour;
+    float scalar;
+    for (int i = 0; i < n; ++i)
+    {
+        evaluate(incoming[i], FITTING_NORMAL, scattered[i], colour, scalar, 0);
+        sum += (values[i] - colour).length2();
+    }
+    return std::sqrt(sum / static_cast<float>(n));
+}
+
+// Damped Gauss-Newton steps (J^T J + lambda I) delta = J^T r, with J the
+// forward-difference Jacobian of the 3n colour components with respect to
+// the p parameters and r the residuals. A step is kept when it lowers the
+// error by more than the margin (lambda / 10), else undone (lambda * 10).
+void SRF_MeasuredData::levenbergMarquardt(const BX_Vector3Array &incoming, const BX_Vector3Array &scattered,
+                                          const BX_Vector3Array &values)
+{
+    const int p = myParameterCount;
+    const int n = incoming.entries();
+    const int rows = 3 * n;
+    float lambda = START_DAMPING;
+    float previous = START_ERROR;
+
+    constraint(0);
+    if (p <= 0)
+        return;
+
+    BX_Matrix jacobian, transposed, normal, identity;
+    BX_VectorT<double> residual, gradient;
+    BX_PermutationT<int> permutation;
+    BX_MatrixSolver solver;
+    if (!jacobian.init(1, rows, 1, p) || !residual.init(1, rows) || !identity.init(1, p, 1, p))
+        return;
+    identity.makeIdentity();
+
+    BX_Vector3 f, perturbed;
+    float scalar;
+    int k = 0;
+    do
+    {
+        ++k;
+        // One evaluation per perturbed parameter serves all three colour
+        // components: the same differences as one evaluation per component.
+        for (int i = 0; i < n; ++i)
+        {
+            evaluate(incoming[i], FITTING_NORMAL, scattered[i], f, scalar, 0);
+            for (int j = 0; j < p; ++j)
+            {
+                const float saved = myParameters[j];
+                myParameters[j] = saved + DIFFERENCE_STEP;
+                evaluate(incoming[i], FITTING_NORMAL, scattered[i], perturbed, scalar, 0);
+                myParameters[j] = saved;
+                for (int c = 0; c < 3; ++c)
+                    jacobian(3 * i + c + 1, j + 1) = (component(perturbed, c) - component(f, c)) / DIFFERENCE_STEP;
+            }
+            for (int c = 0; c < 3; ++c)
+                residual(3 * i + c + 1) = component(values[i], c) - component(f, c);
+        }
+
+        float sign;
+        // With no measurement A = lambda I and g = 0: the step is zero and
+        // the error 0/0 would reject it, so it is rejected at once.
+        const bool solved = n > 0 && transposed.transpose(jacobian) && transposed.postMult(jacobian, normal) &&
+                            transposed.multVec(residual, gradient) && normal.addScaledMatrix(identity, lambda) &&
+                            solver.LUDecompRect(normal, permutation, sign, SINGULAR_TOLERANCE) != 0;
+        if (!solved)
+        {
+            lambda = lambda * DAMPING_UP;
+        }
+        else
+        {
+            solver.LUDecompBackSub(normal, permutation, gradient);
+            for (int j = 0; j < p; ++j)
+                myParameters[j] = myParameters[j] + static_cast<float>(gradient(j + 1));
+            const float e = errorL2(incoming, scattered, values);
+            if (e + ACCEPT_MARGIN < previous)
+            {
+                lambda = lambda * DAMPING_DOWN;
+                previous = e;
+            }
+            else
+            {
+                lambda = lambda * DAMPING_UP;
+                for (int j = 0; j < p; ++j)
+                    myParameters[j] = myParameters[j] - static_cast<float>(gradient(j + 1));
+            }
+        }
+        constraint(k);
+    } while (DAMPING_MIN <= lambda && lambda <= DAMPING_MAX && k < MAX_ITERATIONS);
+}
+
+// Fits all measurements, then for each trial fits a random subset (each
+// measurement drawn with sampleProbability), adds the unsampled measurements
+// that the fit explains within inlierTolerance times their own length, and
+// keeps the trial's parameters when this consensus set is large enough and
+// its error is the lowest so far.
+void SRF_MeasuredData::ransac(const BX_Vector3Array &incoming, const BX_Vector3Array &scattered,
+                              const BX_Vector3Array &values, int iterations, float inlierTolerance,
+                              float sampleProbability, float minInlierFraction)
+{
+    const int p = myParameterCount;
+    const int n = values.entries();
+    levenbergMarquardt(incoming, scattered, values);
+    if (p <= 0 || iterations < 1)
+        return;
+
+    float *best = new (std::nothrow) float[p];
+    if (!best)
+        return;
+    std::memcpy(best, myParameters, sizeof(float) * p);
+    float bestError = RANSAC_START_ERROR;
+
+    const int minimum = static_cast<int>(static_cast<float>(n) * minInlierFraction);
+    BX_Vector3Array subIncoming, subScattered, subValues;
+    BX_BitArray sampled;
+    BX_Vector3 colour;
+    float scalar;
+    try
+    {
+        for (int trial = 0; trial < iterations; ++trial)
+        {
+            subIncoming.resize(0);
+            subScattered.resize(0);
+            subValues.resize(0);
+            sampled.resize(0);
+            sampled.resize(n);
+            for (int i = 0; i < n; ++i)
+            {
+                const bool take = SRFfastRandom(theRansacState) <= sampleProbability;
+                sampled.setBit(i, take);
+                if (take)
+                {
+                    subIncoming.append(incoming[i]);
+                    subScattered.append(scattered[i]);
+                    subValues.append(values[i]);
+                }
+            }
+            levenbergMarquardt(subIncoming, subScattered, subValues);
+            for (int i = 0; i < n; ++i)
+            {
+                if (sampled.getBit(i))
+                    continue;
+                evaluate(incoming[i], FITTING_NORMAL, scattered[i], colour, scalar, 0);
+                if ((colour - values[i]).length() < inlierTolerance * values[i].length())
+                {
+                    subIncoming.append(incoming[i]);
+                    subScattered.append(scattered[i]);
+                    subValues.append(values[i]);
+                }
+            }
+            if (subValues.entries() >= minimum)
+            {
+                const float e = errorL2(subIncoming, subScattered, subValues);
+                if (e < bestError)
+                {
+                    bestError = e;
+                    std::memcpy(best, myParameters, sizeof(float) * p);
+                }
+            }
+        }
+    }
+    catch (...)
+    {
+        // Out of memory for the subsets: keep the best parameters so far.
+    }
+    std::memcpy(myParameters, best, sizeof(float) * p);
+    delete[] best;
+}
