@@ -1,0 +1,70 @@
+#include "SRF_CompositeBSDF.h"
+
+void SRF_CompositeBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour,
+                               float &scalar, int &bounce, float sx, float sy, int lane) const
+{
+    sample(u, n, v, colour, scalar, bounce, sx, sy, lane, SRF_BOUNCE_SCATTER);
+}
+
+float SRF_CompositeBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane) const
+{
+    return albedo(u, n, lane, SRF_BOUNCE_SCATTER);
+}
+
+void SRF_CompositeBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                                 float &scalar, int lane) const
+{
+    evaluate(u, n, v, colour, scalar, lane, SRF_BOUNCE_SCATTER);
+}
+
+float SRF_CompositeBSDF::specularRatio(int lane) const { return specularRatio(lane, SRF_BOUNCE_SCATTER); }
+
+bool SRF_CompositeBSDF::chooseByAlbedo(float sx, float a1, float a2, OperandChoice &choice)
+{
+    const float total = a1 + a2;
+    if (!(total > 0.0f))
+        return false;
+    const float t = sx * total;
+    const float rest = total - a1;
+    if (t < a1 || !(rest > 0.0f))
+    {
+        const float rescaled = t / a1;
+        choice.first = true;
+        choice.sx = rescaled < 1.0f ? rescaled : 1.0f;
+        choice.weight = total / a1;
+    }
+    else
+    {
+        choice.first = false;
+        choice.sx = (t - a1) / rest;
+        choice.weight = total / rest;
+    }
+    return true;
+}
+
+void SRF_CompositeBSDF::reweight(BX_Vector3 &colour, float &scalar, float weight)
+{
+    colour *= weight;
+    scalar *= weight;
+}
+
+void SRF_CompositeBSDF::modulate(BX_Vector3 &colour, float &scalar, const BX_Vector3 &byColour, float byScalar)
+{
+    modulate(colour, byColour);
+    scalar *= byScalar;
+}
+
+void SRF_CompositeBSDF::modulate(BX_Vector3 &colour, const BX_Vector3 &byColour)
+{
+    colour.x *= byColour.x;
+    colour.y *= byColour.y;
+    colour.z *= byColour.z;
+}
+
+void SRF_CompositeBSDF::flattenPair(SRF_BSDF *node, SRF_BSDF *first, SRF_BSDF *second, BX_PtrArray<SRF_BSDF *> &bsdfs,
+                                    BX_PtrArray<BX_Vector3 *> &vectors, BX_PtrArray<float *> &floats)
+{
+    bsdfs.append(node);
+    first->flatten(bsdfs, vectors, floats);
+    second->flatten(bsdfs, vectors, floats);
+}

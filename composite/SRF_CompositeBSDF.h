@@ -1,0 +1,104 @@
+#ifndef SRF_COMPOSITEBSDF_H
+#define SRF_COMPOSITEBSDF_H
+
+#include "SRF_BSDF.h"
+
+#include <cstddef>
+#include <new>
+
+// SRF_CompositeBSDF: what the four composites (Sum, Scale, Mul, Switch) share.
+//
+// A composite answers every mask-free query through its own masked query
+// over the three scattering types, so that emission never leaks into a
+// sampled or evaluated value. It never tests its own bounce set against a
+// mask: only its operands' bounce sets are tested (an operand is eligible
+// when it shares a bounce type with the mask).
+//
+// The arithmetic that several composites use lives here once: eligibility,
+// the albedo-proportional choice of an operand with the rescaled random
+// number and its weight, reweighting and modulating an output, the pre-order
+// flatten of two operands, and taking storage for a duplicate before its
+// operands are duplicated.
+class SRF_API SRF_CompositeBSDF : public SRF_BSDF
+{
+public:
+    using SRF_BSDF::albedo;
+    using SRF_BSDF::evaluate;
+    using SRF_BSDF::sample;
+    using SRF_BSDF::specularRatio;
+
+    void sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar, int &bounce,
+                float sx, float sy, int lane) const final;
+    float albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane) const final;
+    void evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                  int lane) const final;
+    float specularRatio(int lane) const final;
+
+protected:
+    // The pick of one of two operands made from a random number in [0, 1].
+    struct OperandChoice
+    {
+        bool first;   // the first operand was picked
+        float sx;     // the random number rescaled to [0, 1] for the pick
+        float weight; // the inverse of the pick's probability
+    };
+
+    // An operand takes part in a masked query when its bounce set shares a
+    // type with the mask.
+    static bool isEligible(const SRF_BSDF &operand, int mask) { return operand.hasBounce(mask); }
+
+    // Picks operand i with probability a_i / A, A = a1 + a2: with t = sx A,
+    // the first when t < a1 (sx' = t / a1, weight A / a1), else the second
+    // (sx' = (t - a1) / (A - a1), weight A / (A - a1)). When A - a1 is 0
+    // (sx = 1 and a2 = 0, or a2 lost to rounding) the first is picked with
+    // sx' = 1 and weight A / a1, which stays finite. False when A <= 0: there
+    // is nothing to pick in proportion to.
+    static bool chooseByAlbedo(float sx, float a1, float a2, OperandChoice &choice);
+
+    // colour *= w, scalar *= w.
+    static void reweight(BX_Vector3 &colour, float &scalar, float weight);
+    // colour *= c component by component, scalar *= s.
+    static void modulate(BX_Vector3 &colour, float &scalar, const BX_Vector3 &byColour, float byScalar);
+    // colour *= c component by component.
+    static void modulate(BX_Vector3 &colour, const BX_Vector3 &byColour);
+
+    // Pre-order flatten of a node with two operands: the node, then the first
+    // subtree, then the second.
+    static void flattenPair(SRF_BSDF *node, SRF_BSDF *first, SRF_BSDF *second, BX_PtrArray<SRF_BSDF *> &bsdfs,
+                            BX_PtrArray<BX_Vector3 *> &vectors, BX_PtrArray<float *> &floats);
+
+    // Storage for a composite of `size` bytes from the shared allocator, taken
+    // before its operands are duplicated so that a failure duplicates nothing;
+    // null when none can be had. giveBackStorage returns it unconstructed.
+    static void *takeStorage(std::size_t size) { return SRF_BSDF::operator new(size); }
+    static void giveBackStorage(void *storage, std::size_t size) { SRF_BSDF::operator delete(storage, size); }
+
+    // A copy of a two-operand composite: storage first, then the second
+    // operand's copy, then the first's, built as Pair(first, second). An
+    // operand that cannot be copied (a tabulated BSDF) makes the whole copy
+    // fail: what was taken is given back and the result is null.
+    template <class Pair> static SRF_BSDF *duplicatePair(const SRF_BSDF &first, const SRF_BSDF &second, int count)
+    {
+        void *storage = takeStorage(sizeof(Pair));
+        if (!storage)
+            return nullptr;
+        SRF_BSDF *secondCopy = second.duplicate(count);
+        SRF_BSDF *firstCopy = secondCopy ? first.duplicate(count) : nullptr;
+        if (!firstCopy)
+        {
+            releaseOperand(secondCopy);
+            giveBackStorage(storage, sizeof(Pair));
+            return nullptr;
+        }
+        return new (storage) Pair(firstCopy, secondCopy);
+    }
+
+    // Drops one reference to an operand (null is allowed).
+    static void releaseOperand(const SRF_BSDF *operand)
+    {
+        if (operand)
+            operand->decRefCount();
+    }
+};
+
+#endif

@@ -1,0 +1,102 @@
+#include "SRF_MulBSDF.h"
+
+namespace
+{
+// The lane whose specular ratios order the operands.
+const int ORDER_LANE = 0;
+} // namespace
+
+SRF_MulBSDF::SRF_MulBSDF(SRF_BSDF *a, SRF_BSDF *b) : myFirst(a), mySecond(b)
+{
+    // Ties and ratios that do not compare (NaN) keep the given order.
+    if (b->specularRatio(ORDER_LANE) > a->specularRatio(ORDER_LANE))
+    {
+        myFirst = b;
+        mySecond = a;
+    }
+    bounces = myFirst->getBounces();
+}
+
+SRF_MulBSDF::~SRF_MulBSDF()
+{
+    releaseOperand(myFirst);
+    releaseOperand(mySecond);
+}
+
+const char *SRF_MulBSDF::className() const { return "SRF_MulBSDF"; }
+
+bool SRF_MulBSDF::isEqual(const KAL_RefType &other, float tolerance) const
+{
+    if (!SRF_BSDF::isEqual(other, tolerance))
+        return false;
+    const SRF_MulBSDF &mul = static_cast<const SRF_MulBSDF &>(other);
+    return myFirst->isEqual(*mul.myFirst, tolerance) && mySecond->isEqual(*mul.mySecond, tolerance);
+}
+
+// A = min(A_1, A_2); the first operand's on a tie.
+float SRF_MulBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, int mask) const
+{
+    const float a2 = mySecond->albedo(u, n, lane, mask);
+    const float a1 = myFirst->albedo(u, n, lane, mask);
+    return a2 < a1 ? a2 : a1;
+}
+
+// r = max(r_1, r_2); the second operand's unless the first's is greater.
+float SRF_MulBSDF::specularRatio(int lane, int mask) const
+{
+    const float r2 = mySecond->specularRatio(lane, mask);
+    const float r1 = myFirst->specularRatio(lane, mask);
+    return r1 > r2 ? r1 : r2;
+}
+
+// f(u, v) = f_1(u, v) f_2(u, v), colours component by component; the
+// scalars multiply too.
+void SRF_MulBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                           float &scalar, int lane, int mask) const
+{
+    BX_Vector3 c;
+    float s = 0.0f;
+    myFirst->evaluate(u, n, v, colour, scalar, lane, mask);
+    mySecond->evaluate(u, n, v, c, s, lane, mask);
+    modulate(colour, scalar, c, s);
+}
+
+// v drawn by the first operand, weighted by f_2(u, v); the second operand
+// consumes no random number.
+void SRF_MulBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                         int &bounce, float sx, float sy, int lane, int mask) const
+{
+    BX_Vector3 c;
+    float s = 0.0f;
+    myFirst->sample(u, n, v, colour, scalar, bounce, sx, sy, lane, mask);
+    mySecond->evaluate(u, n, v, c, s, lane, mask);
+    modulate(colour, scalar, c, s);
+}
+
+// Le = Le_1 Le_2, component by component.
+void SRF_MulBSDF::emission(BX_Vector3 &colour, int lane) const
+{
+    BX_Vector3 second;
+    myFirst->emission(colour, lane);
+    mySecond->emission(second, lane);
+    modulate(colour, second);
+}
+
+SRF_BSDF *SRF_MulBSDF::duplicate(int count) const
+{
+    // The constructor orders the copies again by their lane-0 ratios.
+    return duplicatePair<SRF_MulBSDF>(*myFirst, *mySecond, count);
+}
+
+void SRF_MulBSDF::flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
+                          BX_PtrArray<float *> &floats)
+{
+    flattenPair(this, myFirst, mySecond, bsdfs, vectors, floats);
+}
+
+void SRF_MulBSDF::dump(int indent) const
+{
+    dumpName(indent);
+    myFirst->dump(indent + 1);
+    mySecond->dump(indent + 1);
+}

@@ -1,0 +1,125 @@
+#include "SRF_ScaleBSDF.h"
+
+namespace
+{
+const float LUMINANCE_RED = 0.299f;
+const float LUMINANCE_GREEN = 0.587f;
+const float LUMINANCE_BLUE = 0.114f;
+} // namespace
+
+SRF_ScaleBSDF::SRF_ScaleBSDF(SRF_BSDF *operand, BX_Vector3 *colours) : myOperand(operand), myColours(colours)
+{
+    bounces = operand->getBounces();
+}
+
+SRF_ScaleBSDF::~SRF_ScaleBSDF()
+{
+    releaseOperand(myOperand);
+    if (myColours)
+        release(myColours);
+}
+
+const char *SRF_ScaleBSDF::className() const { return "SRF_ScaleBSDF"; }
+
+bool SRF_ScaleBSDF::isEqual(const KAL_RefType &other, float tolerance) const
+{
+    if (!SRF_BSDF::isEqual(other, tolerance))
+        return false;
+    const SRF_ScaleBSDF &scale = static_cast<const SRF_ScaleBSDF &>(other);
+    return myColours == scale.myColours && myOperand->isEqual(*scale.myOperand, tolerance);
+}
+
+float SRF_ScaleBSDF::luminance(const BX_Vector3 &c)
+{
+    return LUMINANCE_RED * c.x + LUMINANCE_GREEN * c.y + LUMINANCE_BLUE * c.z;
+}
+
+// A = L(c) A_operand; exactly 0 when L(c) = 0.
+float SRF_ScaleBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, int mask) const
+{
+    const float l = luminance(myColours[lane]);
+    return l == 0.0f ? 0.0f : myOperand->albedo(u, n, lane, mask) * l;
+}
+
+// The operand's ratio: a tint does not change how specular a BSDF is.
+float SRF_ScaleBSDF::specularRatio(int lane, int mask) const { return myOperand->specularRatio(lane, mask); }
+
+// f(u, v) = c f_operand(u, v), scalar L(c) s_operand.
+void SRF_ScaleBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                             float &scalar, int lane, int mask) const
+{
+    const BX_Vector3 &c = myColours[lane];
+    const float l = luminance(c);
+    if (l == 0.0f)
+    {
+        colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+        scalar = 0.0f;
+        return;
+    }
+    myOperand->evaluate(u, n, v, colour, scalar, lane, mask);
+    modulate(colour, scalar, c, l);
+}
+
+// The operand's sample with colour c w and scalar L(c) s; a black lane
+// (L(c) = 0) draws nothing: v, colour and scalar are zero, bounce untouched.
+void SRF_ScaleBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                           int &bounce, float sx, float sy, int lane, int mask) const
+{
+    const BX_Vector3 &c = myColours[lane];
+    const float l = luminance(c);
+    if (l == 0.0f)
+    {
+        v = BX_Vector3(0.0f, 0.0f, 0.0f);
+        colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+        scalar = 0.0f;
+        return;
+    }
+    myOperand->sample(u, n, v, colour, scalar, bounce, sx, sy, lane, mask);
+    modulate(colour, scalar, c, l);
+}
+
+// Le = c Le_operand.
+void SRF_ScaleBSDF::emission(BX_Vector3 &colour, int lane) const
+{
+    const BX_Vector3 &c = myColours[lane];
+    if (luminance(c) == 0.0f)
+    {
+        colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+        return;
+    }
+    myOperand->emission(colour, lane);
+    modulate(colour, c);
+}
+
+SRF_BSDF *SRF_ScaleBSDF::duplicate(int count) const
+{
+    void *storage = takeStorage(sizeof(SRF_ScaleBSDF));
+    if (!storage)
+        return nullptr;
+    BX_Vector3 *colours = copy(myColours, count);
+    SRF_BSDF *operand = colours ? myOperand->duplicate(count) : nullptr;
+    if (!operand)
+    {
+        // No colour block or an operand that cannot be copied: the copy fails
+        // as a whole and gives back what it took.
+        if (colours)
+            release(colours);
+        giveBackStorage(storage, sizeof(SRF_ScaleBSDF));
+        return nullptr;
+    }
+    return new (storage) SRF_ScaleBSDF(operand, colours);
+}
+
+void SRF_ScaleBSDF::flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
+                            BX_PtrArray<float *> &floats)
+{
+    bsdfs.append(this);
+    vectors.append(myColours);
+    myOperand->flatten(bsdfs, vectors, floats);
+}
+
+void SRF_ScaleBSDF::dump(int indent) const
+{
+    dumpName(indent);
+    myOperand->dump(indent + 1);
+}

@@ -1,0 +1,161 @@
+#include "SRF_SwitchBSDF.h"
+
+namespace
+{
+// Entries are compared with this tolerance whatever the caller asks for.
+const float ENTRY_TOLERANCE = 1e-6f;
+
+void releaseAll(const BX_PtrArray<SRF_BSDF *> &list)
+{
+    for (int i = 0; i < list.entries(); ++i)
+        if (list[i])
+            list[i]->decRefCount();
+}
+} // namespace
+
+SRF_SwitchBSDF::SRF_SwitchBSDF(const BX_PtrArray<SRF_BSDF *> &entries, int *index) : myEntries(entries), myIndex(index)
+{
+    if (myEntries.entries() != entries.entries())
+    {
+        // The list could not be copied: the references adopted from the
+        // caller are dropped and every lane answers as a null BSDF.
+        releaseAll(entries);
+        myEntries.clear();
+    }
+    for (int i = 0; i < myEntries.entries(); ++i)
+        if (myEntries[i])
+            bounces |= myEntries[i]->getBounces();
+}
+
+SRF_SwitchBSDF::~SRF_SwitchBSDF()
+{
+    releaseAll(myEntries);
+    if (myIndex)
+        release(myIndex);
+}
+
+const char *SRF_SwitchBSDF::className() const { return "SRF_SwitchBSDF"; }
+
+bool SRF_SwitchBSDF::isEqual(const KAL_RefType &other, float tolerance) const
+{
+    if (!SRF_BSDF::isEqual(other, tolerance))
+        return false;
+    const SRF_SwitchBSDF &sw = static_cast<const SRF_SwitchBSDF &>(other);
+    if (sw.myEntries.entries() != myEntries.entries())
+        return false;
+    for (int i = 0; i < myEntries.entries(); ++i)
+    {
+        const SRF_BSDF *mine = myEntries[i];
+        const SRF_BSDF *theirs = sw.myEntries[i];
+        if (!mine || !theirs ? mine != theirs : !mine->isEqual(*theirs, ENTRY_TOLERANCE))
+            return false;
+    }
+    return true;
+}
+
+const SRF_BSDF *SRF_SwitchBSDF::picked(int lane) const
+{
+    const int i = myIndex ? myIndex[lane] : -1;
+    return i >= 0 && i < myEntries.entries() ? myEntries[i] : nullptr;
+}
+
+int SRF_SwitchBSDF::getBounces(int lane) const
+{
+    const SRF_BSDF *entry = picked(lane);
+    return entry ? entry->getBounces(lane) : 0;
+}
+
+float SRF_SwitchBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, int mask) const
+{
+    const SRF_BSDF *entry = picked(lane);
+    return entry ? entry->albedo(u, n, lane, mask) : 0.0f;
+}
+
+float SRF_SwitchBSDF::specularRatio(int lane, int mask) const
+{
+    const SRF_BSDF *entry = picked(lane);
+    return entry ? entry->specularRatio(lane, mask) : 0.0f;
+}
+
+void SRF_SwitchBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                              float &scalar, int lane, int mask) const
+{
+    const SRF_BSDF *entry = picked(lane);
+    if (entry)
+    {
+        entry->evaluate(u, n, v, colour, scalar, lane, mask);
+        return;
+    }
+    colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+    scalar = 0.0f;
+}
+
+// A lane without an entry leaves v and bounce as the caller had them, like a
+// BSDF that no mask admits.
+void SRF_SwitchBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                            int &bounce, float sx, float sy, int lane, int mask) const
+{
+    const SRF_BSDF *entry = picked(lane);
+    if (entry)
+    {
+        entry->sample(u, n, v, colour, scalar, bounce, sx, sy, lane, mask);
+        return;
+    }
+    colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+    scalar = 0.0f;
+}
+
+void SRF_SwitchBSDF::emission(BX_Vector3 &colour, int lane) const
+{
+    const SRF_BSDF *entry = picked(lane);
+    if (entry)
+    {
+        entry->emission(colour, lane);
+        return;
+    }
+    colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+}
+
+SRF_BSDF *SRF_SwitchBSDF::duplicate(int count) const
+{
+    // Every entry is copied first; an entry that cannot be copied (a
+    // tabulated BSDF) makes the whole copy fail rather than leave a hole.
+    BX_PtrArray<SRF_BSDF *> copies;
+    for (int i = 0; i < myEntries.entries(); ++i)
+    {
+        SRF_BSDF *entry = myEntries[i] ? myEntries[i]->duplicate(count) : nullptr;
+        if (!entry || copies.append(entry) < 0)
+        {
+            releaseOperand(entry);
+            releaseAll(copies);
+            return nullptr;
+        }
+    }
+    void *storage = takeStorage(sizeof(SRF_SwitchBSDF));
+    int *index = storage ? copy(myIndex, count) : nullptr;
+    if (!index)
+    {
+        if (storage)
+            giveBackStorage(storage, sizeof(SRF_SwitchBSDF));
+        releaseAll(copies);
+        return nullptr;
+    }
+    return new (storage) SRF_SwitchBSDF(copies, index);
+}
+
+void SRF_SwitchBSDF::flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
+                             BX_PtrArray<float *> &floats)
+{
+    bsdfs.append(this);
+    for (int i = 0; i < myEntries.entries(); ++i)
+        if (myEntries[i])
+            myEntries[i]->flatten(bsdfs, vectors, floats);
+}
+
+void SRF_SwitchBSDF::dump(int indent) const
+{
+    dumpName(indent);
+    for (int i = 0; i < myEntries.entries(); ++i)
+        if (myEntries[i])
+            myEntries[i]->dump(indent + 1);
+}
