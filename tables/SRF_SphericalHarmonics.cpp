@@ -20,6 +20,10 @@ const float kPi = 3.1415927f;
 // 1 / (4 pi) in double precision.
 const double kInvFourPi = 0.07957746933150284;
 const float kSqrt2 = 1.41421356f;
+// A harmonic whose grid norm D is below this share of the norm it would
+// have if its azimuthal factor were at its peak everywhere is one that the
+// grid cannot see (all its columns sit on zeros of the factor).
+const double kVisibleShare = 1e-6;
 
 // Scratch floats for one table pass, released on return; data() is null
 // when a heap buffer cannot be had.
@@ -188,11 +192,14 @@ float SRF_SphericalHarmonics::sphericalHarmonics(float *table, int nPhi, int nTh
     // Sums in double: a fine grid adds up hundreds of thousands of terms.
     double numerator = 0.0;
     double denominator = 0.0;
+    double peakDenominator = 0.0;
+    const double peak = m != 0 ? 2.0 : 1.0;
     for (int j = 0; j < nTheta; ++j)
     {
         const float sinTheta = std::sin(thetas[j]);
         const float kp = k * associatedLegendre(std::cos(thetas[j]), sinTheta, l, a);
         float *row = table + static_cast<std::size_t>(j) * static_cast<std::size_t>(nPhi);
+        peakDenominator += static_cast<double>(sinTheta) * kp * kp * peak * dTheta * dPhi * nPhi;
         for (int i = 0; i < nPhi; ++i)
         {
             const float y = kp * azimuthal(m, phis[i]);
@@ -208,7 +215,7 @@ float SRF_SphericalHarmonics::sphericalHarmonics(float *table, int nPhi, int nTh
             }
         }
     }
-    if (coefficient || !(denominator > 0.0))
+    if (coefficient || !(denominator > kVisibleShare * peakDenominator))
         return 0.0f;
     return static_cast<float>(numerator / denominator);
 }
