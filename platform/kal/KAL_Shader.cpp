@@ -204,11 +204,8 @@ public:
     {
         for (const Global &g : theGlobals)
             addVariable(g.name, g.type, g.varying, KAL_Program::GLOBAL, 0);
-        for (const KAL_Shader::Declaration &d : shader.myDecls)
-            if (!declare(d))
-                return false;
-        for (const KAL_Shader::Call &c : shader.myCalls)
-            if (!call(c))
+        for (const KAL_Shader::Item &item : shader.myItems)
+            if (!(item.isCall ? call(item) : declare(item)))
                 return false;
         layout();
         return true;
@@ -305,7 +302,7 @@ private:
         return slot;
     }
 
-    bool declare(const KAL_Shader::Declaration &d)
+    bool declare(const KAL_Shader::Item &d)
     {
         myWhere = myProgram.mySourceName + ":" + std::to_string(d.line) + ": declaration of " + quote(d.name) + ": ";
         if (!isIdentifier(d.name))
@@ -346,10 +343,10 @@ private:
                " but its signature has " + std::to_string(op->getArity()) + " type letters";
     }
 
-    bool call(const KAL_Shader::Call &c)
+    bool call(const KAL_Shader::Item &c)
     {
-        myWhere = myProgram.mySourceName + ":" + std::to_string(c.line) + ": call " + quote(c.signature) + ": ";
-        const KAL_OpCode *op = myContext.findOp(c.signature);
+        myWhere = myProgram.mySourceName + ":" + std::to_string(c.line) + ": call " + quote(c.name) + ": ";
+        const KAL_OpCode *op = myContext.findOp(c.name);
         if (!op)
             return fail("unknown signature");
         const std::string reason = invalidReason(op);
@@ -562,14 +559,15 @@ bool KAL_Shader::addVariable(const char *name, char type, bool varying, const ch
     if (hasError())
         return false;
     myProgram.reset();
-    Declaration d;
+    Item d;
+    d.isCall = false;
     d.name = name ? name : "";
     d.type = type;
     d.varying = varying;
     d.hasInitial = initial != nullptr;
     d.initial = initial ? initial : "";
     d.line = line;
-    myDecls.push_back(std::move(d));
+    myItems.push_back(std::move(d));
     return true;
 }
 
@@ -578,7 +576,15 @@ bool KAL_Shader::addCall(const char *signature, const std::vector<std::string> &
     if (hasError())
         return false;
     myProgram.reset();
-    myCalls.push_back(Call{signature ? signature : "", operands, line});
+    Item c;
+    c.isCall = true;
+    c.name = signature ? signature : "";
+    c.type = 0;
+    c.varying = false;
+    c.hasInitial = false;
+    c.operands = operands;
+    c.line = line;
+    myItems.push_back(std::move(c));
     return true;
 }
 
@@ -586,7 +592,7 @@ void KAL_Shader::setError(int line, const std::string &message)
 {
     if (hasError())
         return;
-    myError = mySourceName + ":" + std::to_string(line) + ": " + message;
+    myError = mySourceName + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message;
     myProgram.reset();
 }
 

@@ -54,7 +54,8 @@ public:
     // Appends a call: a signature and one operand per type letter.
     bool addCall(const char *signature, const std::vector<std::string> &operands, int line = 0);
     // Records an error found by a front end (a parse error), unless one is
-    // already recorded. Message becomes "SOURCE:LINE: message".
+    // already recorded. Message becomes "SOURCE:LINE: message", or
+    // "SOURCE: message" for a line of 0 or less (the file as a whole).
     void setError(int line, const std::string &message);
 
     // Compiles the calls added so far; false on error.
@@ -79,27 +80,24 @@ private:
     KAL_Shader(const KAL_Shader &) = delete;
     KAL_Shader &operator=(const KAL_Shader &) = delete;
 
-    struct Call
+    // A declaration or a call, kept in the order given: a call sees only
+    // the variables declared before it.
+    struct Item
     {
-        std::string signature;
-        std::vector<std::string> operands;
-        int line;
-    };
-    struct Declaration
-    {
-        std::string name;
+        bool isCall;
+        std::string name; // the variable's name, or the call's signature
         char type;
         bool varying;
         bool hasInitial;
         std::string initial;
+        std::vector<std::string> operands;
         int line;
     };
     friend class KAL_ShaderCompiler;
 
     const KAL_Context &myContext;
     std::string mySourceName;
-    std::vector<Declaration> myDecls;
-    std::vector<Call> myCalls;
+    std::vector<Item> myItems;
     std::string myError;
     std::shared_ptr<KAL_Program> myProgram;
 };
