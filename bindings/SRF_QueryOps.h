@@ -1,0 +1,27 @@
+#ifndef SRF_QUERYOPS_H
+#define SRF_QUERYOPS_H
+
+#include "SRF_API.h"
+
+class KAL_Instance;
+class KAL_ProcArray;
+
+// Handlers of the ops that ask a BSDF value about one lane at a time. Each
+// walks the running lanes, reads its inputs for the lane, calls one masked
+// query of the BSDF with the lane's index and writes its outputs for the
+// lane. A null BSDF scatters and emits nothing: its outputs are zero. Lanes
+// that are not running keep their old values. No reference changes.
+
+SRF_API int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes);            // "albedo@VBVVI"
+SRF_API int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes);          // "eval_bsdf@VBVVVI"
+SRF_API int opSampleBsdf(KAL_Instance &instance, KAL_ProcArray &lanes);        // "sample_bsdf@BVVVVIFFI"
+SRF_API int opEmissionBsdf(KAL_Instance &instance, KAL_ProcArray &lanes);      // "emission_bsdf@VB"
+SRF_API int opSpecularRatioBsdf(KAL_Instance &instance, KAL_ProcArray &lanes); // "specularratio_bsdf@FBI"
+SRF_API int opGetBounces(KAL_Instance &instance, KAL_ProcArray &lanes);        // "getbounces@IB"
+SRF_API int opNBounceTypes(KAL_Instance &instance, KAL_ProcArray &lanes);      // "nbouncetypes@I"
+
+// The arguments "sample_bsdf@BVVVVIFFI" writes: direction, colour and
+// bounce type (3, 4, 5), ended by the runtime's end mark.
+SRF_API const int *sampleBsdfWrittenArgs();
+
+#endif
