@@ -1,0 +1,249 @@
+#include "ChiSquare.h"
+
+#include "SRF_BSDF.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <vector>
+
+namespace
+{
+constexpr double PI = 3.14159265358979323846;
+
+std::atomic<int> theRuns{0};
+
+// Nodes and weights of the n-point Gauss-Legendre rule on [-1, 1], by Newton
+// iteration on the Legendre polynomial P_n from the Chebyshev guesses.
+void gaussLegendre(int n, std::vector<double> &nodes, std::vector<double> &weights)
+{
+    nodes.assign(n, 0.0);
+    weights.assign(n, 0.0);
+    for (int i = 0; i < n; ++i)
+    {
+        double x = std::cos(PI * (i + 0.75) / (n + 0.5));
+        double dp = 1.0;
+        for (int iter = 0; iter < 100; ++iter)
+        {
+            double p0 = 1.0, p1 = x;
+            for (int k = 2; k <= n; ++k)
+            {
+                const double p2 = ((2.0 * k - 1.0) * x * p1 - (k - 1.0) * p0) / k;
+                p0 = p1;
+                p1 = p2;
+            }
+            dp = n * (x * p1 - p0) / (x * x - 1.0);
+            const double step = p1 / dp;
+            x -= step;
+            if (std::fabs(step) < 1e-15)
+                break;
+        }
+        nodes[i] = x;
+        weights[i] = 2.0 / ((1.0 - x * x) * dp * dp);
+    }
+}
+
+// Regularised lower incomplete gamma P(a, x) by its series (x < a + 1).
+double lowerSeries(double a, double x)
+{
+    double term = 1.0 / a, sum = term;
+    for (int n = 1; n < 100000; ++n)
+    {
+        term *= x / (a + n);
+        sum += term;
+        if (std::fabs(term) < std::fabs(sum) * 1e-15)
+            break;
+    }
+    return sum * std::exp(-x + a * std::log(x) - std::lgamma(a));
+}
+
+// Regularised upper incomplete gamma Q(a, x) by Lentz's continued fraction
+// (x >= a + 1).
+double upperFraction(double a, double x)
+{
+    const double tiny = 1e-300;
+    double b = x + 1.0 - a, c = 1.0 / tiny, d = 1.0 / b, h = d;
+    for (int i = 1; i < 100000; ++i)
+    {
+        const double an = -i * (i - a);
+        b += 2.0;
+        d = an * d + b;
+        if (std::fabs(d) < tiny)
+            d = tiny;
+        c = b + an / c;
+        if (std::fabs(c) < tiny)
+            c = tiny;
+        d = 1.0 / d;
+        const double delta = d * c;
+        h *= delta;
+        if (std::fabs(delta - 1.0) < 1e-15)
+            break;
+    }
+    return std::exp(-x + a * std::log(x) - std::lgamma(a)) * h;
+}
+
+// A float uniform on [0, 1): 24 random bits.
+float uniform(std::mt19937 &rng) { return float(rng() >> 8) * (1.0f / 16777216.0f); }
+} // namespace
+
+namespace ChiSquare
+{
+Frame frameAbout(const BX_Vector3 &z)
+{
+    Frame f;
+    f.z = z;
+    f.z.normalize();
+    f.z.getFrameOfReference(f.x, f.y);
+    return f;
+}
+
+double upperTail(double x, int k)
+{
+    if (!(x > 0.0))
+        return 1.0;
+    const double a = 0.5 * k, h = 0.5 * x;
+    return h < a + 1.0 ? 1.0 - lowerSeries(a, h) : upperFraction(a, h);
+}
+
+std::shared_ptr<const SRF_BSDF> hold(SRF_BSDF *bsdf)
+{
+    return std::shared_ptr<const SRF_BSDF>(bsdf,
+                                           [](const SRF_BSDF *b)
+                                           {
+                                               if (b)
+                                                   b->decRefCount();
+                                           });
+}
+
+Result run(const Sampler &sampler, long samples)
+{
+    Result result;
+    const int ncells = COS_BINS * PHI_BINS;
+    const double dc = 2.0 / COS_BINS, dphi = 2.0 * PI / PHI_BINS;
+    const Frame &f = sampler.frame;
+
+    // 1. The histogram of drawn directions.
+    std::vector<double> observed(ncells, 0.0);
+    std::mt19937 rng(SEED);
+    for (long i = 0; i < samples; ++i)
+    {
+        const float sx = uniform(rng);
+        const float sy = uniform(rng);
+        BX_Vector3 d;
+        sampler.draw(sx, sy, d);
+        const double x = d.dot(f.x), y = d.dot(f.y), z = d.dot(f.z);
+        const double len = std::sqrt(x * x + y * y + z * z);
+        if (!std::isfinite(len) || len == 0.0)
+        {
+            ++result.invalid;
+            continue;
+        }
+        double phi = std::atan2(y, x);
+        if (phi < 0.0)
+            phi += 2.0 * PI;
+        const int ci = std::clamp(int((z / len + 1.0) / dc), 0, COS_BINS - 1);
+        const int pj = std::clamp(int(phi / dphi), 0, PHI_BINS - 1);
+        observed[ci * PHI_BINS + pj] += 1.0;
+    }
+
+    // 2. Expected counts by integrating the density over each cell.
+    std::vector<double> nodes, weights;
+    gaussLegendre(QUADRATURE, nodes, weights);
+    std::vector<double> expected(ncells, 0.0);
+    for (int ci = 0; ci < COS_BINS; ++ci)
+        for (int pj = 0; pj < PHI_BINS; ++pj)
+        {
+            const double c0 = -1.0 + ci * dc, p0 = pj * dphi;
+            double integral = 0.0;
+            for (int a = 0; a < QUADRATURE; ++a)
+            {
+                const double c = c0 + 0.5 * dc * (nodes[a] + 1.0);
+                const double s = std::sqrt(std::max(0.0, 1.0 - c * c));
+                for (int b = 0; b < QUADRATURE; ++b)
+                {
+                    const double phi = p0 + 0.5 * dphi * (nodes[b] + 1.0);
+                    const double cx = s * std::cos(phi), cy = s * std::sin(phi);
+                    const BX_Vector3 d(float(cx * f.x.x + cy * f.y.x + c * f.z.x),
+                                       float(cx * f.x.y + cy * f.y.y + c * f.z.y),
+                                       float(cx * f.x.z + cy * f.y.z + c * f.z.z));
+                    integral += weights[a] * weights[b] * sampler.density(d);
+                }
+            }
+            integral *= 0.25 * dc * dphi;
+            result.mass += integral;
+            expected[ci * PHI_BINS + pj] = integral * double(samples);
+        }
+
+    // 3. Pooling of the cells with small expected counts.
+    std::vector<double> cellObs, cellExp;
+    double poolObs = 0.0, poolExp = 0.0;
+    for (int i = 0; i < ncells; ++i)
+    {
+        if (expected[i] < MIN_EXPECTED)
+        {
+            poolObs += observed[i];
+            poolExp += expected[i];
+        }
+        else
+        {
+            cellObs.push_back(observed[i]);
+            cellExp.push_back(expected[i]);
+        }
+    }
+    if (poolExp >= MIN_EXPECTED)
+    {
+        cellObs.push_back(poolObs);
+        cellExp.push_back(poolExp);
+    }
+    else if (!cellExp.empty())
+    {
+        const size_t smallest = size_t(std::min_element(cellExp.begin(), cellExp.end()) - cellExp.begin());
+        cellObs[smallest] += poolObs;
+        cellExp[smallest] += poolExp;
+    }
+
+    // 4. The statistic and its p-value at the Sidak-corrected level.
+    for (size_t i = 0; i < cellObs.size(); ++i)
+        result.statistic += (cellObs[i] - cellExp[i]) * (cellObs[i] - cellExp[i]) / cellExp[i];
+    result.degreesOfFreedom = int(cellObs.size()) - 1;
+    result.pValue = upperTail(result.statistic, std::max(1, result.degreesOfFreedom));
+    result.level = 1.0 - std::pow(1.0 - SIGNIFICANCE, 1.0 / FAMILY_SIZE);
+    const int runs = ++theRuns;
+
+    std::ostringstream out;
+    out << sampler.name << ": chi2 = " << result.statistic << " with " << result.degreesOfFreedom
+        << " degrees of freedom, p = " << result.pValue << " (level " << result.level << "), density mass "
+        << result.mass << ", " << result.invalid << " non-finite samples";
+    bool sound = true;
+    if (std::fabs(result.mass - 1.0) > MASS_TOLERANCE)
+    {
+        out << "; the density does not integrate to 1";
+        sound = false;
+    }
+    if (result.invalid > 0 || result.degreesOfFreedom < 1)
+        sound = false;
+    if (runs > FAMILY_SIZE)
+    {
+        out << "; more chi-square tests than FAMILY_SIZE allows";
+        sound = false;
+    }
+    result.passed = sound && result.pValue >= result.level;
+    result.report = out.str();
+    // The numbers are worth seeing in a passing run too.
+    std::printf("[chi-square] %s\n", result.report.c_str());
+    return result;
+}
+
+::testing::AssertionResult fits(const Sampler &sampler)
+{
+    const Result r = run(sampler);
+    if (r.passed)
+        return ::testing::AssertionSuccess() << r.report;
+    return ::testing::AssertionFailure() << r.report;
+}
+} // namespace ChiSquare
