@@ -1,6 +1,11 @@
 #include "SRF_ReWrite.h"
 
+#include "KAL_IReWrite.h"
+#include "KAL_OpCode.h"
+#include "SRF_MeasuredCache.h"
+
 #include <cstdint>
+#include <new>
 
 // The rewrite tables. Each program is a list of 32-bit words: the kind in the
 // high 8 bits, an index in the low 24, and the word 0 closing an instruction.
@@ -20,7 +25,7 @@ const int FLT = 3;
 const int INT = 4;
 
 // End mark of a written-argument list.
-const int END = -65536; // 0xFFFF0000
+const int END = KAL_ARGS_END; // 0xFFFF0000
 
 // Names shared by the general rewrites: ops to call and shader globals.
 const char *const theNames[] = {
@@ -197,8 +202,59 @@ const int PHOTON_COUNT = sizeof(thePhotonRows) / sizeof(thePhotonRows[0]);
 #undef WORDS
 #undef NO_TEMPS
 #undef NO_CONSTS
+
+KAL_IReWrite makeGeneral(const Row &row)
+{
+    return KAL_IReWrite(row.signature, row.count, theNames, NAME_COUNT, theInts, INT_COUNT, theFloats, FLOAT_COUNT,
+                        row.words, row.wordCount, row.tempTypes, row.tempCount, row.constTypes, row.constIndices,
+                        row.constCount);
+}
+
+KAL_IReWrite makePhoton(const Row &row)
+{
+    return KAL_IReWrite(row.signature, row.count, thePhotonNames, PHOTON_NAME_COUNT, nullptr, 0, nullptr, 0, row.words,
+                        row.wordCount, row.tempTypes, row.tempCount, row.constTypes, row.constIndices, row.constCount);
+}
+
+// The library's static objects, in the order in which loading builds them and
+// (reversed) unloading destroys them: the measured-data cache, then the
+// photon rewrites, then the general rewrites. They are kept in this one
+// translation unit so that the order is fixed by the language, not by the
+// linker. The cache is made through its accessor, so that it is complete
+// before the first rewrite and is destroyed after the last.
+SRF_MeasuredCache &theCache = SRF_MeasuredCache::instance();
+
+KAL_IReWrite thePhotonReWrites[] = {
+    makePhoton(thePhotonRows[0]),
+    makePhoton(thePhotonRows[1]),
+    makePhoton(thePhotonRows[2]),
+    makePhoton(thePhotonRows[3]),
+};
+
+KAL_IReWrite theGeneralReWrites[] = {
+    makeGeneral(theGeneralRows[0]),  makeGeneral(theGeneralRows[1]),  makeGeneral(theGeneralRows[2]),
+    makeGeneral(theGeneralRows[3]),  makeGeneral(theGeneralRows[4]),  makeGeneral(theGeneralRows[5]),
+    makeGeneral(theGeneralRows[6]),  makeGeneral(theGeneralRows[7]),  makeGeneral(theGeneralRows[8]),
+    makeGeneral(theGeneralRows[9]),  makeGeneral(theGeneralRows[10]), makeGeneral(theGeneralRows[11]),
+    makeGeneral(theGeneralRows[12]), makeGeneral(theGeneralRows[13]), makeGeneral(theGeneralRows[14]),
+    makeGeneral(theGeneralRows[15]), makeGeneral(theGeneralRows[16]), makeGeneral(theGeneralRows[17]),
+    makeGeneral(theGeneralRows[18]),
+};
+
+static_assert(sizeof(thePhotonReWrites) / sizeof(thePhotonReWrites[0]) == sizeof(thePhotonRows) / sizeof(Row),
+              "one photon rewrite object per row");
+static_assert(sizeof(theGeneralReWrites) / sizeof(theGeneralReWrites[0]) == sizeof(theGeneralRows) / sizeof(Row),
+              "one general rewrite object per row");
+
+// Registers each rewrite of a table as an op of the context. An op object
+// that cannot be allocated is skipped; the context owns the others.
+void install(KAL_Context &context, const KAL_IReWrite *rewrites, const Row *rows, int count)
+{
+    for (int i = 0; i < count; ++i)
+        new (std::nothrow) KAL_OpCode(context, &rewrites[i], rows[i].written, rows[i].flag);
+}
 } // namespace
 
-void SRFinstallReWrite(KAL_Context &) {}
+void SRFinstallReWrite(KAL_Context &context) { install(context, theGeneralReWrites, theGeneralRows, GENERAL_COUNT); }
 
-void SRFinstallPhotonReWrite(KAL_Context &) {}
+void SRFinstallPhotonReWrite(KAL_Context &context) { install(context, thePhotonReWrites, thePhotonRows, PHOTON_COUNT); }
