@@ -48,6 +48,9 @@ const char *typeName(char type)
     }
 }
 
+// "a float", "an int": for messages.
+std::string aType(char type) { return (type == 'I' ? "an " : "a ") + std::string(typeName(type)); }
+
 // The type letter of a rewrite's type code, or 0.
 char letterOfCode(int code)
 {
@@ -369,7 +372,7 @@ private:
                     return fail(which + "undeclared variable");
                 const char type = myProgram.myVars[slot].type;
                 if (type != types[k])
-                    return fail(which + "is a " + typeName(type) + ", the op wants a " + typeName(types[k]));
+                    return fail(which + "is " + aType(type) + ", the op wants " + aType(types[k]));
                 slots[k] = slot;
                 continue;
             }
@@ -523,7 +526,7 @@ private:
                 const char have = myProgram.myVars[slot].type;
                 const char want = inner->getTypes()[k];
                 if (have != want)
-                    return fail(which + "is a " + typeName(have) + ", " + quote(name) + " wants a " + typeName(want));
+                    return fail(which + "is " + aType(have) + ", " + quote(name) + " wants " + aType(want));
                 if (myProgram.myVars[slot].kind == KAL_Program::CONSTANT && inner->writesArg(k))
                     return fail(which + "is a constant, but " + quote(name) + " writes it");
                 innerSlots[k] = slot;
