@@ -1,0 +1,226 @@
+#include "SrfCommands.h"
+
+#include "SrfBatch.h"
+#include "SrfError.h"
+#include "SrfFitter.h"
+#include "SrfOptions.h"
+#include "SrfPlotter.h"
+#include "SrfRenderer.h"
+#include "SrfShader.h"
+
+#include "KAL_RefType.h"
+#include "SRF_BSDF.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#ifndef SRF_SOURCE_DIR
+#define SRF_SOURCE_DIR "."
+#endif
+
+namespace
+{
+const int MAX_SIZE = 8192;
+const int MAX_SAMPLES = 1 << 16;
+const int MAX_THREADS = 256;
+
+// Makes sure that the output can be written before spending time on it: a
+// missing folder or a read-only file fails now, with the system's reason.
+void checkWritable(const std::string &path)
+{
+    const bool existed = access(path.c_str(), F_OK) == 0;
+    FILE *file = fopen(path.c_str(), "ab");
+    if (!file)
+        throw SrfError("cannot write '" + path + "': " + strerror(errno));
+    fclose(file);
+    if (!existed)
+        remove(path.c_str());
+}
+
+std::string absolute(const std::string &path)
+{
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    std::string result(resolved);
+    free(resolved);
+    return result;
+}
+
+std::string bounceNames(int bounces)
+{
+    static const char *const NAMES[] = {"diffuse", "glossy", "specular", "emission"};
+    std::string text;
+    for (int bit = 0; bit < 4; ++bit)
+        if (bounces & (1 << bit))
+            text += std::string(text.empty() ? "" : " ") + NAMES[bit];
+    return text.empty() ? "none" : text;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+} // namespace
+
+const char *SrfCommands::defaultShader() { return SRF_SOURCE_DIR "/examples/plastic.kal"; }
+
+int SrfCommands::render(int argc, char **argv)
+{
+    SrfOptions options("render", "[SHADER.kal]",
+                       "Renders a material preview: the BSDF that the shader leaves in F on a sphere lit by a soft\n"
+                       "studio, seen from a fixed camera, written as an 8-bit sRGB PNG. Without a shader it renders\n"
+                       "the bundled plastic example.",
+                       {{"--output", "-o", "FILE", "the PNG to write", "srf-render.png"},
+                        {"--size", nullptr, "N", "width and height in pixels", "256"},
+                        {"--spp", nullptr, "N", "samples per pixel", "64"},
+                        {"--threads", nullptr, "N", "threads to render with (default: every core)", nullptr},
+                        {"--seed", nullptr, "N", "seed of the random numbers", "1"}},
+                       0, 1);
+    options.parse(argc, argv);
+    if (options.helpRequested())
+    {
+        fputs(options.help().c_str(), stdout);
+        return 0;
+    }
+    SrfRenderer::Settings settings;
+    settings.size = options.integer("--size", 1, MAX_SIZE);
+    settings.samples = options.integer("--spp", 1, MAX_SAMPLES);
+    settings.threads = options.given("--threads") ? options.integer("--threads", 1, MAX_THREADS) : 0;
+    settings.seed = uint32_t(options.integer("--seed", 0, INT_MAX));
+    const std::string input = options.positional().empty() ? defaultShader() : options.positional()[0];
+    const std::string output = options.text("--output");
+
+    const SrfShader shader(input);
+    checkWritable(output);
+    SrfRenderer renderer(shader, settings);
+    const auto start = std::chrono::steady_clock::now();
+    const SrfImage image = renderer.render();
+    const double seconds = secondsSince(start);
+    image.writePng(output);
+
+    const double samples = double(settings.size) * settings.size * settings.samples;
+    printf("rendered %s: %dx%d, %d samples per pixel, %d thread%s, %.2f s (%.2f million samples/s)\n", input.c_str(),
+           settings.size, settings.size, settings.samples, renderer.threadCount(),
+           renderer.threadCount() == 1 ? "" : "s", seconds, samples / seconds * 1e-6);
+    printf("wrote %s\n", absolute(output).c_str());
+    return 0;
+}
+
+int SrfCommands::plot(int argc, char **argv)
+{
+    SrfOptions options(
+        "plot", "SHADER.kal",
+        "Plots the BSDF that the shader leaves in F for one incident direction u at THETA degrees from the\n"
+        "normal: its evaluate colour over every direction (left) beside a histogram of the directions that\n"
+        "sample draws (right), each hemisphere as an equal-area disk seen from above the surface (upper\n"
+        "hemisphere on top). Prints the albedo, specular ratio and bounce types for u.",
+        {{"--theta", nullptr, "DEG", "angle of u from the normal, in degrees", "45"},
+         {"--output", "-o", "FILE", "the PNG to write", "srf-plot.png"},
+         {"--size", nullptr, "N", "diameter of each disk in pixels", "200"},
+         {"--samples", nullptr, "N", "directions drawn for the histogram", "4194304"},
+         {"--seed", nullptr, "N", "seed of the random numbers", "1"}},
+        1, 1);
+    options.parse(argc, argv);
+    if (options.helpRequested())
+    {
+        fputs(options.help().c_str(), stdout);
+        return 0;
+    }
+    SrfPlotter::Settings settings;
+    settings.theta = float(options.number("--theta", 0.0, 180.0));
+    settings.panel = options.integer("--size", 8, 2048);
+    settings.samples = options.integer("--samples", 1, INT_MAX);
+    settings.seed = uint32_t(options.integer("--seed", 0, INT_MAX));
+    const std::string output = options.text("--output");
+
+    const SrfShader shader(options.positional()[0]);
+    checkWritable(output);
+    SrfPlotter plotter(shader, settings);
+    SrfPlotter::Report report;
+    const SrfImage image = plotter.plot(report);
+    image.writePng(output);
+
+    const double drawn = double(settings.samples);
+    printf("shader %s\n", shader.path().c_str());
+    printf("u: theta %.1f degrees, (%.4f, %.4f, %.4f)\n", settings.theta, report.u.x, report.u.y, report.u.z);
+    printf("albedo: %.4f\n", report.albedo);
+    printf("specular ratio: %.4f\n", report.specularRatio);
+    printf("bounce types: %s (%d)\n", bounceNames(report.bounces).c_str(), report.bounces);
+    printf("sampled %ld directions: %.1f%% above the surface, %.1f%% below, %.1f%% none\n", settings.samples,
+           100.0 * report.above / drawn, 100.0 * report.below / drawn, 100.0 * report.none / drawn);
+    printf("wrote %s\n", absolute(output).c_str());
+    return 0;
+}
+
+int SrfCommands::fit(int argc, char **argv)
+{
+    SrfOptions options("fit", "FILE",
+                       "Reads a measurement file, fits a reflectance model to it and prints the fitted parameters,\n"
+                       "the number of measurements, the RMS difference between model and measurements and the time\n"
+                       "the fit took.",
+                       {{"--model", nullptr, "NAME", "phong or ashikhmin", "phong"}}, 1, 1);
+    options.parse(argc, argv);
+    if (options.helpRequested())
+    {
+        fputs(options.help().c_str(), stdout);
+        return 0;
+    }
+    const std::string name = options.text("--model");
+    if (name != "phong" && name != "ashikhmin")
+        throw SrfError("--model must be phong or ashikhmin, not '" + name + "' (see 'srf fit --help')", 2);
+    const SrfFitter::Result result =
+        SrfFitter::fit(options.positional()[0], name == "phong" ? SrfFitter::PHONG : SrfFitter::ASHIKHMIN);
+    printf("model %s fitted to %s\n", name.c_str(), options.positional()[0].c_str());
+    for (const auto &parameter : result.parameters)
+        printf("  %-10s %.6g\n", parameter.first.c_str(), parameter.second);
+    printf("points: %d\n", result.points);
+    printf("rms error: %.6g\n", result.rms);
+    printf("time: %.3f s\n", result.seconds);
+    return 0;
+}
+
+int SrfCommands::info(int argc, char **argv)
+{
+    SrfOptions options("info", "SHADER.kal",
+                       "Prints the compiled shader with every rewrite expanded, one instruction a line with its\n"
+                       "operands named, then the BSDF tree that the shader leaves in F for one lane.",
+                       {}, 1, 1);
+    options.parse(argc, argv);
+    if (options.helpRequested())
+    {
+        fputs(options.help().c_str(), stdout);
+        return 0;
+    }
+    const SrfShader shader(options.positional()[0]);
+    printf("# %s: %d instructions after rewrites\n", shader.path().c_str(), shader.instructionCount());
+    fputs(shader.listing().c_str(), stdout);
+
+    SrfBatch batch(shader);
+    batch.setGeometry(0, BX_Vector3(0.0f, 0.0f, 1.0f), BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(0.0f, 1.0f, 0.0f));
+    batch.shade(1);
+    printf("# F for one lane (N = (0, 0, 1)):\n");
+    const KAL_RefType *bsdf = batch.bsdf();
+    if (!bsdf)
+    {
+        printf("null: the shader leaves no BSDF in F\n");
+        return 0;
+    }
+    // dump writes to standard error; send it to standard output for the
+    // moment, so that the whole report goes to one stream.
+    fflush(stdout);
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(STDOUT_FILENO, STDERR_FILENO);
+    static_cast<const SRF_BSDF *>(bsdf)->dump(0);
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    return 0;
+}

@@ -1,0 +1,22 @@
+#ifndef SRF_TOOL_ERROR_H
+#define SRF_TOOL_ERROR_H
+
+#include <stdexcept>
+#include <string>
+
+// A failure the tool reports to the user as one line on the standard error
+// stream before exiting with a non-zero status: a bad option, a missing or
+// malformed file, an output that cannot be written.
+class SrfError : public std::runtime_error
+{
+public:
+    explicit SrfError(const std::string &message, int status = 1);
+
+    // The exit status: 2 for wrong usage, 1 for everything else.
+    int status() const { return myStatus; }
+
+private:
+    int myStatus;
+};
+
+#endif

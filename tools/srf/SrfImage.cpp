@@ -1,0 +1,92 @@
+#include "SrfImage.h"
+
+#include "SrfError.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+SrfImage::SrfImage(int width, int height) : myWidth(width), myHeight(height), myPixels(size_t(width) * size_t(height))
+{
+}
+
+void SrfImage::paste(const SrfImage &other, int x0, int y0)
+{
+    for (int y = 0; y < other.height(); ++y)
+        for (int x = 0; x < other.width(); ++x)
+            if (x0 + x >= 0 && x0 + x < myWidth && y0 + y >= 0 && y0 + y < myHeight)
+                at(x0 + x, y0 + y) = other.at(x, y);
+}
+
+// c' = 12.92 c for c <= 0.0031308, else 1.055 c^(1/2.4) - 0.055; NaN counts
+// as 0.
+unsigned char SrfImage::encode(float linear)
+{
+    const float c = linear > 0.0f ? (linear < 1.0f ? linear : 1.0f) : 0.0f;
+    const float curve = c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
+    return static_cast<unsigned char>(std::lround(curve * 255.0f));
+}
+
+namespace
+{
+struct PngWriter
+{
+    FILE *file = nullptr;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngWriter()
+    {
+        if (png)
+            png_destroy_write_struct(&png, info ? &info : nullptr);
+        if (file)
+            fclose(file);
+    }
+};
+
+// Warnings (an unusual chunk, say) are not the user's business.
+void pngWarning(png_structp, png_const_charp) {}
+} // namespace
+
+void SrfImage::writePng(const std::string &path) const
+{
+    PngWriter writer;
+    writer.file = fopen(path.c_str(), "wb");
+    if (!writer.file)
+        throw SrfError("cannot write '" + path + "': " + strerror(errno));
+    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, pngWarning);
+    if (writer.png)
+        writer.info = png_create_info_struct(writer.png);
+    if (!writer.png || !writer.info)
+        throw SrfError("cannot write '" + path + "': out of memory");
+
+    std::vector<unsigned char> rows(size_t(myWidth) * myHeight * 3);
+    for (int y = 0; y < myHeight; ++y)
+        for (int x = 0; x < myWidth; ++x)
+        {
+            const BX_Vector3 &p = at(x, y);
+            unsigned char *out = &rows[(size_t(y) * myWidth + x) * 3];
+            out[0] = encode(p.x);
+            out[1] = encode(p.y);
+            out[2] = encode(p.z);
+        }
+    std::vector<png_bytep> pointers(myHeight);
+    for (int y = 0; y < myHeight; ++y)
+        pointers[y] = &rows[size_t(y) * myWidth * 3];
+
+    // libpng reports a failure by jumping back here.
+    if (setjmp(png_jmpbuf(writer.png)))
+        throw SrfError("cannot write '" + path + "': the PNG encoder failed (disk full?)");
+    png_init_io(writer.png, writer.file);
+    png_set_IHDR(writer.png, writer.info, png_uint_32(myWidth), png_uint_32(myHeight), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_sRGB_gAMA_and_cHRM(writer.png, writer.info, PNG_sRGB_INTENT_PERCEPTUAL);
+    png_write_info(writer.png, writer.info);
+    png_write_image(writer.png, pointers.data());
+    png_write_end(writer.png, writer.info);
+    if (fflush(writer.file) != 0 || ferror(writer.file))
+        throw SrfError("cannot write '" + path + "': " + strerror(errno));
+}

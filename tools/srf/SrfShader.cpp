@@ -1,0 +1,94 @@
+#include "SrfShader.h"
+
+#include "SrfError.h"
+
+#include "KAL_Context.h"
+#include "KAL_Instance.h"
+#include "KAL_Program.h"
+#include "KAL_Shader.h"
+#if __has_include("SRF_Functions.h")
+#include "SRF_Functions.h"
+#define SRF_TOOL_HAVE_OPS 1
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+// The host's query program: variables (all varying, one value per lane) and
+// calls, one instruction each, in the order of SrfShader::Query.
+struct QueryVariable
+{
+    const char *name;
+    char type;
+};
+const QueryVariable QUERY_VARIABLES[] = {{"u", 'V'},      {"sx", 'F'},     {"sy", 'F'},      {"dir", 'V'},
+                                         {"colour", 'V'}, {"bounce", 'I'}, {"emitted", 'V'}, {"v", 'V'},
+                                         {"value", 'V'},  {"albedo", 'V'}, {"ratio", 'F'},   {"bounces", 'I'}};
+struct QueryCall
+{
+    const char *signature;
+    std::vector<std::string> operands;
+};
+const QueryCall QUERY_CALLS[SrfShader::NQUERIES] = {
+    {"sample_bsdf@BVVVVIFFI", {"F", "u", "N", "dir", "colour", "bounce", "sx", "sy", "15"}},
+    {"emission_bsdf@VB", {"emitted", "F"}},
+    {"eval_bsdf@VBVVVI", {"value", "F", "u", "N", "v", "15"}},
+    {"albedo@VBVVI", {"albedo", "F", "u", "N", "15"}},
+    {"specularratio_bsdf@FBI", {"ratio", "F", "15"}},
+    {"getbounces@IB", {"bounces", "F"}},
+};
+} // namespace
+
+SrfShader::SrfShader(const std::string &path) : myPath(path)
+{
+    FILE *probe = fopen(path.c_str(), "r");
+    if (!probe)
+        throw SrfError("cannot read '" + path + "': " + strerror(errno));
+    fclose(probe);
+
+    myContext.reset(new KAL_Context());
+#ifdef SRF_TOOL_HAVE_OPS
+    SRF_Functions::installFunctions(*myContext);
+#else
+    throw SrfError("the BSDF ops are not available in this build of the library");
+#endif
+
+    myShader.reset(new KAL_Shader(*myContext, path.c_str()));
+#ifdef SRF_TOOL_HAVE_LOADER
+    if (!loadShaderText(*myShader, path.c_str()) || !myShader->compile())
+        throw SrfError(myShader->getError());
+#else
+    throw SrfError("the text shader loader is not available in this build of the runtime");
+#endif
+    compileQueries();
+}
+
+SrfShader::~SrfShader()
+{
+    // Programs keep op pointers into the context: drop them first.
+    myQueries.reset();
+    myShader.reset();
+}
+
+void SrfShader::compileQueries()
+{
+    myQueries.reset(new KAL_Shader(*myContext, "<srf queries>"));
+    for (const QueryVariable &variable : QUERY_VARIABLES)
+        myQueries->addVariable(variable.name, variable.type, true);
+    for (const QueryCall &call : QUERY_CALLS)
+        myQueries->addCall(call.signature, call.operands);
+    // Each query must be a single native instruction at its own index.
+    if (!myQueries->compile() || myQueries->getProgram()->getInstructionCount() != NQUERIES)
+        throw SrfError("the BSDF query ops are missing from the runtime: " + myQueries->getError());
+}
+
+std::string SrfShader::listing() const { return myShader->getProgram()->listing(); }
+
+int SrfShader::instructionCount() const { return myShader->getProgram()->getInstructionCount(); }
+
+KAL_Instance *SrfShader::createShaderInstance() const { return myShader->createInstance(); }
+
+KAL_Instance *SrfShader::createQueryInstance() const { return myQueries->createInstance(); }

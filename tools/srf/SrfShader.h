@@ -1,0 +1,61 @@
+#ifndef SRF_TOOL_SHADER_H
+#define SRF_TOOL_SHADER_H
+
+#include <memory>
+#include <string>
+
+class KAL_Context;
+class KAL_Instance;
+class KAL_Shader;
+
+// A text shader (.kal) compiled against a context into which the BSDF ops
+// are installed, together with the host's own query program: the calls a
+// renderer makes on the shader's result F, each one instruction that the
+// host runs by index.
+//
+// One SrfShader serves every thread; each thread makes its own instances
+// (SrfBatch does). Loading raises an SrfError with one line that names the
+// file (and the line, for a malformed shader).
+class SrfShader
+{
+public:
+    // The host's query instructions, in program order.
+    enum Query
+    {
+        SAMPLE,         // sample_bsdf: dir, colour, bounce from u, N, sx, sy; mask 15
+        EMISSION,       // emission_bsdf: emitted
+        EVALUATE,       // eval_bsdf: value of F for u, N, v; mask 15
+        ALBEDO,         // albedo: albedo for u, N; mask 15
+        SPECULAR_RATIO, // specularratio_bsdf: ratio; mask 15
+        BOUNCES,        // getbounces: bounces
+        NQUERIES
+    };
+
+    explicit SrfShader(const std::string &path);
+    ~SrfShader();
+
+    const std::string &path() const { return myPath; }
+
+    // The compiled shader, every rewrite expanded: one instruction a line,
+    // operands named.
+    std::string listing() const;
+    int instructionCount() const;
+
+    // New instances of the shader and of the query program; the caller
+    // deletes them.
+    KAL_Instance *createShaderInstance() const;
+    KAL_Instance *createQueryInstance() const;
+
+private:
+    SrfShader(const SrfShader &) = delete;
+    SrfShader &operator=(const SrfShader &) = delete;
+
+    void compileQueries();
+
+    std::string myPath;
+    std::unique_ptr<KAL_Context> myContext;
+    std::unique_ptr<KAL_Shader> myShader;
+    std::unique_ptr<KAL_Shader> myQueries;
+};
+
+#endif
