@@ -718,9 +718,11 @@ public:
         {
             SRF_BSDF *shared = myMade[pick(int(myMade.size()))];
             shared->addRefCount();
+            ++sharedCount;
             return shared;
         }
-        if (depth == 0 || pick(4) == 0)
+        // The root is always a composite.
+        if (depth == 0 || (depth < DEPTH && pick(4) == 0))
             return made(leaf());
         switch (pick(5))
         {
@@ -728,6 +730,7 @@ public:
         {
             SRF_BSDF *a = make(depth - 1);
             a->addRefCount();
+            ++twinCount;
             return made(new SRF_SumBSDF(a, a));
         }
         case 1:
@@ -757,9 +760,12 @@ public:
     }
 
     static constexpr int LANES = 4;
+    static constexpr int DEPTH = 5;
     std::vector<SRF_BSDF *> myMade;
     std::vector<int> lobeIds;
     bool hasScale = false;
+    int sharedCount = 0; // subtrees used a second time elsewhere
+    int twinCount = 0;   // Sums whose two operands are one object
 
 private:
     SRF_BSDF *leaf()
@@ -802,13 +808,15 @@ private:
 // unless a Scale sits in the tree (Scales compare colour blocks by address).
 TEST(Composites, RandomTreesReleaseEverythingOnce)
 {
-    int withScale = 0, withoutScale = 0;
+    int withScale = 0, withoutScale = 0, shared = 0, twins = 0;
     for (unsigned seed = 1; seed <= 300; ++seed)
     {
         const long objects = PoolCheck::liveObjects();
         const long blocks = PoolCheck::blocksOut();
         TreeMaker maker(seed);
-        SRF_BSDF *root = maker.make(4);
+        SRF_BSDF *root = maker.make(TreeMaker::DEPTH);
+        shared += maker.sharedCount;
+        twins += maker.twinCount;
         ASSERT_EQ(PoolCheck::liveObjects() - objects, long(maker.myMade.size())) << seed;
 
         Flat flat(root);
@@ -840,9 +848,11 @@ TEST(Composites, RandomTreesReleaseEverythingOnce)
         for (int id : maker.lobeIds)
             EXPECT_EQ(TestLobe::theDestroyed[id], 1) << seed << " lobe " << id;
     }
-    // Both kinds of tree were exercised.
+    // Both kinds of tree, shared subtrees and twin operands were exercised.
     EXPECT_GT(withScale, 20);
     EXPECT_GT(withoutScale, 20);
+    EXPECT_GT(shared, 100);
+    EXPECT_GT(twins, 100);
 }
 
 // Sum sampling over two tinted isotropic lobes draws operand i with
