@@ -25,7 +25,7 @@ float clampUnit(float t)
 } // namespace
 
 SRF_WaveletBSDF::SRF_WaveletBSDF(int count, int lvl)
-    : data(nullptr), wavelets(nullptr), scalings(nullptr), specRatio(0.0f), tableCount(0), resolution(1), level(0)
+    : data(nullptr), wavelets(nullptr), scalings(nullptr), specularity(0.0f), tableCount(0), resolution(1), level(0)
 {
     bounces = SRF_BOUNCE_SCATTER;
     if (lvl < 0)
@@ -76,7 +76,7 @@ float SRF_WaveletBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int) con
     return scalings[getIdx(u, n)];
 }
 
-float SRF_WaveletBSDF::specularRatio(int) const { return specRatio; }
+float SRF_WaveletBSDF::specularRatio(int) const { return specularity; }
 
 // f(u, v) = T_idx(y, x) bilinear over res x res grid points spanning
 // [0, 1]^2, with y = 1 - v.n and x = atan2(v.F2, v.F1) / 2 pi in [0, 1);

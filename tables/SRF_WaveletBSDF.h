@@ -80,7 +80,7 @@ private:
     float *data;
     SRF_Wavelet2D *wavelets;
     float *scalings;
-    float specRatio;
+    float specularity;
     int tableCount;
     int resolution;
     int level;

@@ -1,6 +1,7 @@
 // Tests of the tabulated data: the 2D CDF, the Haar pyramid, spherical
 // harmonics, the wavelet BSDF and float splitting.
 
+#include "ChiSquare.h"
 #include "PLTsplitFloat.h"
 #include "SRF_Cdf2D.h"
 #include "SRF_SphericalHarmonics.h"
@@ -34,52 +35,16 @@ std::vector<float> randomTable(std::mt19937 &rng, int n, float zeroShare)
     return t;
 }
 
-// ---- Chi-square harness -------------------------------------------------
-// Bins whose expected count is below 5 are pooled into one; the statistic
-// is compared with the chi-square law of (bins - 1) degrees of freedom. The
-// significance 0.01 is shared by every chi-square test of this file with
-// the Sidak correction 1 - (1 - 0.01)^(1 / kChiSquareTests).
+// ---- Chi-square over table cells -----------------------------------------
+// The shared harness bins directions over the sphere; tables are checked
+// cell by cell instead, with its chi-square law. Bins whose expected count is below 5 are pooled into one; the
+// statistic is compared with the chi-square law of (bins - 1) degrees of freedom. The significance 0.01 is shared by
+// every chi-square test of this file with the Sidak correction 1 - (1 - 0.01)^(1 / kChiSquareTests).
 const int kChiSquareTests = 12; // Cdf2D and Wavelet2D at levels 2..6, two BSDF tables
 const double kSignificance = 0.01;
 const double kMinExpected = 5.0;
 
-// The regularised upper incomplete gamma function Q(a, x).
-double gammaQ(double a, double x)
-{
-    if (x <= 0.0)
-        return 1.0;
-    const double logPrefix = a * std::log(x) - x - std::lgamma(a);
-    if (x < a + 1.0)
-    {
-        double term = 1.0 / a, sum = term;
-        for (int i = 1; i < 100000 && std::fabs(term) > std::fabs(sum) * 1e-15; ++i)
-        {
-            term *= x / (a + i);
-            sum += term;
-        }
-        return 1.0 - sum * std::exp(logPrefix);
-    }
-    // Continued fraction (modified Lentz).
-    const double tiny = 1e-300;
-    double b = x + 1.0 - a, c = 1.0 / tiny, d = 1.0 / b, h = d;
-    for (int i = 1; i < 100000; ++i)
-    {
-        const double an = -i * (i - a);
-        b += 2.0;
-        d = an * d + b;
-        d = std::fabs(d) < tiny ? tiny : d;
-        c = b + an / c;
-        c = std::fabs(c) < tiny ? tiny : c;
-        d = 1.0 / d;
-        const double delta = d * c;
-        h *= delta;
-        if (std::fabs(delta - 1.0) < 1e-15)
-            break;
-    }
-    return std::exp(logPrefix) * h;
-}
-
-struct ChiSquare
+struct Fit
 {
     double statistic = 0.0;
     int dof = 0;
@@ -87,9 +52,9 @@ struct ChiSquare
     long zeroHits = 0; // samples that landed where the density is 0
 };
 
-ChiSquare chiSquare(const std::vector<double> &expected, const std::vector<long> &observed)
+Fit chiSquare(const std::vector<double> &expected, const std::vector<long> &observed)
 {
-    ChiSquare result;
+    Fit result;
     double pooledExpected = 0.0, pooledObserved = 0.0;
     int bins = 0;
     for (std::size_t i = 0; i < expected.size(); ++i)
@@ -116,7 +81,7 @@ ChiSquare chiSquare(const std::vector<double> &expected, const std::vector<long>
         ++bins;
     }
     result.dof = bins - 1;
-    result.pValue = gammaQ(0.5 * result.dof, 0.5 * result.statistic);
+    result.pValue = ChiSquare::upperTail(result.statistic, result.dof);
     return result;
 }
 
@@ -146,7 +111,7 @@ template <class Draw> void checkSquareSampler(const std::vector<float> &table, i
         const int r = std::min(static_cast<int>(y * bins), bins - 1);
         ++observed[r * bins + c];
     }
-    const ChiSquare chi = chiSquare(expected, observed);
+    const Fit chi = chiSquare(expected, observed);
     EXPECT_LE(chi.zeroHits, samples / 100000) << "samples in cells of zero weight";
     EXPECT_GT(chi.pValue, sidakThreshold()) << "n = " << n << ", chi2 = " << chi.statistic << ", dof = " << chi.dof;
 }
@@ -896,7 +861,7 @@ TEST(WaveletBSDF, SamplesRowsAndColumnsInProportionToTheTable)
             const int r = std::min(static_cast<int>((1.0 - v.dot(kNormal)) * res), res - 1);
             ++observed[r * res + c];
         }
-        const ChiSquare chi = chiSquare(expected, observed);
+        const Fit chi = chiSquare(expected, observed);
         EXPECT_LE(chi.zeroHits, samples / 10000) << "samples in cells of zero weight";
         EXPECT_GT(chi.pValue, sidakThreshold()) << "table " << j << ", chi2 = " << chi.statistic;
     }
