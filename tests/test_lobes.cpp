@@ -14,10 +14,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <functional>
 #include <limits>
+#include <new>
+#include <pthread.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -454,6 +459,125 @@ TEST(LobeContract, ExponentMinusOnePassesInfinitiesOn)
     phong->decRefCount();
     laf->decRefCount();
     wire->decRefCount();
+}
+
+// ---------------------------------------------------------------------------
+// Queries run on many threads at once in a renderer's inner loop: they must
+// not allocate, lock or throw. This binary replaces the global allocation
+// functions and interposes the mutex lock (the library calls both through
+// the dynamic linker) to count what happens while the queries run.
+
+namespace
+{
+std::atomic<bool> theCounting{false};
+std::atomic<long> theAllocations{0};
+std::atomic<long> theLocks{0};
+
+void *countedAlloc(std::size_t size)
+{
+    if (theCounting.load(std::memory_order_relaxed))
+        theAllocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size ? size : 1);
+}
+
+using LockFn = int (*)(pthread_mutex_t *);
+LockFn theRealLock = nullptr;
+LockFn theRealTryLock = nullptr;
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    void *p = countedAlloc(size);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void *operator new[](std::size_t size) { return operator new(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+
+extern "C" int pthread_mutex_lock(pthread_mutex_t *m)
+{
+    if (!theRealLock)
+        theRealLock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    if (theCounting.load(std::memory_order_relaxed))
+        theLocks.fetch_add(1, std::memory_order_relaxed);
+    return theRealLock(m);
+}
+
+extern "C" int pthread_mutex_trylock(pthread_mutex_t *m)
+{
+    if (!theRealTryLock)
+        theRealTryLock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_trylock"));
+    if (theCounting.load(std::memory_order_relaxed))
+        theLocks.fetch_add(1, std::memory_order_relaxed);
+    return theRealTryLock(m);
+}
+
+TEST(LobeContract, QueriesNeitherAllocateLockNorThrow)
+{
+    // The counters themselves must see what they are meant to see.
+    theAllocations = 0;
+    theLocks = 0;
+    theCounting = true;
+    SRF_BSDF::release(SRF_BSDF::allocFloat()); // the pool locks its free list
+    delete new int(3);
+    theCounting = false;
+    ASSERT_GE(theLocks.load(), 1);
+    ASSERT_GE(theAllocations.load(), 1);
+
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> r01(0.0f, 1.0f);
+    for (const LobeCase &c : lobeCases())
+    {
+        Built built = c.make([&](int) { return randomUnit(rng); }, [&](int lane) { return 0.3f + lane; });
+        BX_Vector3 dirs[64];
+        float rnd[64];
+        for (int i = 0; i < 64; ++i)
+        {
+            dirs[i] = randomUnit(rng);
+            rnd[i] = r01(rng);
+        }
+        const SRF_BSDF &lobe = *built.bsdf;
+        long thrown = 0;
+        float sink = 0.0f;
+        theAllocations = 0;
+        theLocks = 0;
+        theCounting = true;
+        try
+        {
+            for (int i = 0; i < 4000; ++i)
+            {
+                const BX_Vector3 &u = dirs[i % 64], &n = dirs[(i + 7) % 64], &w = dirs[(i + 19) % 64];
+                const int lane = i % 8, mask = i % 16;
+                BX_Vector3 v, colour;
+                float scalar;
+                int bounce;
+                lobe.sample(u, n, v, colour, scalar, bounce, rnd[i % 64], rnd[(i + 3) % 64], lane);
+                lobe.sample(u, n, v, colour, scalar, bounce, rnd[i % 64], rnd[(i + 5) % 64], lane, mask);
+                lobe.evaluate(u, n, w, colour, scalar, lane);
+                lobe.evaluate(u, n, w, colour, scalar, lane, mask);
+                sink += lobe.albedo(u, n, lane) + lobe.albedo(u, n, lane, mask) + lobe.specularRatio(lane) +
+                        lobe.specularRatio(lane, mask) + colour.x + scalar;
+            }
+        }
+        catch (...)
+        {
+            ++thrown;
+        }
+        theCounting = false;
+        EXPECT_EQ(theAllocations.load(), 0) << c.name;
+        EXPECT_EQ(theLocks.load(), 0) << c.name;
+        EXPECT_EQ(thrown, 0) << c.name;
+        EXPECT_FALSE(sink == 12345.0f); // keeps the loop
+        built.bsdf->decRefCount();
+    }
 }
 
 // ---------------------------------------------------------------------------
