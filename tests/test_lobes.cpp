@@ -719,6 +719,19 @@ TEST(Blinn, SampleByHand)
     EXPECT_VEC_NEAR(s.v, 0.0f, 0.0f, -1.0f, 1e-6f);
     EXPECT_NEAR(s.colour.x, 0.25f, 1e-6f);
     b->decRefCount();
+
+    // e = 0 draws the cosine of H to N as sy itself (u = N and n = 0, so
+    // nothing is turned or folded and H is the half vector of u and v).
+    SRF_BSDF *flat = new SRF_Blinn(vectors({z}), floats({0.0f}));
+    for (float sy : {0.1f, 0.3f, 0.8f})
+    {
+        s = sampleOf(*flat, z, BX_Vector3(0, 0, 0), 0.6f, sy);
+        BX_Vector3 h = z + s.v;
+        h.normalize();
+        EXPECT_NEAR(h.z, sy, 1e-6f);
+        EXPECT_NEAR(s.colour.x, 1.0f / (4.0f * sy), 1e-5f);
+    }
+    flat->decRefCount();
 }
 
 // Where H was not negated and N.v > 0, the sampled weight is the lobe's
