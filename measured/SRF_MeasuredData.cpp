@@ -352,12 +352,13 @@ float SRF_MeasuredData::errorL2(const BX_Vector3Array &incoming, const BX_Vector
 // forward-difference Jacobian of the 3n colour components with respect to
 // the p parameters and r the residuals. A step is kept when it lowers the
 // error by more than the margin (lambda / 10), else undone (lambda * 10).
+// J^T J and J^T r are summed row by row in double precision as the rows of
+// J are made, so J itself is never stored: memory stays independent of n.
 void SRF_MeasuredData::levenbergMarquardt(const BX_Vector3Array &incoming, const BX_Vector3Array &scattered,
                                           const BX_Vector3Array &values)
 {
     const int p = myParameterCount;
     const int n = incoming.entries();
-    const int rows = 3 * n;
     float lambda = START_DAMPING;
     float previous = START_ERROR;
 
@@ -365,13 +366,21 @@ void SRF_MeasuredData::levenbergMarquardt(const BX_Vector3Array &incoming, const
     if (p <= 0)
         return;
 
-    BX_Matrix jacobian, transposed, normal, identity;
-    BX_VectorT<double> residual, gradient;
+    BX_Matrix normal, identity;
+    BX_VectorT<double> gradient;
     BX_PermutationT<int> permutation;
     BX_MatrixSolver solver;
-    if (!jacobian.init(1, rows, 1, p) || !residual.init(1, rows) || !identity.init(1, p, 1, p))
+    double *sums = new (std::nothrow) double[p * p + p];
+    float *rows = new (std::nothrow) float[3 * p];
+    if (!sums || !rows || !identity.init(1, p, 1, p))
+    {
+        delete[] sums;
+        delete[] rows;
         return;
+    }
     identity.makeIdentity();
+    double *jtj = sums;
+    double *jtr = sums + p * p;
 
     BX_Vector3 f, perturbed;
     float scalar;
@@ -379,10 +388,12 @@ void SRF_MeasuredData::levenbergMarquardt(const BX_Vector3Array &incoming, const
     do
     {
         ++k;
-        // One evaluation per perturbed parameter serves all three colour
-        // components: the same differences as one evaluation per component.
+        for (int i = 0; i < p * p + p; ++i)
+            sums[i] = 0.0;
         for (int i = 0; i < n; ++i)
         {
+            // One evaluation per perturbed parameter serves all three colour
+            // components: the same differences as one per component.
             evaluate(incoming[i], FITTING_NORMAL, scattered[i], f, scalar, 0);
             for (int j = 0; j < p; ++j)
             {
@@ -391,18 +402,37 @@ void SRF_MeasuredData::levenbergMarquardt(const BX_Vector3Array &incoming, const
                 evaluate(incoming[i], FITTING_NORMAL, scattered[i], perturbed, scalar, 0);
                 myParameters[j] = saved;
                 for (int c = 0; c < 3; ++c)
-                    jacobian(3 * i + c + 1, j + 1) = (component(perturbed, c) - component(f, c)) / DIFFERENCE_STEP;
+                    rows[c * p + j] = (component(perturbed, c) - component(f, c)) / DIFFERENCE_STEP;
             }
             for (int c = 0; c < 3; ++c)
-                residual(3 * i + c + 1) = component(values[i], c) - component(f, c);
+            {
+                const float *row = rows + c * p;
+                const double r = static_cast<double>(component(values[i], c)) - component(f, c);
+                for (int j = 0; j < p; ++j)
+                {
+                    const double jj = row[j];
+                    jtr[j] += jj * r;
+                    for (int l = 0; l <= j; ++l)
+                        jtj[j * p + l] += jj * row[l];
+                }
+            }
         }
 
-        float sign;
         // With no measurement A = lambda I and g = 0: the step is zero and
         // the error 0/0 would reject it, so it is rejected at once.
-        const bool solved = n > 0 && transposed.transpose(jacobian) && transposed.postMult(jacobian, normal) &&
-                            transposed.multVec(residual, gradient) && normal.addScaledMatrix(identity, lambda) &&
-                            solver.LUDecompRect(normal, permutation, sign, SINGULAR_TOLERANCE) != 0;
+        bool solved = false;
+        if (n > 0 && normal.init(1, p, 1, p) && gradient.init(1, p))
+        {
+            for (int j = 0; j < p; ++j)
+            {
+                gradient(j + 1) = jtr[j];
+                for (int l = 0; l <= j; ++l)
+                    normal(j + 1, l + 1) = normal(l + 1, j + 1) = static_cast<float>(jtj[j * p + l]);
+            }
+            float sign;
+            solved = normal.addScaledMatrix(identity, lambda) &&
+                     solver.LUDecompRect(normal, permutation, sign, SINGULAR_TOLERANCE) != 0;
+        }
         if (!solved)
         {
             lambda = lambda * DAMPING_UP;
@@ -427,6 +457,8 @@ void SRF_MeasuredData::levenbergMarquardt(const BX_Vector3Array &incoming, const
         }
         constraint(k);
     } while (DAMPING_MIN <= lambda && lambda <= DAMPING_MAX && k < MAX_ITERATIONS);
+    delete[] sums;
+    delete[] rows;
 }
 
 // Fits all measurements, then for each trial fits a random subset (each
