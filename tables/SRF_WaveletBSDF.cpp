@@ -79,8 +79,8 @@ float SRF_WaveletBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int) con
 float SRF_WaveletBSDF::specularRatio(int) const { return specularity; }
 
 // f(u, v) = T_idx(y, x) bilinear over res x res grid points spanning
-// [0, 1]^2, with y = 1 - v.n and x = atan2(v.F2, v.F1) / 2 pi in [0, 1);
-// no wrap-around in azimuth.
+// [0, 1]^2, with y = 1 - v.n - 0.0001 and x = atan2(v.F2, v.F1) / 2 pi,
+// both held in [0, 1]; no wrap-around in azimuth.
 void SRF_WaveletBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
                                float &scalar, int) const
 {
