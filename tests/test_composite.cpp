@@ -2,7 +2,9 @@
 #include "SRF_Emission.h"
 #include "SRF_Isotropic.h"
 #include "SRF_MulBSDF.h"
+#include "SRF_Phong.h"
 #include "SRF_ScaleBSDF.h"
+#include "SRF_Specular.h"
 #include "SRF_SumBSDF.h"
 #include "SRF_SwitchBSDF.h"
 
@@ -123,7 +125,7 @@ TestLobe *lobe(float albedo, BX_Vector3 colour, int bounces, float ratio = 0.0f)
     return new TestLobe(p);
 }
 
-BX_Vector3 *colours(std::initializer_list<BX_Vector3> values)
+BX_Vector3 *vectorBlock(std::initializer_list<BX_Vector3> values)
 {
     BX_Vector3 *block = SRF_BSDF::allocVector();
     int i = 0;
@@ -132,7 +134,7 @@ BX_Vector3 *colours(std::initializer_list<BX_Vector3> values)
     return block;
 }
 
-int *indices(std::initializer_list<int> values)
+int *intBlock(std::initializer_list<int> values)
 {
     int *block = SRF_BSDF::allocInteger();
     int i = 0;
@@ -387,7 +389,7 @@ TEST(ScaleBSDF, TintsByColourAndLuminance)
     p.emitted = BX_Vector3(1.0f, 2.0f, 3.0f);
     TestLobe *operand = new TestLobe(p);
     BX_Vector3 *block =
-        colours({BX_Vector3(0.0f, 0.0f, 0.0f), BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(1.0f, -1.0f, 0.5f)});
+        vectorBlock({BX_Vector3(0.0f, 0.0f, 0.0f), BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(1.0f, -1.0f, 0.5f)});
     Ref scale(new SRF_ScaleBSDF(operand, block));
     EXPECT_EQ(scale->getBounces(), SRF_BOUNCE_GLOSSY);
 
@@ -441,7 +443,7 @@ TEST(ScaleBSDF, TintsByColourAndLuminance)
     EXPECT_EQ(scalar, 0.0f);
 
     // A coloured emitter.
-    Ref emitter(new SRF_ScaleBSDF(new SRF_Emission(), colours({BX_Vector3(0.5f, 2.0f, 4.0f)})));
+    Ref emitter(new SRF_ScaleBSDF(new SRF_Emission(), vectorBlock({BX_Vector3(0.5f, 2.0f, 4.0f)})));
     emitter->emission(colour, 0);
     expectVec(colour, 0.5f, 2.0f, 4.0f);
     EXPECT_EQ(emitter->albedo(U, N, 0), 0.0f);
@@ -450,8 +452,8 @@ TEST(ScaleBSDF, TintsByColourAndLuminance)
 TEST(ScaleBSDF, EqualityIsByColourBlockAddress)
 {
     BX_Vector3 grey(0.5f, 0.5f, 0.5f);
-    Ref a(new SRF_ScaleBSDF(new SRF_Isotropic(), colours({grey, grey})));
-    Ref b(new SRF_ScaleBSDF(new SRF_Isotropic(), colours({grey, grey})));
+    Ref a(new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({grey, grey})));
+    Ref b(new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({grey, grey})));
     EXPECT_TRUE(a->isEqual(*a.bsdf, 0.0f));
     EXPECT_FALSE(a->isEqual(*b.bsdf, 1.0f));
 
@@ -570,7 +572,7 @@ TEST(SwitchBSDF, AnswersByLane)
     BX_PtrArray<SRF_BSDF *> list;
     list.append(diffuse);
     list.append(mirror);
-    Ref sw(new SRF_SwitchBSDF(list, indices({1, 0, 2, -1})));
+    Ref sw(new SRF_SwitchBSDF(list, intBlock({1, 0, 2, -1})));
 
     EXPECT_EQ(sw->getBounces(), 5);
     EXPECT_EQ(sw->getBounces(0), SRF_BOUNCE_SPECULAR);
@@ -636,7 +638,7 @@ TEST(SwitchBSDF, EqualityUsesEntriesWithFixedTolerance)
         BX_PtrArray<SRF_BSDF *> list;
         for (SRF_BSDF *e : entries)
             list.append(e);
-        return new SRF_SwitchBSDF(list, indices(index));
+        return new SRF_SwitchBSDF(list, intBlock(index));
     };
     auto t = [](float a) { return lobe(a, BX_Vector3(), SRF_BOUNCE_DIFFUSE); };
 
@@ -665,6 +667,52 @@ TEST(SwitchBSDF, EqualityUsesEntriesWithFixedTolerance)
     EXPECT_EQ(dumped(*a.bsdf, 0), " SRF_SwitchBSDF\n SRF_TestLobe\n SRF_Isotropic\n SRF_Emission\n");
 }
 
+// With the library's own lobes: a Mul of a diffuse lobe and a mirror samples
+// the mirror and weights it by the diffuse value there; a Switch of the two
+// answers by lane.
+TEST(Composites, OverDiffuseAndMirrorLobes)
+{
+    BX_Vector3 *mirrorDirections = vectorBlock({BX_Vector3(0.0f, 3.0f, 4.0f), BX_Vector3(1.0f, 0.0f, 0.0f)});
+    Ref mul(new SRF_MulBSDF(new SRF_Isotropic(), new SRF_Specular(mirrorDirections)));
+    EXPECT_EQ(mul->getBounces(), SRF_BOUNCE_SPECULAR);
+    EXPECT_STREQ(Flat(mul.bsdf).bsdfs[1]->className(), "SRF_Specular");
+    BX_Vector3 v, colour;
+    float scalar = 0.0f;
+    int bounce = 0;
+    mul->sample(U, N, v, colour, scalar, bounce, 0.3f, 0.7f, 0);
+    expectVec(v, 0.0f, 0.6f, 0.8f);
+    expectVec(colour, 1e6f, 1e6f, 1e6f);
+    EXPECT_EQ(scalar, 1.0f);
+    EXPECT_EQ(bounce, SRF_BOUNCE_SPECULAR);
+    EXPECT_EQ(mul->specularRatio(0), 1.0f);
+
+    BX_PtrArray<SRF_BSDF *> list;
+    list.append(new SRF_Isotropic());
+    list.append(new SRF_Specular(vectorBlock({BX_Vector3(0.0f, 0.0f, 2.0f), BX_Vector3(0.0f, 0.0f, 2.0f)})));
+    Ref sw(new SRF_SwitchBSDF(list, intBlock({1, 0})));
+    EXPECT_EQ(sw->getBounces(), 5);
+    EXPECT_EQ(sw->getBounces(0), SRF_BOUNCE_SPECULAR);
+    EXPECT_EQ(sw->getBounces(1), SRF_BOUNCE_DIFFUSE);
+    sw->sample(U, N, v, colour, scalar, bounce, 0.3f, 0.7f, 0);
+    expectVec(v, 0.0f, 0.0f, 1.0f);
+    EXPECT_EQ(bounce, SRF_BOUNCE_SPECULAR);
+    // sy = 0 on the isotropic lane: the direction opposite u.
+    sw->sample(U, N, v, colour, scalar, bounce, 0.3f, 0.0f, 1);
+    EXPECT_NEAR(v.z, -1.0f, 1e-6f);
+    expectVec(colour, 1.0f, 1.0f, 1.0f);
+    EXPECT_EQ(bounce, SRF_BOUNCE_DIFFUSE);
+    sw->evaluate(U, N, BX_Vector3(1.0f, 0.0f, 0.0f), colour, scalar, 0);
+    expectVec(colour, 0.0f, 0.0f, 0.0f);
+    EXPECT_EQ(sw->specularRatio(0), 1.0f);
+    EXPECT_EQ(sw->specularRatio(1), 0.0f);
+
+    Ref copy(sw->duplicate(2));
+    ASSERT_NE(copy.bsdf, nullptr);
+    EXPECT_TRUE(copy->isEqual(*sw.bsdf, 0.0f));
+    copy->sample(U, N, v, colour, scalar, bounce, 0.3f, 0.7f, 0);
+    expectVec(v, 0.0f, 0.0f, 1.0f);
+}
+
 // A composite over an operand that cannot be copied (as a tabulated BSDF)
 // gives no copy and keeps nothing of what it had copied on the way.
 TEST(Composites, DuplicateFailsWholeWhenAnOperandCannotBeCopied)
@@ -681,15 +729,15 @@ TEST(Composites, DuplicateFailsWholeWhenAnOperandCannotBeCopied)
     trees.push_back(new SRF_SumBSDF(fixed(), plain()));
     trees.push_back(new SRF_MulBSDF(plain(), fixed()));
     trees.push_back(new SRF_MulBSDF(fixed(), plain()));
-    trees.push_back(new SRF_ScaleBSDF(fixed(), colours({BX_Vector3(1.0f, 1.0f, 1.0f)})));
-    trees.push_back(new SRF_SumBSDF(new SRF_ScaleBSDF(plain(), colours({BX_Vector3(1.0f, 1.0f, 1.0f)})),
+    trees.push_back(new SRF_ScaleBSDF(fixed(), vectorBlock({BX_Vector3(1.0f, 1.0f, 1.0f)})));
+    trees.push_back(new SRF_SumBSDF(new SRF_ScaleBSDF(plain(), vectorBlock({BX_Vector3(1.0f, 1.0f, 1.0f)})),
                                     new SRF_MulBSDF(plain(), fixed())));
     BX_PtrArray<SRF_BSDF *> list;
     list.append(plain());
     list.append(plain());
     list.append(fixed());
     list.append(plain());
-    trees.push_back(new SRF_SwitchBSDF(list, indices({0, 1, 2, 3})));
+    trees.push_back(new SRF_SwitchBSDF(list, intBlock({0, 1, 2, 3})));
 
     for (SRF_BSDF *tree : trees)
     {
@@ -770,12 +818,21 @@ public:
 private:
     SRF_BSDF *leaf()
     {
-        switch (pick(3))
+        switch (pick(5))
         {
         case 0:
             return new SRF_Isotropic();
         case 1:
             return new SRF_Emission();
+        case 2:
+            return new SRF_Specular(directions());
+        case 3:
+        {
+            float *exponent = SRF_BSDF::allocFloat();
+            for (int i = 0; i < LANES; ++i)
+                exponent[i] = 1.0f + 50.0f * unit();
+            return new SRF_Phong(directions(), exponent);
+        }
         default:
         {
             TestLobe::Params p;
@@ -789,6 +846,13 @@ private:
             return t;
         }
         }
+    }
+    BX_Vector3 *directions()
+    {
+        BX_Vector3 *block = SRF_BSDF::allocVector();
+        for (int i = 0; i < LANES; ++i)
+            block[i] = BX_Vector3(unit() - 0.5f, unit() - 0.5f, unit() + 0.1f);
+        return block;
     }
     SRF_BSDF *made(SRF_BSDF *b)
     {
@@ -862,8 +926,8 @@ TEST(Composites, RandomTreesReleaseEverythingOnce)
 TEST(SumBSDF, SamplingStatistics)
 {
     const BX_Vector3 red(0.5f, 0.0f, 0.0f), green(0.0f, 1.0f, 0.0f);
-    SRF_ScaleBSDF *first = new SRF_ScaleBSDF(new SRF_Isotropic(), colours({red}));
-    SRF_ScaleBSDF *second = new SRF_ScaleBSDF(new SRF_Isotropic(), colours({green}));
+    SRF_ScaleBSDF *first = new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({red}));
+    SRF_ScaleBSDF *second = new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({green}));
     first->addRefCount();
     second->addRefCount();
     Ref hold1(first), hold2(second);
