@@ -10,7 +10,7 @@
 class SRF_API SRF_MeasuredAshikhmin : public SRF_MeasuredData
 {
 public:
-    static const int PARAMETER_COUNT = 8;
+    static constexpr int PARAMETER_COUNT = 8;
 
     // Reads and fits the file: the object is fitted when constructed.
     explicit SRF_MeasuredAshikhmin(const char *fileName);

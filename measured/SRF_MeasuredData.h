@@ -29,7 +29,7 @@ public:
     // rows that the file actually holds, so that a header announcing an
     // absurd point count cannot exhaust memory. Rows present in the file are
     // all kept, however many.
-    static const int MAX_UNFILLED_POINTS = 1 << 24;
+    static constexpr int MAX_UNFILLED_POINTS = 1 << 24;
 
     explicit SRF_MeasuredData(const char *fileName);
     SRF_MeasuredData(const SRF_MeasuredData &other);

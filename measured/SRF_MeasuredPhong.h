@@ -9,7 +9,7 @@
 class SRF_API SRF_MeasuredPhong : public SRF_MeasuredData
 {
 public:
-    static const int PARAMETER_COUNT = 7;
+    static constexpr int PARAMETER_COUNT = 7;
 
     // Reads and fits the file: the object is fitted when constructed.
     explicit SRF_MeasuredPhong(const char *fileName);

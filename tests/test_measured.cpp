@@ -745,3 +745,105 @@ TEST(MeasuredCache, EightThreadsTwoNames)
     EXPECT_NE(seen[0], seen[1]);
     EXPECT_EQ(seen[0]->getPointCount(), 300);
 }
+
+// ---------------------------------------------------------------- bad input
+
+namespace
+{
+// Fits a data set to the file, builds a lobe on it and queries it: nothing
+// may crash, and every answer is finite or not a number.
+void expectUsableDataSet(const char *path, const char *what)
+{
+    SRF_MeasuredPhong data(path);
+    EXPECT_GE(data.getPointCount(), 0) << what;
+    SRF_Measured *lobe = makeLobe(&data, 2);
+    ASSERT_NE(lobe, nullptr);
+    auto usable = [](float x) { return std::isfinite(x) || std::isnan(x); };
+    for (int i = 0; i < 8; ++i)
+    {
+        const BX_Vector3 u = direction(0.2f * i, 0.7f * i), v = direction(0.15f * i, 2.0f - 0.5f * i);
+        BX_Vector3 colour, sampled;
+        float scalar;
+        int bounce = 0;
+        lobe->evaluate(u, UP, v, colour, scalar, i % 2);
+        EXPECT_TRUE(usable(colour.x) && usable(colour.y) && usable(colour.z) && usable(scalar)) << what;
+        lobe->sample(u, UP, sampled, colour, scalar, bounce, 0.5f, 0.5f, 0);
+        EXPECT_TRUE(usable(colour.x) && usable(colour.y) && usable(colour.z)) << what;
+        EXPECT_NEAR(sampled.length(), 1.0f, 1e-5f) << what;
+        EXPECT_EQ(lobe->albedo(u, UP, 1), 1.0f) << what;
+    }
+    lobe->decRefCount();
+}
+
+const char *const HEADER = "NUM_POINTS 3\nVARS theta_i phi_i theta_s phi_s R G B\n\n";
+} // namespace
+
+TEST(MeasuredBadInput, GarbageLongLinesAndOddValues)
+{
+    // Binary garbage, zero bytes and line ends included.
+    std::string garbage(1 << 16, '\0');
+    unsigned state = 4242u;
+    for (char &c : garbage)
+        c = static_cast<char>(SRFfastRandom(state) * 256.0f);
+    TempFile binary("garbage.astm", garbage);
+    expectUsableDataSet(binary.c_str(), "binary garbage");
+    TempFile binaryRows("garbage_rows.astm", std::string(HEADER) + garbage);
+    Measurements m = readFile(binaryRows.c_str());
+    EXPECT_EQ(m.count, 3);
+    expectUsableDataSet(binaryRows.c_str(), "garbage rows");
+
+    // A 10 MB line among the rows: its first values are read, the rest
+    // ignored, and the next line is the next row.
+    std::string longLine;
+    longLine.reserve(10u << 20);
+    while (longLine.size() < (10u << 20))
+        longLine += "0.25,";
+    TempFile huge("long_line.astm", std::string(HEADER) + longLine + "\n0 0 0 0 0.5 0.5 0.5\n");
+    m = readFile(huge.c_str());
+    ASSERT_EQ(m.count, 3);
+    expectVector(m.values[0], 0.25f, 0.25f, 0.25f, 0.0f);
+    expectVector(m.values[1], 0.5f, 0.5f, 0.5f, 0.0f);
+    expectUsableDataSet(huge.c_str(), "10 MB line");
+
+    // Letters where numbers should be read as 0.
+    TempFile letters("letters.astm", std::string(HEADER) + "a b c d e f g\n0.1x 0 0.2 0 1e 0.5q 0.5\nx\n");
+    m = readFile(letters.c_str());
+    ASSERT_EQ(m.count, 3);
+    expectVector(m.values[0], 0.0f, 0.0f, 0.0f, 0.0f);
+    expectVector(m.values[1], 1.0f, 0.5f, 0.5f, 0.0f);
+    expectUsableDataSet(letters.c_str(), "letters");
+
+    // NaN and infinite values, in angles and colours.
+    TempFile odd("nan_inf.astm", std::string(HEADER) + "nan 0 0.2 0 inf 0.5 -inf\n0.1 inf 0.2 0 nan nan nan\n"
+                                                       "0.3 0 0.4 1 0.2 0.2 0.2\n");
+    m = readFile(odd.c_str());
+    ASSERT_EQ(m.count, 3);
+    EXPECT_TRUE(std::isinf(m.values[0].x));
+    EXPECT_TRUE(std::isnan(m.values[1].y));
+    expectUsableDataSet(odd.c_str(), "NaN and inf");
+
+    // Angles in degrees are used as radians.
+    TempFile degrees("degrees_rows.astm", std::string(HEADER) + "30 0 45 180 0.2 0.2 0.2\n60 0 10 90 0.3 0.3 0.3\n"
+                                                                "80 0 70 0 0.1 0.1 0.1\n");
+    expectUsableDataSet(degrees.c_str(), "degrees");
+}
+
+TEST(MeasuredBadInput, PointCounts)
+{
+    // A negative count reads as 0: an empty data set.
+    TempFile negative("negative.astm", "NUM_POINTS -5\nVARS theta_i phi_i theta_s phi_s I\n\n0 0 0 0 1\n");
+    Measurements m = readFile(negative.c_str());
+    EXPECT_EQ(m.count, 0);
+    EXPECT_EQ(m.values.entries(), 0);
+    expectUsableDataSet(negative.c_str(), "NUM_POINTS -5");
+
+    // A count of 2^31 - 1 over three rows: the rows are read, and the arrays
+    // are sized for the capped count rather than for two billion points.
+    TempFile huge("huge_count.astm",
+                  "NUM_POINTS 2147483647\nVARS theta_i phi_i theta_s phi_s I\n\n0 0 0 0 1\n0 0 0 0 2\n0 0 0 0 3\n");
+    m = readFile(huge.c_str());
+    EXPECT_EQ(m.count, SRF_MeasuredData::MAX_UNFILLED_POINTS);
+    ASSERT_EQ(m.values.entries(), SRF_MeasuredData::MAX_UNFILLED_POINTS);
+    expectVector(m.values[2], 3.0f, 3.0f, 3.0f, 0.0f);
+    expectVector(m.values[3], 0.0f, 0.0f, 0.0f, 0.0f);
+}
