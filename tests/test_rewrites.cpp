@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -985,5 +986,52 @@ TEST(ExampleShaders, EmitterGlowsAndScattersNothing)
         expectNear(evaluateIn(*ex.bsdf(), l, f.n, f.n, f.n), BX_Vector3(), 0.0f);
         EXPECT_EQ(ex.bsdf()->albedo(f.n, f.n, l, SRF_BOUNCE_ALL), 0.0f);
     }
+}
+
+bool finite(const BX_Vector3 &a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+
+// Whatever the folder holds: every shader compiles, runs twice on one
+// instance, and builds a BSDF that answers every query with finite values.
+TEST(ExampleShaders, EveryExampleCompilesAndRuns)
+{
+    Installed lib;
+    int count = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(std::string(SRF_SOURCE_DIR) + "/examples"))
+    {
+        if (entry.path().extension() != ".kal")
+            continue;
+        ++count;
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        Example ex(lib.context, name.c_str());
+        ASSERT_TRUE(ex.instance) << ex.error;
+        ASSERT_NE(ex.bsdf(), nullptr);
+        KAL_ProcArray lanes(LANES);
+        EXPECT_GT(ex.instance->run(lanes), 0); // a second run replaces the first BSDFs
+        const SRF_BSDF &bsdf = *ex.bsdf();
+        EXPECT_NE(bsdf.getBounces(0), 0);
+        for (int l = 0; l < LANES; ++l)
+        {
+            const Frame f = frameOf(l);
+            const BX_Vector3 u = f.n * 0.6f + f.t1 * 0.8f;
+            for (int i = 0; i < 16; ++i)
+            {
+                BX_Vector3 v, colour, glow;
+                float scalar = 0.0f;
+                int bounce = 0;
+                bsdf.sample(u, f.n, v, colour, scalar, bounce, (float(i) + 0.5f) / 16.0f,
+                            float((i * 7) % 16 + 0.5f) / 16.0f, l, SRF_BOUNCE_ALL);
+                EXPECT_TRUE(finite(v) && finite(colour) && std::isfinite(scalar));
+                EXPECT_EQ(bounce & ~bsdf.getBounces(l), 0);
+                const BX_Vector3 w = unit(f.n.x + 0.1f * float(i - 8), f.n.y, f.n.z);
+                EXPECT_TRUE(finite(evaluateIn(bsdf, l, u, f.n, w)));
+                bsdf.emission(glow, l);
+                EXPECT_TRUE(finite(glow));
+            }
+            EXPECT_TRUE(std::isfinite(bsdf.albedo(u, f.n, l, SRF_BOUNCE_ALL)));
+            EXPECT_TRUE(std::isfinite(bsdf.specularRatio(l, SRF_BOUNCE_ALL)));
+        }
+    }
+    EXPECT_GE(count, 5);
 }
 } // namespace
