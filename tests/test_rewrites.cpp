@@ -582,6 +582,24 @@ std::string treeOf(const SRF_BSDF *bsdf)
     return out;
 }
 
+// u mirrored about the unit vector h.
+BX_Vector3 mirror(const BX_Vector3 &u, const BX_Vector3 &h) { return h * (2.0f * u.dot(h)) - u; }
+
+void expectNear(const BX_Vector3 &actual, const BX_Vector3 &expected, float tolerance)
+{
+    EXPECT_NEAR(actual.x, expected.x, tolerance) << text(actual) << " vs " << text(expected);
+    EXPECT_NEAR(actual.y, expected.y, tolerance) << text(actual) << " vs " << text(expected);
+    EXPECT_NEAR(actual.z, expected.z, tolerance) << text(actual) << " vs " << text(expected);
+}
+
+BX_Vector3 evaluateIn(const SRF_BSDF &bsdf, int lane, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v)
+{
+    BX_Vector3 colour;
+    float scalar = 0.0f;
+    bsdf.evaluate(u, n, v, colour, scalar, lane, SRF_BOUNCE_ALL);
+    return colour;
+}
+
 // Every query of two BSDFs gives the same answer, bit for bit, in one lane.
 void expectSameBsdf(const SRF_BSDF *a, const SRF_BSDF *b, int lane, const BX_Vector3 &u, const BX_Vector3 &n,
                     const BX_Vector3 &v)
@@ -793,6 +811,11 @@ TEST(ReWriteRun, DISABLED_MeasuredRewritesRunLikeTheMeasuredOp)
         ASSERT_TRUE(native.instance) << native.error;
         ASSERT_TRUE(produced(rewritten, BSDF_F));
         EXPECT_EQ(treeOf(rewritten.bsdf("F")), "SRF_Measured");
+        // The file was read and fitted: the lobe reflects light.
+        BX_Vector3 u, n;
+        rewritten.instance->getVector("u", 0, u);
+        rewritten.instance->getVector("n", 0, n);
+        EXPECT_GT(evaluateIn(*rewritten.bsdf("F"), 0, u, n, mirror(u, n)).x, 0.0f);
         expectSameRuns(rewritten, native);
     }
     // The data set stays in the process-wide cache until unload.
@@ -849,26 +872,6 @@ struct Example
     ~Example() { delete instance; }
     const SRF_BSDF *bsdf() const { return static_cast<const SRF_BSDF *>(instance->getRef("F")); }
 };
-
-BX_Vector3 scaled(const BX_Vector3 &a, const BX_Vector3 &b) { return BX_Vector3(a.x * b.x, a.y * b.y, a.z * b.z); }
-
-// u mirrored about the unit vector h.
-BX_Vector3 mirror(const BX_Vector3 &u, const BX_Vector3 &h) { return h * (2.0f * u.dot(h)) - u; }
-
-void expectNear(const BX_Vector3 &actual, const BX_Vector3 &expected, float tolerance)
-{
-    EXPECT_NEAR(actual.x, expected.x, tolerance) << text(actual) << " vs " << text(expected);
-    EXPECT_NEAR(actual.y, expected.y, tolerance) << text(actual) << " vs " << text(expected);
-    EXPECT_NEAR(actual.z, expected.z, tolerance) << text(actual) << " vs " << text(expected);
-}
-
-BX_Vector3 evaluateIn(const SRF_BSDF &bsdf, int lane, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v)
-{
-    BX_Vector3 colour;
-    float scalar = 0.0f;
-    bsdf.evaluate(u, n, v, colour, scalar, lane, SRF_BOUNCE_ALL);
-    return colour;
-}
 
 TEST(ExampleShaders, DiffuseIsATintedCosineAboutTheNormalisedNormal)
 {
