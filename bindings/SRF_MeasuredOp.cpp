@@ -1,12 +1,33 @@
 #include "SRF_MeasuredOp.h"
 
+#include "SRF_Measured.h"
+#include "SRF_MeasuredCache.h"
 #include "SRF_OpFrame.h"
 
-// Placeholder until the measured-data lobe is wired in: the old value of
-// argument 0 loses its reference and the result is null, which every query
-// op answers with zeros.
-int opMeasured(KAL_Instance &instance, KAL_ProcArray &)
+#include "KAL_StringSet.h"
+
+#include <new>
+
+// "measured@BSVVV": argument 0 the result, 1 the file name (one string for
+// all lanes), 2 the normal, 3 and 4 the surface derivative directions. The
+// file's fitted data set comes from the process-wide cache (read and fitted
+// on the first call naming it); the lobe points to it and owns its three
+// blocks. Arguments after the fifth are not read.
+int opMeasured(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
+    const char *fileName = KAL_StringSet::getU(instance, 1, lanes);
+    SRF_MeasuredData *data = SRF_MeasuredCache::instance().find(fileName);
+
     SRF_OpFrame::dropBsdf(instance, 0);
+    // No lobe is ever built on a missing data set.
+    if (!data)
+        return SRF_OpFrame::next(instance);
+    void *storage = SRF_BSDF::operator new(sizeof(SRF_Measured));
+    if (!storage)
+        return SRF_OpFrame::next(instance);
+    BX_Vector3 *dPdt = SRF_OpFrame::vectorBlockFromArg(4, instance, lanes);
+    BX_Vector3 *dPds = SRF_OpFrame::vectorBlockFromArg(3, instance, lanes);
+    BX_Vector3 *normals = SRF_OpFrame::vectorBlockFromArg(2, instance, lanes);
+    SRF_OpFrame::setBsdf(instance, 0, new (storage) SRF_Measured(data, normals, dPds, dPdt));
     return SRF_OpFrame::next(instance);
 }

@@ -1,3 +1,9 @@
+#include "KAL_Context.h"
+#include "KAL_Instance.h"
+#include "KAL_ProcArray.h"
+#include "KAL_Shader.h"
+#include "KAL_ShaderLoader.h"
+#include "SRF_Functions.h"
 #include "SRF_Measured.h"
 #include "SRF_MeasuredAshikhmin.h"
 #include "SRF_MeasuredCache.h"
@@ -11,6 +17,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -846,4 +853,168 @@ TEST(MeasuredBadInput, PointCounts)
     ASSERT_EQ(m.values.entries(), SRF_MeasuredData::MAX_UNFILLED_POINTS);
     expectVector(m.values[2], 3.0f, 3.0f, 3.0f, 0.0f);
     expectVector(m.values[3], 0.0f, 0.0f, 0.0f, 0.0f);
+}
+
+// ---------------------------------------------------------------- the op
+
+namespace
+{
+// A shader calling "measured@BSVVV" on a file, compiled against a context
+// with the library's ops, and one instance of it.
+struct MeasuredShader
+{
+    std::unique_ptr<KAL_Shader> shader;
+    std::unique_ptr<KAL_Instance> instance;
+    MeasuredShader(const KAL_Context &context, const std::string &path, const std::string &extra = "")
+    {
+        std::string error;
+        shader = KAL_ShaderLoader::compileText(context, "measured@BSVVV F \"" + path + "\" N dPds dPdt\n" + extra,
+                                               "measured.kal", error);
+        EXPECT_TRUE(shader) << error;
+        if (shader)
+            instance.reset(shader->createInstance());
+    }
+    SRF_Measured *lobe() const
+    {
+        SRF_BSDF *bsdf = static_cast<SRF_BSDF *>(instance->getRef("F"));
+        return bsdf && std::string(bsdf->className()) == "SRF_Measured" ? static_cast<SRF_Measured *>(bsdf) : nullptr;
+    }
+};
+
+class MeasuredOp : public ::testing::Test
+{
+protected:
+    void SetUp() override { SRF_Functions::installFunctions(context); }
+    KAL_Context context;
+};
+
+const char *const SMALL_FILE = "NUM_POINTS 3\nVARS theta_i phi_i theta_s phi_s I\n\n"
+                               "0.1 0 0.1 3.1 0.5\n0.2 0 0.3 3.1 0.4\n0.3 0 0.2 3.0 0.45\n";
+} // namespace
+
+// Through the executor: the lobe is built on the cached data set and on
+// blocks of the shader's normal and derivatives, lane by lane.
+TEST_F(MeasuredOp, BuildsTheLobeOnTheCachedDataSet)
+{
+    TempFile file("op_first.astm", SMALL_FILE);
+    MeasuredShader s(context, file.path);
+    ASSERT_TRUE(s.instance);
+    for (int lane = 0; lane < 7; ++lane)
+    {
+        s.instance->setVector("N", lane, BX_Vector3(0.0f, 0.1f * lane, 1.0f));
+        s.instance->setVector("dPds", lane, BX_Vector3(1.0f, float(lane), 0.0f));
+        s.instance->setVector("dPdt", lane, BX_Vector3(0.0f, 1.0f, float(lane)));
+    }
+    KAL_ProcArray lanes(7);
+    lanes.setState(2, 1); // not running: its elements stay zero
+    ASSERT_EQ(s.instance->run(lanes), 1);
+    SRF_Measured *lobe = s.lobe();
+    ASSERT_NE(lobe, nullptr);
+    EXPECT_EQ(lobe->getRefCount(), 1);
+    EXPECT_EQ(lobe->getBounces(), SRF_BOUNCE_DIFFUSE);
+    EXPECT_EQ(lobe->getData(), SRF_MeasuredCache::instance().find(file.c_str()));
+    EXPECT_EQ(lobe->getData()->getPointCount(), 3);
+    for (int lane = 0; lane < 7; ++lane)
+    {
+        const bool running = lane != 2;
+        EXPECT_TRUE(lobe->getNormals()[lane] == (running ? BX_Vector3(0.0f, 0.1f * lane, 1.0f) : BX_Vector3()));
+        EXPECT_TRUE(lobe->getDPds()[lane] == (running ? BX_Vector3(1.0f, float(lane), 0.0f) : BX_Vector3()));
+        EXPECT_TRUE(lobe->getDPdt()[lane] == (running ? BX_Vector3(0.0f, 1.0f, float(lane)) : BX_Vector3()));
+    }
+
+    // Running again replaces the lobe: the old one loses its reference.
+    lobe->addRefCount();
+    ASSERT_EQ(s.instance->run(lanes), 1);
+    EXPECT_EQ(lobe->getRefCount(), 1);
+    EXPECT_NE(s.lobe(), lobe);
+    EXPECT_EQ(s.lobe()->getData(), lobe->getData()) << "the file is not read again";
+    lobe->decRefCount();
+}
+
+TEST_F(MeasuredOp, NamesShareOrSeparateDataSets)
+{
+    TempFile a("op_a.astm", SMALL_FILE), b("op_b.astm", SMALL_FILE);
+    MeasuredShader first(context, a.path), again(context, a.path), other(context, b.path);
+    const std::string missingPath = workPath("op_missing.astm");
+    MeasuredShader missing(context, missingPath);
+    KAL_ProcArray lanes(3);
+    for (MeasuredShader *s : {&first, &again, &other, &missing})
+    {
+        s->instance->fillVector("N", UP);
+        ASSERT_EQ(s->instance->run(lanes), 1);
+        ASSERT_NE(s->lobe(), nullptr);
+    }
+    EXPECT_EQ(first.lobe()->getData(), again.lobe()->getData());
+    EXPECT_NE(first.lobe()->getData(), other.lobe()->getData());
+    // A missing file: a lobe on an empty data set, and the file that appears
+    // later under that name is not read.
+    SRF_MeasuredData *empty = missing.lobe()->getData();
+    EXPECT_EQ(empty->getPointCount(), 0);
+    TempFile appears("op_missing.astm", SMALL_FILE);
+    ASSERT_EQ(missing.instance->run(lanes), 1);
+    EXPECT_EQ(missing.lobe()->getData(), empty);
+    EXPECT_EQ(empty->getPointCount(), 0);
+}
+
+// Sampled through "sample_bsdf@BVVVVIFFI", a measured lobe reports bounce
+// type 0 (it writes none); evaluated, it uses its own normal.
+TEST_F(MeasuredOp, QueriedThroughTheQueryOps)
+{
+    TempFile file("op_query.astm", SMALL_FILE);
+    MeasuredShader s(context, file.path,
+                     "vector u = 0 0 1\nvector v\nvector c\nint bounce\n"
+                     "sample_bsdf@BVVVVIFFI F u N v c bounce 0.5 0.5 15\n");
+    ASSERT_TRUE(s.instance);
+    s.instance->fillVector("N", UP);
+    KAL_ProcArray lanes(1);
+    ASSERT_GE(s.instance->run(lanes), 2);
+    int bounce = -1;
+    ASSERT_TRUE(s.instance->getInt("bounce", 0, bounce));
+    EXPECT_EQ(bounce, 0);
+    BX_Vector3 v;
+    ASSERT_TRUE(s.instance->getVector("v", 0, v));
+    EXPECT_NEAR(v.length(), 1.0f, 1e-5f);
+    EXPECT_GE(v.z, 0.0f);
+}
+
+// Eight threads run "measured@BSVVV" at once on two names: exactly two data
+// sets are made, and every lobe of a name shares its data set.
+TEST_F(MeasuredOp, EightThreadsTwoNames)
+{
+    const float truth[7] = {0.4f, 0.35f, 0.3f, 0.5f, 0.2f, 0.1f, 6.0f};
+    TestPhong model(truth);
+    const std::string names[2] = {workPath("op_threads_a.astm"), workPath("op_threads_b.astm")};
+    writeMeasurements(names[0], model, 300, 0.01f, 0.0f, 3u);
+    writeMeasurements(names[1], model, 300, 0.01f, 0.0f, 4u);
+    std::vector<std::unique_ptr<MeasuredShader>> shaders;
+    for (int t = 0; t < 8; ++t)
+    {
+        shaders.emplace_back(new MeasuredShader(context, names[t % 2]));
+        ASSERT_TRUE(shaders.back()->instance);
+        shaders.back()->instance->fillVector("N", UP);
+    }
+    const int before = SRF_MeasuredCache::instance().entries();
+    std::atomic<int> ready(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back(
+            [&, t]()
+            {
+                KAL_ProcArray lanes(4);
+                ++ready;
+                while (ready.load() < 8)
+                    std::this_thread::yield();
+                shaders[t]->instance->run(lanes);
+            });
+    for (std::thread &t : threads)
+        t.join();
+    std::remove(names[0].c_str());
+    std::remove(names[1].c_str());
+    EXPECT_EQ(SRF_MeasuredCache::instance().entries(), before + 2);
+    for (int t = 0; t < 8; ++t)
+    {
+        ASSERT_NE(shaders[t]->lobe(), nullptr);
+        EXPECT_EQ(shaders[t]->lobe()->getData(), shaders[t % 2]->lobe()->getData()) << "thread " << t;
+    }
+    EXPECT_NE(shaders[0]->lobe()->getData(), shaders[1]->lobe()->getData());
 }
