@@ -5,7 +5,7 @@
 namespace
 {
 const float PI = 3.14159265358979f;
-const BX_Vector3 EYE(0.0f, 1.1f, 4.3f);
+const BX_Vector3 EYE(0.0f, 0.7f, 4.4f);
 const float SPHERE_RADIUS = 1.0f;
 // The sphere's silhouette spans this share of the image width.
 const float FILL = 0.8f;

@@ -49,6 +49,22 @@ struct PngWriter
 
 // Warnings (an unusual chunk, say) are not the user's business.
 void pngWarning(png_structp, png_const_charp) {}
+
+// The libpng calls, kept apart from every C++ object: libpng reports a
+// failure by jumping back to the setjmp here, which returns false.
+bool encodeRows(png_structp png, png_infop info, FILE *file, int width, int height, png_bytep *rows)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    png_write_info(png, info);
+    png_write_image(png, rows);
+    png_write_end(png, info);
+    return true;
+}
 } // namespace
 
 void SrfImage::writePng(const std::string &path) const
@@ -76,17 +92,8 @@ void SrfImage::writePng(const std::string &path) const
     std::vector<png_bytep> pointers(myHeight);
     for (int y = 0; y < myHeight; ++y)
         pointers[y] = &rows[size_t(y) * myWidth * 3];
-
-    // libpng reports a failure by jumping back here.
-    if (setjmp(png_jmpbuf(writer.png)))
+    if (!encodeRows(writer.png, writer.info, writer.file, myWidth, myHeight, pointers.data()))
         throw SrfError("cannot write '" + path + "': the PNG encoder failed (disk full?)");
-    png_init_io(writer.png, writer.file);
-    png_set_IHDR(writer.png, writer.info, png_uint_32(myWidth), png_uint_32(myHeight), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_sRGB_gAMA_and_cHRM(writer.png, writer.info, PNG_sRGB_INTENT_PERCEPTUAL);
-    png_write_info(writer.png, writer.info);
-    png_write_image(writer.png, pointers.data());
-    png_write_end(writer.png, writer.info);
     if (fflush(writer.file) != 0 || ferror(writer.file))
         throw SrfError("cannot write '" + path + "': " + strerror(errno));
 }

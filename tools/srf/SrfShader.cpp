@@ -6,10 +6,8 @@
 #include "KAL_Instance.h"
 #include "KAL_Program.h"
 #include "KAL_Shader.h"
-#if __has_include("SRF_Functions.h")
+#include "KAL_ShaderLoader.h"
 #include "SRF_Functions.h"
-#define SRF_TOOL_HAVE_OPS 1
-#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -50,19 +48,11 @@ SrfShader::SrfShader(const std::string &path) : myPath(path)
     fclose(probe);
 
     myContext.reset(new KAL_Context());
-#ifdef SRF_TOOL_HAVE_OPS
     SRF_Functions::installFunctions(*myContext);
-#else
-    throw SrfError("the BSDF ops are not available in this build of the library");
-#endif
 
     myShader.reset(new KAL_Shader(*myContext, path.c_str()));
-#ifdef SRF_TOOL_HAVE_LOADER
-    if (!loadShaderText(*myShader, path.c_str()) || !myShader->compile())
+    if (!KAL_ShaderLoader::parseFile(path.c_str(), *myShader) || !myShader->compile())
         throw SrfError(myShader->getError());
-#else
-    throw SrfError("the text shader loader is not available in this build of the runtime");
-#endif
     compileQueries();
 }
 

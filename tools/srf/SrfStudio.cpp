@@ -34,14 +34,14 @@ BX_Vector3 unit(float x, float y, float z)
 SrfStudio::SrfStudio()
 {
     // Key: warm, large, high on the left in front of the sphere.
-    myLights[0] = {unit(-0.55f, 0.65f, 0.55f), BX_Vector3(7.0f, 6.4f, 5.6f), std::cos(8.0f * DEGREES),
-                   std::cos(20.0f * DEGREES)};
+    myLights[0] = {unit(-0.55f, 0.65f, 0.55f), BX_Vector3(2.4f, 2.2f, 1.9f), std::cos(18.0f * DEGREES),
+                   std::cos(45.0f * DEGREES)};
     // Fill: cool, broad and dim, low on the right.
-    myLights[1] = {unit(0.85f, 0.20f, 0.45f), BX_Vector3(1.6f, 1.8f, 2.2f), std::cos(12.0f * DEGREES),
-                   std::cos(32.0f * DEGREES)};
+    myLights[1] = {unit(0.85f, 0.20f, 0.45f), BX_Vector3(0.9f, 1.0f, 1.25f), std::cos(18.0f * DEGREES),
+                   std::cos(45.0f * DEGREES)};
     // Rim: behind and above, to outline the silhouette.
-    myLights[2] = {unit(0.25f, 0.55f, -0.80f), BX_Vector3(5.0f, 5.0f, 5.0f), std::cos(6.0f * DEGREES),
-                   std::cos(16.0f * DEGREES)};
+    myLights[2] = {unit(0.25f, 0.55f, -0.80f), BX_Vector3(1.8f, 1.8f, 1.8f), std::cos(14.0f * DEGREES),
+                   std::cos(35.0f * DEGREES)};
 }
 
 // L(d) = gradient(d.y) + sum over lights of colour * smoothstep(outer, inner, d.light)

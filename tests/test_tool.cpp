@@ -1,0 +1,402 @@
+// The host tool srf, run as a subprocess on the bundled examples and on
+// shaders written here: what its pictures show (read back with libpng),
+// what it prints, and how it refuses bad input.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#ifdef SRF_TOOL
+
+namespace
+{
+const std::string EXAMPLES = std::string(SRF_SOURCE_DIR) + "/examples/";
+
+// Every file the tests make lives here, in the build tree.
+std::string workDir()
+{
+    const std::string dir = std::string(SRF_BINARY_TEST_DIR) + "/tool";
+    mkdir(dir.c_str(), 0755);
+    return dir;
+}
+
+std::string path(const std::string &name) { return workDir() + "/" + name; }
+
+std::string readFile(const std::string &name)
+{
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string &name, const std::string &text) { std::ofstream(name, std::ios::binary) << text; }
+
+struct Result
+{
+    int status;
+    std::string out, err;
+};
+
+// Runs srf with the arguments (already quoted for the shell) from `dir`.
+Result run(const std::string &arguments, const std::string &dir = workDir())
+{
+    const std::string out = path("stdout.txt"), err = path("stderr.txt");
+    const std::string command =
+        "cd '" + dir + "' && '" + std::string(SRF_TOOL) + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
+    const int raw = std::system(command.c_str());
+    Result result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readFile(out);
+    result.err = readFile(err);
+    return result;
+}
+
+int lineCount(const std::string &text)
+{
+    int lines = 0;
+    for (char c : text)
+        lines += c == '\n';
+    return lines;
+}
+
+struct Picture
+{
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+    const unsigned char *at(int x, int y) const { return &rgb[(size_t(y) * width + x) * 3]; }
+};
+
+Picture readPng(const std::string &name)
+{
+    Picture picture;
+    png_image image = {};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, name.c_str()))
+    {
+        ADD_FAILURE() << "cannot read " << name;
+        return picture;
+    }
+    image.format = PNG_FORMAT_RGB;
+    picture.width = int(image.width);
+    picture.height = int(image.height);
+    picture.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr))
+        ADD_FAILURE() << "cannot decode " << name;
+    return picture;
+}
+
+// The 8-bit sRGB code of a linear value.
+int srgb(float linear)
+{
+    const float c = linear <= 0.0031308f ? 12.92f * linear : 1.055f * std::pow(linear, 1.0f / 2.4f) - 0.055f;
+    return int(std::lround(c * 255.0f));
+}
+
+// The linear value of an 8-bit sRGB code.
+double linear(int code)
+{
+    const double c = code / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double luminance(const unsigned char *p)
+{
+    return 0.2126 * linear(p[0]) + 0.7152 * linear(p[1]) + 0.0722 * linear(p[2]);
+}
+
+// The first number that follows `key` in the text, or NaN.
+double numberAfter(const std::string &text, const std::string &key)
+{
+    const size_t at = text.find(key);
+    if (at == std::string::npos)
+        return std::nan("");
+    return std::strtod(text.c_str() + at + key.size(), nullptr);
+}
+} // namespace
+
+TEST(Tool, RejectsBadInputWithOneLine)
+{
+    writeFile(path("malformed.kal"), "vector tint = 0.5 0.5 0.5\ndiffuse@B F\nnosuchop@BV F tint\n");
+    struct Case
+    {
+        std::string arguments;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"render no-such-shader.kal", "no-such-shader.kal"},
+        {"render malformed.kal", "malformed.kal:3"},
+        {"render --frobnicate", "--frobnicate"},
+        {"render --size 0", "--size"},
+        {"render --spp -1", "--spp"},
+        {"render --size", "--size"},
+        {"render --size 12x", "12x"},
+        {"render '" + EXAMPLES + "diffuse.kal' -o no-such-folder/out.png", "no-such-folder/out.png"},
+        {"plot", "SHADER.kal"},
+        {"plot no-such-shader.kal", "no-such-shader.kal"},
+        {"plot '" + EXAMPLES + "diffuse.kal' --theta 200", "--theta"},
+        {"info malformed.kal", "malformed.kal:3"},
+        {"fit no-such-file.txt", "no-such-file.txt"},
+        {"fit x.txt --model lambert", "lambert"},
+        {"teleport", "teleport"},
+    };
+    for (const Case &c : cases)
+    {
+        const Result result = run(c.arguments);
+        EXPECT_NE(result.status, 0) << c.arguments;
+        EXPECT_EQ(lineCount(result.err), 1) << c.arguments << "\n" << result.err;
+        EXPECT_EQ(result.err.compare(0, 3, "srf"), 0) << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << c.arguments << "\n" << result.err;
+        EXPECT_EQ(result.out, "") << c.arguments;
+    }
+    EXPECT_NE(access(path("no-such-folder").c_str(), F_OK), 0);
+}
+
+TEST(Tool, EverySubcommandHasHelp)
+{
+    for (const char *command : {"render", "plot", "fit", "info"})
+    {
+        const Result result = run(std::string(command) + " --help");
+        EXPECT_EQ(result.status, 0) << command;
+        EXPECT_EQ(result.out.compare(0, 11 + strlen(command), std::string("usage: srf ") + command), 0) << result.out;
+        EXPECT_EQ(result.err, "");
+    }
+    const Result top = run("--help");
+    EXPECT_EQ(top.status, 0);
+    for (const char *command : {"render", "plot", "fit", "info"})
+        EXPECT_NE(top.out.find(command), std::string::npos);
+}
+
+// An emitter of colour c renders as c wherever the sphere covers the whole
+// pixel, and as the studio wherever it covers none of it; a shader that
+// scatters nothing renders a black sphere in the same studio.
+TEST(Tool, EmitterAndBlackSphereInTheStudio)
+{
+    writeFile(path("emit.kal"), "# a dim orange lamp\nset@BV F (0.5, 0.25, 0.125)\n");
+    writeFile(path("black.kal"), "vector none = 0 0 0\ndiffuse@B F\nmul@BV F none\n");
+    const int size = 64;
+    const std::string common = " --size 64 --spp 4 --seed 7";
+    ASSERT_EQ(run("render emit.kal -o emit.png" + common).status, 0);
+    ASSERT_EQ(run("render black.kal -o black.png" + common).status, 0);
+    const Picture emit = readPng(path("emit.png")), black = readPng(path("black.png"));
+    ASSERT_EQ(emit.width, size);
+    ASSERT_EQ(emit.height, size);
+    ASSERT_EQ(black.width, size);
+
+    const int expected[3] = {srgb(0.5f), srgb(0.25f), srgb(0.125f)};
+    int inside = 0, outside = 0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+        {
+            const double dx = (x + 0.5) / size - 0.5, dy = (y + 0.5) / size - 0.5;
+            const double r = std::sqrt(dx * dx + dy * dy);
+            if (r < 0.3)
+            {
+                // Well inside the silhouette.
+                ++inside;
+                for (int c = 0; c < 3; ++c)
+                {
+                    EXPECT_EQ(emit.at(x, y)[c], expected[c]) << x << "," << y;
+                    EXPECT_EQ(black.at(x, y)[c], 0) << x << "," << y;
+                }
+            }
+            else if (r > 0.47)
+            {
+                // Well outside: the studio, whatever the shader.
+                ++outside;
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_EQ(emit.at(x, y)[c], black.at(x, y)[c]) << x << "," << y;
+            }
+        }
+    EXPECT_GT(inside, 1000);
+    EXPECT_GT(outside, 500);
+    // The studio is lit: a bright sky above, a darker floor below.
+    EXPECT_GT(luminance(black.at(size / 2, 0)), 0.3);
+    EXPECT_GT(luminance(black.at(size / 2, 0)), luminance(black.at(size / 2, size - 1)));
+}
+
+// The same seed gives the same bytes whatever the thread count; another
+// seed gives another image.
+TEST(Tool, RenderIsDeterministicAcrossThreadCounts)
+{
+    const std::string shader = "'" + EXAMPLES + "plastic.kal'";
+    const std::string common = " --size 48 --spp 8 --seed 3";
+    ASSERT_EQ(run("render " + shader + " -o one.png --threads 1" + common).status, 0);
+    ASSERT_EQ(run("render " + shader + " -o two.png --threads 2" + common).status, 0);
+    ASSERT_EQ(run("render " + shader + " -o five.png --threads 5" + common).status, 0);
+    ASSERT_EQ(run("render " + shader + " -o other.png --threads 2 --size 48 --spp 8 --seed 4").status, 0);
+    const std::string one = readFile(path("one.png"));
+    ASSERT_GT(one.size(), 100u);
+    EXPECT_TRUE(one == readFile(path("two.png")));
+    EXPECT_TRUE(one == readFile(path("five.png")));
+    EXPECT_FALSE(one == readFile(path("other.png")));
+
+    // The plastic is red: its lit side has much more red than blue.
+    const Picture picture = readPng(path("one.png"));
+    const unsigned char *p = picture.at(20, 30);
+    EXPECT_GT(p[0], p[2] + 40);
+}
+
+// Without a shader, render shows the bundled plastic example and writes
+// srf-render.png in the current folder.
+TEST(Tool, RenderWithoutShaderUsesTheBundledExample)
+{
+    const std::string dir = path("default");
+    mkdir(dir.c_str(), 0755);
+    remove((dir + "/srf-render.png").c_str());
+    const Result result = run("render --size 32 --spp 2", dir);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("plastic.kal"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("wrote "), std::string::npos);
+    EXPECT_NE(result.out.find("/default/srf-render.png"), std::string::npos) << result.out;
+    const Picture picture = readPng(dir + "/srf-render.png");
+    EXPECT_EQ(picture.width, 32);
+}
+
+// For the diffuse example the sampler draws directions in proportion to the
+// evaluated value, so the histogram column matches the evaluate column,
+// block by block, within noise.
+TEST(Tool, PlotHistogramMatchesEvaluateForDiffuse)
+{
+    const int size = 64, gap = 8, block = 8;
+    const Result result =
+        run("plot '" + EXAMPLES + "diffuse.kal' --theta 30 --size 64 --samples 2000000 --seed 5 -o lobe.png");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("bounce types: diffuse (1)"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("u: theta 30.0 degrees, (0.5000, 0.0000, 0.8660)"), std::string::npos) << result.out;
+    EXPECT_NEAR(numberAfter(result.out, "below, "), 0.0, 1e-9) << result.out;
+
+    const Picture picture = readPng(path("lobe.png"));
+    ASSERT_EQ(picture.width, 2 * size + 3 * gap);
+    // Mean luminance of a block of a panel (column 0 evaluate, 1 histogram;
+    // row 0 upper hemisphere, 1 lower).
+    auto mean = [&](int column, int row, int bx, int by)
+    {
+        double sum = 0.0;
+        for (int y = by; y < by + block; ++y)
+            for (int x = bx; x < bx + block; ++x)
+                sum += luminance(picture.at(gap + column * (size + gap) + x, gap + row * (size + gap) + y));
+        return sum / (block * block);
+    };
+    int compared = 0;
+    double peak = 0.0;
+    for (int by = 0; by < size; by += block)
+        for (int bx = 0; bx < size; bx += block)
+        {
+            // Blocks whose corners all lie inside the disk.
+            bool whole = true;
+            for (int corner = 0; corner < 4; ++corner)
+            {
+                const double x = 2.0 * (bx + (corner & 1) * block) / size - 1.0;
+                const double y = 2.0 * (by + (corner >> 1) * block) / size - 1.0;
+                whole = whole && x * x + y * y < 1.0;
+            }
+            if (!whole)
+                continue;
+            const double value = mean(0, 0, bx, by), histogram = mean(1, 0, bx, by);
+            EXPECT_NEAR(histogram, value, 0.03 + 0.06 * value) << "block " << bx << "," << by;
+            peak = std::fmax(peak, value);
+            ++compared;
+            // Nothing below the surface: diffuse reflection stays on u's side.
+            EXPECT_LT(mean(0, 1, bx, by), 0.002);
+            EXPECT_LT(mean(1, 1, bx, by), 0.002);
+        }
+    EXPECT_GE(compared, 30);
+    // The value falls off toward the rim (cosine), so matching is not trivial.
+    EXPECT_GT(peak, 2.0 * mean(0, 0, 0, size / 2 - block / 2) + 0.05);
+}
+
+// A measurement file made from known model parameters fits back to them.
+TEST(Tool, FitRecoversGeneratingParameters)
+{
+    const float ks[3] = {0.4f, 0.35f, 0.3f}, kd[3] = {0.5f, 0.3f, 0.2f}, exponent = 0.8f;
+    std::ostringstream file;
+    const int points = 1500;
+    file << "NUM_POINTS " << points << "\nVARS theta_i phi_i theta_s phi_s R G B\nDATA\n";
+    unsigned state = 12345;
+    auto next = [&]()
+    {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) / 16777216.0;
+    };
+    for (int i = 0; i < points; ++i)
+    {
+        const double ti = 1.4 * next(), pi = 6.283 * next(), ts = 1.4 * next(), ps = 6.283 * next();
+        const double u[3] = {std::sin(ti) * std::sin(pi), std::sin(ti) * std::cos(pi), std::cos(ti)};
+        const double v[3] = {std::sin(ts) * std::sin(ps), std::sin(ts) * std::cos(ps), std::cos(ts)};
+        const double h[3] = {u[0] + v[0], u[1] + v[1], u[2] + v[2]};
+        const double ch = h[2] / std::sqrt(h[0] * h[0] + h[1] * h[1] + h[2] * h[2]);
+        char row[256];
+        snprintf(row, sizeof row, "%.7f %.7f %.7f %.7f %.7f %.7f %.7f\n", ti, pi, ts, ps,
+                 kd[0] * v[2] + ks[0] * std::pow(ch, exponent), kd[1] * v[2] + ks[1] * std::pow(ch, exponent),
+                 kd[2] * v[2] + ks[2] * std::pow(ch, exponent));
+        file << row;
+    }
+    writeFile(path("measured.txt"), file.str());
+
+    const Result result = run("fit measured.txt --model phong");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const char *names[] = {"Ks.r", "Ks.g", "Ks.b", "Kd.r", "Kd.g", "Kd.b", "exponent"};
+    const float expected[] = {ks[0], ks[1], ks[2], kd[0], kd[1], kd[2], exponent};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_NEAR(numberAfter(result.out, std::string("  ") + names[i]), expected[i], 0.01) << result.out;
+    EXPECT_EQ(numberAfter(result.out, "points: "), points);
+    EXPECT_LT(numberAfter(result.out, "rms error: "), 1e-3);
+    EXPECT_GE(numberAfter(result.out, "time: "), 0.0);
+
+    // A file with no measurement is refused.
+    writeFile(path("empty.txt"), "VARS theta_i phi_i theta_s phi_s I\n");
+    const Result empty = run("fit empty.txt");
+    EXPECT_NE(empty.status, 0);
+    EXPECT_EQ(lineCount(empty.err), 1);
+}
+
+// info lists the program with every rewrite expanded and the BSDF tree.
+TEST(Tool, InfoShowsExpandedProgramAndTree)
+{
+    const Result result = run("info '" + EXAMPLES + "plastic.kal'");
+    ASSERT_EQ(result.status, 0) << result.err;
+    // "phong@BF" is a rewrite: the listing shows what it became.
+    EXPECT_EQ(result.out.find("phong@BF("), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("lafortune@BVVF("), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("add@BB(F, coat)"), std::string::npos) << result.out;
+    // The header's count is the number of instruction lines that follow.
+    const double count = numberAfter(result.out, "plastic.kal: ");
+    int listed = 0;
+    std::istringstream lines(result.out);
+    std::string line;
+    bool inTree = false;
+    std::vector<std::string> tree;
+    while (std::getline(lines, line))
+    {
+        if (line.compare(0, 6, "# F fo") == 0)
+            inTree = true;
+        else if (inTree)
+            tree.push_back(line);
+        else if (line[0] != '#')
+            ++listed;
+    }
+    EXPECT_EQ(listed, count);
+    // The plastic is a sum of a scaled diffuse base and a scaled coat.
+    ASSERT_GE(tree.size(), 3u) << result.out;
+    EXPECT_NE(tree[0].find("SRF_Sum"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("SRF_Lafortune"), std::string::npos) << result.out;
+}
+
+#else
+
+// Built without the tool (SRF_BUILD_TOOLS off): nothing to run.
+TEST(Tool, NotBuilt) { GTEST_SKIP() << "srf is not built in this configuration"; }
+
+#endif
