@@ -359,6 +359,21 @@ std::string listingOf(const std::string &text)
     return shader->getProgram()->listing();
 }
 
+// The rewrites follow the native ops they expand into, in table order.
+TEST(ReWriteTables, RewritesAreRegisteredAfterTheOps)
+{
+    Installed lib;
+    const int builtins = lib.context.getBuiltinCount();
+    const int ops = SRF_Functions::opCount();
+    ASSERT_EQ(lib.context.getOpCount(), builtins + ops + GENERAL_COUNT + PHOTON_COUNT);
+    for (int i = 0; i < ops; ++i)
+        EXPECT_FALSE(lib.context.getOp(builtins + i)->isReWrite()) << lib.context.getOp(builtins + i)->getSignature();
+    for (int r = 0; r < GENERAL_COUNT; ++r)
+        EXPECT_STREQ(lib.context.getOp(builtins + ops + r)->getSignature(), theGeneral[r].signature);
+    for (int r = 0; r < PHOTON_COUNT; ++r)
+        EXPECT_STREQ(lib.context.getOp(builtins + ops + GENERAL_COUNT + r)->getSignature(), thePhoton[r].signature);
+}
+
 TEST(ReWriteExpansion, ShorterConstructorsBecomeNativeOps)
 {
     // Through "lafortune@BVF" to the normalised shading normal.
