@@ -4,7 +4,9 @@
 #include "KAL_Context.h"
 #include "KAL_Instance.h"
 #include "KAL_OpCode.h"
-#include "KAL_ProcIterator.h"
+#include "KAL_ProcArray.h"
+
+#include <cmath>
 
 namespace
 {
@@ -30,21 +32,32 @@ const Entry theBuiltins[] = {
 
 // Applies f(out, in) to arguments 0 and 1 of every running lane. A uniform
 // argument 0 is updated once, from the last running lane, so that an
-// in-place op does not compound over the lanes.
+// in-place op does not compound over the lanes. The lane loop is written out
+// (rather than through KAL_ProcIterator) so that the compiler keeps bases
+// and strides in registers.
 template <class Out, class In, class F> int perLane(KAL_Instance &instance, KAL_ProcArray &lanes, F f)
 {
-    KAL_ProcIterator it(instance, lanes);
-    if (it.isVarying(0))
+    const KAL_Variable &out = instance.getArgVariable(0);
+    const KAL_Variable &in = instance.getArgVariable(1);
+    char *const outBase = static_cast<char *>(out.myData);
+    const char *const inBase = static_cast<const char *>(in.myData);
+    const int outStride = out.myStride, inStride = in.myStride;
+    const int *const states = lanes.myState;
+    const int count = lanes.myCount;
+    if (outStride != 0)
     {
-        for (; !it.isDone(); it.advance())
-            f(*it.get<Out>(0), *it.get<In>(1));
+        for (int lane = 0; lane < count; ++lane)
+            if (states[lane] == 0)
+                f(*reinterpret_cast<Out *>(outBase + lane * outStride),
+                  *reinterpret_cast<const In *>(inBase + lane * inStride));
     }
-    else if (!it.isDone())
+    else
     {
-        const In *in = it.get<In>(1);
-        for (it.advance(); !it.isDone(); it.advance())
-            in = it.get<In>(1);
-        f(*it.get<Out>(0), *in);
+        int last = count - 1;
+        while (last >= 0 && states[last] != 0)
+            --last;
+        if (last >= 0)
+            f(*reinterpret_cast<Out *>(outBase), *reinterpret_cast<const In *>(inBase + last * inStride));
     }
     return instance.getInstructionIndex() + 1;
 }
