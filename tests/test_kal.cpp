@@ -404,6 +404,16 @@ TEST(KalReWrite, StoresTablesAndDecodesWords)
     EXPECT_EQ(KAL_IReWrite::wordKind(0x0400002Au), 4);
     EXPECT_EQ(KAL_IReWrite::wordIndex(0x0400002Au), 42);
     EXPECT_EQ(KAL_IReWrite::makeWord(3, 1), 0x03000001u);
+
+    // The disassembly reads like the tables it was typed from.
+    const std::vector<uint32_t> program = {OP(8),  TMP(0), GL(9), END, OP(1),  ARG(0), TMP(0),
+                                           CON(0), ARG(1), END,   END, OP(99), W(7, 2)};
+    KAL_IReWrite c("x@BF", 2, theNames, NAME_COUNT, nullptr, 0, nullptr, 0, program.data(), int(program.size()),
+                   nullptr, 0, nullptr, nullptr, 0);
+    EXPECT_EQ(c.disassemble(), "\"normalize@VV\"(t0, N)\n"
+                               "\"lafortune@BVVF\"(a0, t0, c0, a1)\n"
+                               "()\n"
+                               "\"?1:99\"(?7:2...\n");
 }
 
 TEST(KalLanes, IteratorVisitsRunningLanesWithVaryingAndUniformPointers)
@@ -971,6 +981,10 @@ TEST(KalLoader, MalformedShadersGiveOneErrorWithFileAndLine)
     };
     for (const Case &c : cases)
         EXPECT_EQ(errorOf(context, c.text), c.expected) << c.text;
+    // A control character is shown escaped; a byte-order mark is skipped.
+    EXPECT_EQ(errorOf(context, "phong@BF F \x01\n"),
+              "t.kal:1: call \"phong@BF\": operand 2: \"\\x01\" is not a number");
+    EXPECT_EQ(errorOf(context, "\xEF\xBB\xBFphong@BF F 1\n"), "");
     // A NUL byte inside a line.
     const std::string withNul("phong@BF F 1\nx\0y@B F\n", 22);
     EXPECT_EQ(errorOf(context, withNul), "t.kal:2: the line holds a NUL byte: not a text shader");

@@ -25,3 +25,41 @@ KAL_IReWrite::KAL_IReWrite(const char *signature, int argCount, const char *cons
 }
 
 KAL_IReWrite::~KAL_IReWrite() = default;
+
+std::string KAL_IReWrite::disassemble() const
+{
+    std::string out;
+    bool open = false;
+    for (int i = 0; i < myWordCount; ++i)
+    {
+        const uint32_t w = myWords[i];
+        const int kind = wordKind(w), index = wordIndex(w);
+        if (w == 0)
+        {
+            out += open ? ")\n" : "()\n";
+            open = false;
+            continue;
+        }
+        std::string text;
+        if (kind == KIND_NAME && getName(index))
+            text = getName(index);
+        else if (kind == KIND_ARG)
+            text = "a" + std::to_string(index);
+        else if (kind == KIND_TEMP)
+            text = "t" + std::to_string(index);
+        else if (kind == KIND_CONST)
+            text = "c" + std::to_string(index);
+        else
+            text = "?" + std::to_string(kind) + ":" + std::to_string(index);
+        if (!open)
+        {
+            out += "\"" + text + "\"(";
+            open = true;
+        }
+        else
+            out += (out.back() == '(' ? "" : ", ") + text;
+    }
+    if (open)
+        out += "...\n";
+    return out;
+}

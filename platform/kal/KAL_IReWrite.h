@@ -4,6 +4,7 @@
 #include "KAL_API.h"
 
 #include <cstdint>
+#include <string>
 
 // A rewrite: tells the compiler how to replace a call of one op signature by
 // a short program of calls of other ops. The object only stores what it is
@@ -81,6 +82,14 @@ public:
     const int *getConstTypes() const { return myConstTypes; }
     const int *getConstIndices() const { return myConstIndices; }
     int getConstCount() const { return myConstCount; }
+
+    // The program in words, one instruction a line, as
+    //     "normalize@VV"(t0, N)
+    //     "lafortune@BVVF"(a0, t0, c0, a1)
+    // with a<i> for argument i, t<i> a temporary, c<i> a constant and a
+    // global by its name. A word that does not decode shows as
+    // ?<kind>:<index>; an unfinished last instruction ends in "...".
+    std::string disassemble() const;
 
 private:
     KAL_IReWrite(const KAL_IReWrite &) = delete;

@@ -87,14 +87,7 @@ std::string trim(const std::string &s)
     return s.substr(b, e - b);
 }
 
-// Text for messages: quoted, and cut short when long.
-std::string quote(const std::string &s)
-{
-    const size_t MAX_SHOWN = 40;
-    if (s.size() <= MAX_SHOWN)
-        return "\"" + s + "\"";
-    return "\"" + s.substr(0, MAX_SHOWN) + "...\"";
-}
+std::string quote(const std::string &s) { return KAL_Shader::quoted(s); }
 
 std::string hexWord(uint32_t w)
 {
@@ -549,6 +542,25 @@ private:
         myProgram.myStorageBytes = offset;
     }
 };
+
+std::string KAL_Shader::quoted(const std::string &text)
+{
+    const size_t MAX_SHOWN = 40;
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size() && i < MAX_SHOWN; ++i)
+    {
+        const unsigned char c = (unsigned char)text[i];
+        if (c < 0x20 || c == 0x7F)
+        {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+        else
+            out += char(c);
+    }
+    return out + (text.size() > MAX_SHOWN ? "...\"" : "\"");
+}
 
 KAL_Shader::KAL_Shader(const KAL_Context &context, const char *sourceName)
     : myContext(context), mySourceName(sourceName ? sourceName : "<shader>")

@@ -71,6 +71,10 @@ public:
     // when the shader is not compiled. The instance keeps the program alive.
     KAL_Instance *createInstance() const;
 
+    // Text quoted for a message: cut after 40 bytes ("..."), control
+    // characters written as \xNN.
+    static std::string quoted(const std::string &text);
+
     // Instructions a program may hold (the instruction index is 16 bits).
     static constexpr int MAX_INSTRUCTIONS = 65535;
     // Rewrites nested deeper than this are taken for a cycle.

@@ -27,11 +27,7 @@ char typeOfKeyword(const std::string &word)
     return 0;
 }
 
-std::string shown(const std::string &s)
-{
-    const size_t MAX_SHOWN = 40;
-    return "\"" + (s.size() <= MAX_SHOWN ? s : s.substr(0, MAX_SHOWN) + "...") + "\"";
-}
+std::string shown(const std::string &s) { return KAL_Shader::quoted(s); }
 
 // Splits one line into tokens: runs of non-blank characters, except that a
 // double-quoted text (with \ escapes) and a parenthesised group are one
@@ -91,7 +87,9 @@ bool KAL_ShaderLoader::parseText(const std::string &text, KAL_Shader &shader)
     std::vector<std::string> tokens;
     int calls = 0;
     int line = 0;
-    size_t pos = 0;
+    // A byte-order mark some editors write is not part of the first line.
+    const char BOM[] = "\xEF\xBB\xBF";
+    size_t pos = text.compare(0, 3, BOM) == 0 ? 3 : 0;
     while (pos < text.size())
     {
         ++line;
