@@ -52,7 +52,9 @@ struct Result
 // Runs srf with the arguments (already quoted for the shell) from `dir`.
 Result run(const std::string &arguments, const std::string &dir = workDir())
 {
-    const std::string out = path("stdout.txt"), err = path("stderr.txt");
+    // CTest may run these tests at the same time: each keeps its own files.
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string out = path(test + ".stdout"), err = path(test + ".stderr");
     const std::string command =
         "cd '" + dir + "' && '" + std::string(SRF_TOOL) + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
     const int raw = std::system(command.c_str());

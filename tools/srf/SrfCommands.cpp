@@ -218,7 +218,9 @@ int SrfCommands::info(int argc, char **argv)
     fflush(stderr);
     const int saved = dup(STDERR_FILENO);
     dup2(STDOUT_FILENO, STDERR_FILENO);
-    static_cast<const SRF_BSDF *>(bsdf)->dump(0);
+    // Indent 1 rather than 0, so that the first level of operands shows as
+    // nested (a field width of 0 or 1 both give one space).
+    static_cast<const SRF_BSDF *>(bsdf)->dump(1);
     fflush(stderr);
     dup2(saved, STDERR_FILENO);
     close(saved);

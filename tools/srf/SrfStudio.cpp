@@ -8,10 +8,10 @@ const float DEGREES = 3.14159265358979f / 180.0f;
 
 // Sky: from the horizon colour up to the zenith colour; floor: from the
 // horizon colour down to the nadir colour, through a narrow soft band.
-const BX_Vector3 ZENITH(0.55f, 0.70f, 1.00f);
-const BX_Vector3 HORIZON(1.00f, 0.98f, 0.95f);
-const BX_Vector3 FLOOR(0.30f, 0.28f, 0.26f);
-const BX_Vector3 NADIR(0.12f, 0.11f, 0.10f);
+const BX_Vector3 ZENITH(0.32f, 0.42f, 0.62f);
+const BX_Vector3 HORIZON(0.75f, 0.74f, 0.72f);
+const BX_Vector3 FLOOR(0.20f, 0.19f, 0.18f);
+const BX_Vector3 NADIR(0.06f, 0.055f, 0.05f);
 const float HORIZON_BAND = 0.08f; // half-width of the horizon blend, in y
 
 float smoothstep(float edge0, float edge1, float x)
@@ -34,7 +34,7 @@ BX_Vector3 unit(float x, float y, float z)
 SrfStudio::SrfStudio()
 {
     // Key: warm, large, high on the left in front of the sphere.
-    myLights[0] = {unit(-0.55f, 0.65f, 0.55f), BX_Vector3(2.4f, 2.2f, 1.9f), std::cos(18.0f * DEGREES),
+    myLights[0] = {unit(-0.55f, 0.65f, 0.55f), BX_Vector3(3.2f, 2.9f, 2.5f), std::cos(18.0f * DEGREES),
                    std::cos(45.0f * DEGREES)};
     // Fill: cool, broad and dim, low on the right.
     myLights[1] = {unit(0.85f, 0.20f, 0.45f), BX_Vector3(0.9f, 1.0f, 1.25f), std::cos(18.0f * DEGREES),
