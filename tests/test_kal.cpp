@@ -981,6 +981,17 @@ TEST(KalLoader, MalformedShadersGiveOneErrorWithFileAndLine)
     };
     for (const Case &c : cases)
         EXPECT_EQ(errorOf(context, c.text), c.expected) << c.text;
+    // Programs beyond the 16-bit instruction index, or whose variables would
+    // not fit in an instance, are refused.
+    std::string many = "float x\n";
+    for (int i = 0; i < KAL_Shader::MAX_INSTRUCTIONS + 1; ++i)
+        many += "set@FF x 1\n";
+    EXPECT_EQ(errorOf(context, many), "t.kal:65537: call \"set@FF\": the program exceeds 65535 instructions");
+    std::string huge;
+    for (int i = 0; i < 90000; ++i)
+        huge += "varying vector v" + std::to_string(i) + "\n";
+    EXPECT_EQ(errorOf(context, huge + "set@VV v0 v1\n"),
+              "t.kal: the program's variables need 263 MB, more than the 256 MB an instance may hold");
     // A control character is shown escaped; a byte-order mark is skipped.
     EXPECT_EQ(errorOf(context, "phong@BF F \x01\n"),
               "t.kal:1: call \"phong@BF\": operand 2: \"\\x01\" is not a number");

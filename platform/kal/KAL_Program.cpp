@@ -28,10 +28,8 @@ size_t KAL_Program::elementBytes(char type)
 
 int KAL_Program::findVariable(const std::string &name) const
 {
-    for (size_t i = 0; i < myVars.size(); ++i)
-        if ((myVars[i].kind == GLOBAL || myVars[i].kind == DECLARED) && myVars[i].name == name)
-            return int(i);
-    return -1;
+    const auto it = myNames.find(name);
+    return it == myNames.end() ? -1 : it->second;
 }
 
 std::string KAL_Program::describeOperand(int slot) const

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // A compiled shader: a flat list of native-op instructions (every rewrite
@@ -93,6 +94,8 @@ private:
     std::vector<Instruction> myInstrs;
     std::vector<int> myArgSlots;
     std::vector<Variable> myVars;
+    // Slots of the named variables (globals and declared ones).
+    std::unordered_map<std::string, int> myNames;
     std::deque<std::string> myStrings;
     size_t myStorageBytes = 0;
     std::string mySourceName;

@@ -203,8 +203,7 @@ public:
         for (const KAL_Shader::Item &item : shader.myItems)
             if (!(item.isCall ? call(item) : declare(item)))
                 return false;
-        layout();
-        return true;
+        return layout();
     }
 
 private:
@@ -235,7 +234,10 @@ private:
         v.offset = 0;
         v.bytes = KAL_Program::elementBytes(type) * (varying ? KAL_MAX_LANES : 1);
         myProgram.myVars.push_back(v);
-        return int(myProgram.myVars.size()) - 1;
+        const int slot = int(myProgram.myVars.size()) - 1;
+        if (kind == KAL_Program::GLOBAL || kind == KAL_Program::DECLARED)
+            myProgram.myNames[name] = slot;
+        return slot;
     }
 
     // A literal of a type into one element's bytes; empty message on success.
@@ -531,7 +533,7 @@ private:
     }
 
     // Places every variable's storage in one block.
-    void layout()
+    bool layout()
     {
         size_t offset = 0;
         for (KAL_Program::Variable &v : myProgram.myVars)
@@ -540,6 +542,11 @@ private:
             offset += (v.bytes + SLOT_ALIGN - 1) / SLOT_ALIGN * SLOT_ALIGN;
         }
         myProgram.myStorageBytes = offset;
+        myWhere = myProgram.mySourceName + ": ";
+        if (offset > KAL_Shader::MAX_STORAGE_BYTES)
+            return fail("the program's variables need " + std::to_string(offset >> 20) + " MB, more than the " +
+                        std::to_string(KAL_Shader::MAX_STORAGE_BYTES >> 20) + " MB an instance may hold");
+        return true;
     }
 };
 

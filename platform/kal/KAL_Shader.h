@@ -77,6 +77,8 @@ public:
 
     // Instructions a program may hold (the instruction index is 16 bits).
     static constexpr int MAX_INSTRUCTIONS = 65535;
+    // Bytes of variable storage one instance may need.
+    static constexpr size_t MAX_STORAGE_BYTES = size_t(256) << 20;
     // Rewrites nested deeper than this are taken for a cycle.
     static constexpr int MAX_DEPTH = 32;
 
