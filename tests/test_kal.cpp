@@ -23,6 +23,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -667,6 +668,52 @@ TEST(KalInstance, HostAccessRefusesWrongNamesTypesAndLanes)
     EXPECT_EQ(broken.createInstance(), nullptr);
     KAL_Shader uncompiled(context, "uncompiled");
     EXPECT_EQ(uncompiled.createInstance(), nullptr);
+}
+
+TEST(KalInstance, InstancesOfOneProgramRunOnSeveralThreads)
+{
+    KAL_Context context;
+    addTestNatives(context);
+    ReWrites rw;
+    installChains(context, rw);
+    std::string error;
+    auto shader = KAL_ShaderLoader::compileText(context,
+                                                "varying float e\n"
+                                                "varying float k\n"
+                                                "set@FF k e\n"
+                                                "mul@FF k e\n"
+                                                "matchkal_specular@BF F 3\n",
+                                                "threads.kal", error);
+    ASSERT_TRUE(shader) << error;
+    const int THREADS = 4, RUNS = 200;
+    std::vector<int> wrong(THREADS, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t)
+        threads.emplace_back(
+            [&, t]
+            {
+                std::unique_ptr<KAL_Instance> inst(shader->createInstance());
+                KAL_ProcArray lanes(64);
+                for (int run = 0; run < RUNS; ++run)
+                {
+                    const float e = float(t * RUNS + run);
+                    for (int l = 0; l < 64; ++l)
+                        inst->setFloat("e", l, e + float(l));
+                    inst->run(lanes);
+                    for (int l = 0; l < 64; ++l)
+                    {
+                        float k = 0.0f;
+                        inst->getFloat("k", l, k);
+                        wrong[t] += k != (e + float(l)) * (e + float(l));
+                    }
+                    const TestValue *f = valueOf(*inst, "F");
+                    wrong[t] += !f || f->exponent != 9.0f || f->scale != 2.0f;
+                }
+            });
+    for (std::thread &thread : threads)
+        thread.join();
+    for (int t = 0; t < THREADS; ++t)
+        EXPECT_EQ(wrong[t], 0) << "thread " << t;
 }
 
 TEST(KalStrings, UniformStringArgumentsReadBothWays)

@@ -77,6 +77,8 @@ public:
     const int *getWrittenArgs() const { return myWritten; }
     bool writesArg(int k) const;
     int getOpFlag() const { return myOpFlag; }
+    // How a host could fold calls of the op; kept for the host, as this
+    // compiler folds nothing.
     int getFoldType() const { return myFoldType; }
     // True for the runtime's own ops ("normalize@VV", "set@FF", ...).
     bool isBuiltin() const { return myBuiltin; }
