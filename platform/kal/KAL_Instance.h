@@ -30,14 +30,18 @@ class KAL_RefType;
 // A handler that walks lanes uses KAL_ProcIterator; a BSDF argument is
 // *getArg<KAL_RefType *>(k), one reference for all lanes.
 //
-// Example, an op "scale@VF" that multiplies argument 0 by argument 1:
-//     int opScale(KAL_Instance &instance, KAL_ProcArray &lanes)
+// Example, an op "scaled@VVF" that writes argument 1 times argument 2 into
+// argument 0:
+//     int opScaled(KAL_Instance &instance, KAL_ProcArray &lanes)
 //     {
 //         KAL_ProcIterator it(instance, lanes);
 //         for (it.rewind(); !it.isDone(); it.advance())
-//             *it.getVector(0) *= *it.getFloat(1);
+//             *it.getVector(0) = *it.getVector(1) * *it.getFloat(2);
 //         return instance.getInstructionIndex() + 1;
 //     }
+// A uniform output written this way ends with the last running lane's
+// value; an op that updates its argument 0 in place must update a uniform
+// one once, not once per lane.
 //
 // The instance holds one reference to every BSDF stored in its B variables
 // and drops them all when it is reset or destroyed.
