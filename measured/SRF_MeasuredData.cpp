@@ -12,6 +12,7 @@
 #include "BX_WorkBuffer.h"
 
 #include <atomic>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -107,6 +108,22 @@ int readCount(const char *token)
     if (value <= 0)
         return 0;
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+// The token's leading decimal number, exactly as atof reads it (to double,
+// then stored as float; 0 when nothing numeric leads). The common forms are
+// parsed without the locale machinery of atof; anything else (a leading '+',
+// a hexadecimal number, an exponent out of range, no number) goes to atof
+// itself.
+float readValue(const BX_WorkBuffer &token)
+{
+    const char *begin = token.buffer();
+    const char *end = begin + token.length();
+    double value = 0.0;
+    const std::from_chars_result parsed = std::from_chars(begin, end, value);
+    if (parsed.ec == std::errc() && (parsed.ptr == end || (*parsed.ptr != 'x' && *parsed.ptr != 'X')))
+        return static_cast<float>(value);
+    return static_cast<float>(std::atof(begin));
 }
 
 // (r, theta, phi) held in (x, y, z) -> the direction
@@ -294,7 +311,7 @@ void SRF_MeasuredData::read(const char *fileName, BX_Vector3Array &incoming, BX_
         out.x = 1.0f;
         for (int k = 0; k < columnCount && line.getNextToken(token, VALUE_SEPARATORS); ++k)
         {
-            const float x = static_cast<float>(std::atof(token.buffer()));
+            const float x = readValue(token);
             switch (columns[k])
             {
             case COLUMN_THETA_I:

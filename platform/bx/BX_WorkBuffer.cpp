@@ -54,13 +54,18 @@ bool BX_WorkBuffer::append(const char *text) { return append(text, static_cast<i
 bool BX_WorkBuffer::getNextToken(BX_WorkBuffer &token, const char *separators)
 {
     token.clear();
-    auto isSeparator = [separators](char c) { return c == '\0' || std::strchr(separators, c) != nullptr; };
-    while (myCursor < myLength && isSeparator(myData[myCursor]))
+    // One table lookup per character instead of a search of the separators.
+    bool isSeparator[256] = {};
+    isSeparator[0] = true;
+    for (const char *s = separators; *s; ++s)
+        isSeparator[static_cast<unsigned char>(*s)] = true;
+    auto separates = [&isSeparator](char c) { return isSeparator[static_cast<unsigned char>(c)]; };
+    while (myCursor < myLength && separates(myData[myCursor]))
         ++myCursor;
     if (myCursor >= myLength)
         return false;
     const int start = myCursor;
-    while (myCursor < myLength && !isSeparator(myData[myCursor]))
+    while (myCursor < myLength && !separates(myData[myCursor]))
         ++myCursor;
     // A token too long to copy reads as empty rather than as garbage.
     token.append(myData + start, myCursor - start);
