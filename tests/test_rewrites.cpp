@@ -785,7 +785,7 @@ TEST(ReWriteRun, EachRewriteRunsLikeTheNativeCallsItStandsFor)
 
 // The measured rewrites reach the measured op with the normalised frame.
 // Both shaders name one file, so they share its cached data set.
-TEST(ReWriteRun, DISABLED_MeasuredRewritesRunLikeTheMeasuredOp)
+TEST(ReWriteRun, MeasuredRewritesRunLikeTheMeasuredOp)
 {
     const std::string path = std::string(SRF_BINARY_TEST_DIR) + "/rewrites_measured.astm";
     struct Remove
