@@ -1049,3 +1049,47 @@ TEST(MeasuredExample, BundledFileFitsItsModel)
         EXPECT_NEAR(fitted.getParameters()[i], truth[i], 0.05f) << "parameter " << i;
     EXPECT_NEAR(fitted.getParameters()[6], truth[6], 5.0f);
 }
+
+// Every form of number reads as atof reads it, stored as a float.
+TEST(MeasuredReader, NumbersReadAsAtofReadsThem)
+{
+    const char *const forms[] = {"0.1",
+                                 "+1.5",
+                                 "-0",
+                                 ".5",
+                                 "5.",
+                                 "1e-3",
+                                 "1E3",
+                                 "0x10",
+                                 "1e999",
+                                 "-1e999",
+                                 "1e-400",
+                                 "3.5e38",
+                                 "nan",
+                                 "-nan",
+                                 "inf",
+                                 "INF",
+                                 "Infinity",
+                                 "12abc",
+                                 "abc",
+                                 "-",
+                                 "1e",
+                                 "0.30000000000000004",
+                                 "1.00000005960464477539",
+                                 "7e-46"};
+    std::string text = "NUM_POINTS " + std::to_string(sizeof(forms) / sizeof(forms[0])) + "\nVARS I\n\n";
+    for (const char *f : forms)
+        text += std::string(f) + "\n";
+    TempFile file("numbers.astm", text);
+    const Measurements m = readFile(file.c_str());
+    ASSERT_EQ(m.count, int(sizeof(forms) / sizeof(forms[0])));
+    for (int i = 0; i < m.count; ++i)
+    {
+        const float expected = static_cast<float>(std::atof(forms[i]));
+        const float got = m.values[i].x;
+        if (std::isnan(expected))
+            EXPECT_TRUE(std::isnan(got)) << forms[i];
+        else
+            EXPECT_EQ(got, expected) << forms[i];
+    }
+}
