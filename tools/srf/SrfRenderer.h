@@ -22,7 +22,9 @@ class SrfShader;
 //     colour * L(direction) + "emission_bsdf@VB"
 // to the pixel. A pixel is the mean over its samples. Threads take tiles in
 // turn; every random number depends on (seed, pixel, sample) alone, so the
-// image is byte-identical whatever the thread count.
+// image is byte-identical whatever the thread count. (The fitted models of
+// measured data ignore sx and sy and draw from a process-wide generator, so
+// shaders using them are repeatable on one thread only.)
 class SrfRenderer
 {
 public:
