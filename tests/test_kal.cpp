@@ -948,7 +948,7 @@ TEST(KalLoader, ReadsDeclarationsCallsCommentsAndLineEndings)
     const std::string text = "# a glossy test\r\n"
                              "vector tint  = 0.8 0.2 0.1\r\n"
                              "vector axis = (0, 0, 2)   # parenthesised\n"
-                             "float  shine = 4e1\n"
+                             "float  shine=4e1\n"
                              "int    count = -3\n"
                              "varying float ramp\n"
                              "uniform bsdf   coat\n"

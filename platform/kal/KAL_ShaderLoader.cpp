@@ -31,8 +31,8 @@ std::string shown(const std::string &s) { return KAL_Shader::quoted(s); }
 
 // Splits one line into tokens: runs of non-blank characters, except that a
 // double-quoted text (with \ escapes) and a parenthesised group are one
-// token each, blanks included. "#" outside a string ends the line. Empty
-// message on success.
+// token each, blanks included, and "=" is a token of its own. "#" outside a
+// string ends the line. Empty message on success.
 std::string tokenize(const std::string &line, std::vector<std::string> &tokens)
 {
     tokens.clear();
@@ -48,8 +48,14 @@ std::string tokenize(const std::string &line, std::vector<std::string> &tokens)
         }
         if (c == '#')
             break;
+        if (c == '=')
+        {
+            tokens.push_back("=");
+            ++i;
+            continue;
+        }
         std::string token;
-        while (i < n && !isspace((unsigned char)line[i]) && line[i] != '#')
+        while (i < n && !isspace((unsigned char)line[i]) && line[i] != '#' && line[i] != '=')
         {
             if (line[i] == '"')
             {
