@@ -228,6 +228,42 @@ TEST(Tool, EmitterAndBlackSphereInTheStudio)
     EXPECT_GT(luminance(black.at(size / 2, 0)), luminance(black.at(size / 2, size - 1)));
 }
 
+// The isotropic lobe scatters every incoming direction alike (colour 1,
+// uniform over the sphere), so every pixel of the sphere estimates the same
+// number, the studio's mean radiance: the halves and the top and bottom of
+// the sphere agree, unlike those of a diffuse sphere lit from the upper left.
+TEST(Tool, IsotropicSphereIsUniformDiffuseIsNot)
+{
+    writeFile(path("isotropic.kal"), "isotropic@B F\n");
+    const int size = 48;
+    const std::string common = " --size 48 --spp 256 --seed 11";
+    const Result result = run("render isotropic.kal -o isotropic.png" + common);
+    ASSERT_EQ(result.status, 0) << result.err;
+    // Not a terminal: no progress bar, nothing on standard error.
+    EXPECT_EQ(result.err, "");
+    ASSERT_EQ(run("render '" + EXAMPLES + "diffuse.kal' -o clay.png" + common).status, 0);
+    auto quarters = [&](const Picture &picture, double sums[4])
+    {
+        for (int q = 0; q < 4; ++q)
+            sums[q] = 0.0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+            {
+                const double dx = (x + 0.5) / size - 0.5, dy = (y + 0.5) / size - 0.5;
+                if (dx * dx + dy * dy < 0.3 * 0.3)
+                    sums[(dx < 0.0 ? 0 : 1) + (dy < 0.0 ? 0 : 2)] += luminance(picture.at(x, y));
+            }
+    };
+    double flat[4], clay[4];
+    quarters(readPng(path("isotropic.png")), flat);
+    quarters(readPng(path("clay.png")), clay);
+    for (int q = 1; q < 4; ++q)
+        EXPECT_NEAR(flat[q] / flat[0], 1.0, 0.03) << "quarter " << q;
+    EXPECT_GT(flat[0], 0.0);
+    // Upper left against lower right.
+    EXPECT_GT(clay[0], 1.5 * clay[3]);
+}
+
 // The same seed gives the same bytes whatever the thread count; another
 // seed gives another image.
 TEST(Tool, RenderIsDeterministicAcrossThreadCounts)

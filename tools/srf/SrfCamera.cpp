@@ -52,7 +52,7 @@ bool SrfCamera::trace(float x, float y, Hit &hit) const
     hit.normal.normalize();
     const BX_Vector3 &p = hit.position;
     const float ring = std::sqrt(p.x * p.x + p.z * p.z); // r cos(lat)
-    // dP/ds = 2 pi (P.z, 0, -P.x) ... along longitude, toward increasing lon.
+    // dP/ds = 2 pi (P.z, 0, -P.x): along the parallel, toward increasing lon.
     hit.dPds = BX_Vector3(p.z, 0.0f, -p.x) * (2.0f * PI);
     // dP/dt = pi (-sin(lat) sin(lon), cos(lat), -sin(lat) cos(lon)) r.
     if (ring > 0.0f)
