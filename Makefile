@@ -3,14 +3,21 @@
 #              bundled example
 #   make test  builds and runs every test through CTest
 # Both install missing Debian packages first when they can.
+#
+# Reliability (see the README):
+#   make sanitize    the whole suite under AddressSanitizer and
+#                    UndefinedBehaviorSanitizer (preset asan), then the
+#                    concurrency tests under ThreadSanitizer (preset tsan)
+#   make fuzz        each libFuzzer target for FUZZ_SECONDS (default 600)
+#   make fuzz-smoke  each libFuzzer target for 30 s
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_DIR ?= build-release
 TEST_DIR ?= build
 
-DEB_PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+DEB_PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev
 
-.PHONY: run test bench deps clean
+.PHONY: run test bench deps clean sanitize asan tsan fuzz fuzz-build fuzz-smoke
 
 deps:
 	@missing=""; \
@@ -45,5 +52,52 @@ bench: deps
 	cmake --build $(RELEASE_DIR) -j $(JOBS) --target srf_bench
 	$(RELEASE_DIR)/bench/srf_bench
 
+# --- Reliability ---------------------------------------------------------
+ASAN_DIR := build-asan
+TSAN_DIR := build-tsan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZERS := measured shader
+# The tests that run threads, and the executables that hold them.
+TSAN_TESTS := test_stress test_kal test_measured test_bx
+TSAN_FILTER := Stress|Thread
+SANITIZER_OPTIONS := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+sanitize: asan tsan
+
+asan: deps
+	cmake --preset asan
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	$(SANITIZER_OPTIONS) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+tsan: deps
+	cmake --preset tsan
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS)
+	$(SANITIZER_OPTIONS) ctest --test-dir $(TSAN_DIR) --output-on-failure -R '$(TSAN_FILTER)'
+
+fuzz-build: deps
+	cmake -S fuzz -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+# Each target runs on its own corpus folder in the build tree, seeded from
+# fuzz/corpus; a crash leaves its input as $(FUZZ_DIR)/crash-NAME-* and
+# fails the run.
+fuzz: fuzz-build
+	@for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus-$$f; \
+	  echo "fuzz_$$f: $(FUZZ_SECONDS) s"; \
+	  if ! $(FUZZ_DIR)/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=4096 \
+	      -dict=fuzz/$$f.dict -artifact_prefix=$(FUZZ_DIR)/crash-$$f- -print_final_stats=1 \
+	      $(FUZZ_DIR)/corpus-$$f fuzz/corpus/$$f > $(FUZZ_DIR)/fuzz_$$f.log 2>&1; then \
+	    tail -n 80 $(FUZZ_DIR)/fuzz_$$f.log; echo "fuzz_$$f failed"; exit 1; \
+	  fi; \
+	  grep -E '^(Done|stat::number_of_executed_units)' $(FUZZ_DIR)/fuzz_$$f.log; \
+	done
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=30
+
 clean:
-	rm -rf $(RELEASE_DIR) $(TEST_DIR)
+	rm -rf $(RELEASE_DIR) $(TEST_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

@@ -27,9 +27,11 @@ class SRF_API SRF_MeasuredData
 public:
     // The reader sizes its arrays for at most this many points beyond the
     // rows that the file actually holds, so that a header announcing an
-    // absurd point count cannot exhaust memory. Rows present in the file are
-    // all kept, however many.
-    static constexpr int MAX_UNFILLED_POINTS = 1 << 24;
+    // absurd point count can neither exhaust memory nor make the fit (whose
+    // cost grows with the point count, under the cache lock) run for hours
+    // on rows that are not there. Rows present in the file are all kept,
+    // however many.
+    static constexpr int MAX_UNFILLED_POINTS = 1 << 12;
 
     explicit SRF_MeasuredData(const char *fileName);
     SRF_MeasuredData(const SRF_MeasuredData &other);

@@ -855,6 +855,20 @@ TEST(MeasuredBadInput, PointCounts)
     expectVector(m.values[3], 0.0f, 0.0f, 0.0f, 0.0f);
 }
 
+// Found while fuzzing the reader: a file of five lines announcing 2^31 - 1 points made the fit
+// run over millions of rows that are not there, for hours, holding the
+// cache lock. The rows a file lacks are now capped at the size of a real
+// laboratory file, and fitting such a file completes.
+TEST(MeasuredBadInput, HugeCountIsFittedOnCappedArrays)
+{
+    EXPECT_LE(SRF_MeasuredData::MAX_UNFILLED_POINTS, 4096);
+    TempFile huge("huge_fit.astm", "NUM_POINTS 2147483647\nVARS theta_i phi_i theta_s phi_s I\n\n"
+                                   "0.1 0 0.1 3.1 0.5\n0.2 0 0.3 3.1 0.4\n0.3 0 0.2 3.0 0.45\n");
+    SRF_MeasuredPhong phong(huge.c_str());
+    EXPECT_EQ(phong.getPointCount(), SRF_MeasuredData::MAX_UNFILLED_POINTS);
+    expectUsableDataSet(huge.c_str(), "NUM_POINTS 2147483647");
+}
+
 // ---------------------------------------------------------------- the op
 
 namespace
