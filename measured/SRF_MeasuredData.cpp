@@ -138,8 +138,11 @@ void sphericalToDirection(BX_Vector3 &v)
     v.normalize();
 }
 
+// Resizes the three arrays together. Without memory for all three they
+// keep the size they had (shrinking back never allocates).
 bool resizeAll(int count, BX_Vector3Array &a, BX_Vector3Array &b, BX_Vector3Array &c)
 {
+    const int before = a.entries();
     try
     {
         a.resize(count);
@@ -149,9 +152,9 @@ bool resizeAll(int count, BX_Vector3Array &a, BX_Vector3Array &b, BX_Vector3Arra
     }
     catch (...)
     {
-        a.resize(0);
-        b.resize(0);
-        c.resize(0);
+        a.resize(before);
+        b.resize(before);
+        c.resize(before);
         return false;
     }
 }
@@ -172,6 +175,15 @@ bool appendAll(BX_Vector3Array &a, BX_Vector3Array &b, BX_Vector3Array &c, const
         resizeAll(count, a, b, c);
         return false;
     }
+}
+
+bool isZero(const BX_Vector3 &v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
+
+// A measurement of all-zero vectors: what the reader leaves for rows that a
+// file announces but lacks.
+bool isEmptyRow(const BX_Vector3 &in, const BX_Vector3 &out, const BX_Vector3 &value)
+{
+    return isZero(value) && isZero(in) && isZero(out);
 }
 
 float component(const BX_Vector3 &v, int c) { return c == 0 ? v.x : (c == 1 ? v.y : v.z); }
@@ -291,12 +303,14 @@ void SRF_MeasuredData::read(const char *fileName, BX_Vector3Array &incoming, BX_
         }
     }
 
-    // Rows the file lacks keep the zero vectors of the resize; beyond the
-    // cap, entries are added only for rows that are present.
+    // Rows the file lacks keep the zero vectors of the resize, up to
+    // MAX_UNFILLED_POINTS of them beyond the rows read; rows present are
+    // appended past the first reservation, however many.
     const int reserved = requested < MAX_UNFILLED_POINTS ? requested : MAX_UNFILLED_POINTS;
     resizeAll(reserved, incoming, scattered, values);
 
     const int columnCount = columns.entries();
+    int rowsRead = 0;
     for (int i = 0; i < requested && !stream.isEof(); ++i)
     {
         if (i >= incoming.entries() &&
@@ -342,7 +356,12 @@ void SRF_MeasuredData::read(const char *fileName, BX_Vector3Array &incoming, BX_
         }
         sphericalToDirection(in);
         sphericalToDirection(out);
+        rowsRead = i + 1;
     }
+    const long unfilledEnd = static_cast<long>(rowsRead) + MAX_UNFILLED_POINTS;
+    const int wanted = requested < unfilledEnd ? requested : static_cast<int>(unfilledEnd);
+    if (incoming.entries() < wanted)
+        resizeAll(wanted, incoming, scattered, values);
     myPointCount = incoming.entries();
     stream.close();
 }
@@ -357,8 +376,16 @@ float SRF_MeasuredData::errorL2(const BX_Vector3Array &incoming, const BX_Vector
     float sum = 0.0f;
     BX_Vector3 colour;
     float scalar;
+    // When the model answers exactly zero for zero directions, an empty row
+    // adds exactly 0 to the sum and is skipped: the same sum, much faster
+    // for a file that announces far more rows than it holds.
+    const BX_Vector3 none;
+    evaluate(none, FITTING_NORMAL, none, colour, scalar, 0);
+    const bool emptyRowsVanish = isZero(colour);
     for (int i = 0; i < n; ++i)
     {
+        if (emptyRowsVanish && isEmptyRow(incoming[i], scattered[i], values[i]))
+            continue;
         evaluate(incoming[i], FITTING_NORMAL, scattered[i], colour, scalar, 0);
         sum += (values[i] - colour).length2();
     }
@@ -407,8 +434,24 @@ void SRF_MeasuredData::levenbergMarquardt(const BX_Vector3Array &incoming, const
         ++k;
         for (int i = 0; i < p * p + p; ++i)
             sums[i] = 0.0;
+        // Empty rows give zero rows of J and zero residuals when the model
+        // and all its perturbations answer zero for zero directions: they
+        // add exactly nothing to the sums and are skipped.
+        const BX_Vector3 none;
+        evaluate(none, FITTING_NORMAL, none, f, scalar, 0);
+        bool emptyRowsVanish = isZero(f);
+        for (int j = 0; j < p && emptyRowsVanish; ++j)
+        {
+            const float saved = myParameters[j];
+            myParameters[j] = saved + DIFFERENCE_STEP;
+            evaluate(none, FITTING_NORMAL, none, perturbed, scalar, 0);
+            myParameters[j] = saved;
+            emptyRowsVanish = isZero(perturbed);
+        }
         for (int i = 0; i < n; ++i)
         {
+            if (emptyRowsVanish && isEmptyRow(incoming[i], scattered[i], values[i]))
+                continue;
             // One evaluation per perturbed parameter serves all three colour
             // components: the same differences as one per component.
             evaluate(incoming[i], FITTING_NORMAL, scattered[i], f, scalar, 0);
@@ -527,7 +570,9 @@ void SRF_MeasuredData::ransac(const BX_Vector3Array &incoming, const BX_Vector3A
             levenbergMarquardt(subIncoming, subScattered, subValues);
             for (int i = 0; i < n; ++i)
             {
-                if (sampled.getBit(i))
+                // A zero measured value has tolerance 0: it never agrees, so
+                // the model is not evaluated for it.
+                if (sampled.getBit(i) || isZero(values[i]))
                     continue;
                 evaluate(incoming[i], FITTING_NORMAL, scattered[i], colour, scalar, 0);
                 if ((colour - values[i]).length() < inlierTolerance * values[i].length())

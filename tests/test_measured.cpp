@@ -844,15 +844,34 @@ TEST(MeasuredBadInput, PointCounts)
     EXPECT_EQ(m.values.entries(), 0);
     expectUsableDataSet(negative.c_str(), "NUM_POINTS -5");
 
-    // A count of 2^31 - 1 over three rows: the rows are read, and the arrays
-    // are sized for the capped count rather than for two billion points.
+    // A count of 2^31 - 1 over three rows: the rows are read, followed by
+    // the capped number of empty rows, not two billion; the data set fits
+    // in moments and its lobe answers.
+    const int cap = SRF_MeasuredData::MAX_UNFILLED_POINTS;
     TempFile huge("huge_count.astm",
                   "NUM_POINTS 2147483647\nVARS theta_i phi_i theta_s phi_s I\n\n0 0 0 0 1\n0 0 0 0 2\n0 0 0 0 3\n");
     m = readFile(huge.c_str());
-    EXPECT_EQ(m.count, SRF_MeasuredData::MAX_UNFILLED_POINTS);
-    ASSERT_EQ(m.values.entries(), SRF_MeasuredData::MAX_UNFILLED_POINTS);
+    EXPECT_EQ(m.count, 3 + cap);
+    ASSERT_EQ(m.values.entries(), 3 + cap);
     expectVector(m.values[2], 3.0f, 3.0f, 3.0f, 0.0f);
     expectVector(m.values[3], 0.0f, 0.0f, 0.0f, 0.0f);
+    expectVector(m.incoming[3 + cap - 1], 0.0f, 0.0f, 0.0f, 0.0f);
+    expectUsableDataSet(huge.c_str(), "NUM_POINTS 2^31 - 1");
+
+    // More rows than the first reservation are all kept; a short file keeps
+    // at most `cap` empty rows after its last one.
+    std::string rows;
+    for (int i = 0; i < cap + 100; ++i)
+        rows += "0 0 0 0 " + std::to_string(i + 1) + "\n";
+    TempFile many("many_rows.astm",
+                  "NUM_POINTS " + std::to_string(3 * cap) + "\nVARS theta_i phi_i theta_s phi_s I\n\n" + rows);
+    m = readFile(many.c_str());
+    ASSERT_EQ(m.count, 2 * cap + 100);
+    expectVector(m.values[cap + 99], float(cap + 100), float(cap + 100), float(cap + 100), 0.0f);
+    expectVector(m.values[cap + 100], 0.0f, 0.0f, 0.0f, 0.0f);
+    TempFile exact("exact_rows.astm",
+                   "NUM_POINTS " + std::to_string(cap + 100) + "\nVARS theta_i phi_i theta_s phi_s I\n\n" + rows);
+    EXPECT_EQ(readFile(exact.c_str()).count, cap + 100);
 }
 
 // Found while fuzzing the reader: a file of five lines announcing 2^31 - 1 points made the fit
@@ -865,7 +884,7 @@ TEST(MeasuredBadInput, HugeCountIsFittedOnCappedArrays)
     TempFile huge("huge_fit.astm", "NUM_POINTS 2147483647\nVARS theta_i phi_i theta_s phi_s I\n\n"
                                    "0.1 0 0.1 3.1 0.5\n0.2 0 0.3 3.1 0.4\n0.3 0 0.2 3.0 0.45\n");
     SRF_MeasuredPhong phong(huge.c_str());
-    EXPECT_EQ(phong.getPointCount(), SRF_MeasuredData::MAX_UNFILLED_POINTS);
+    EXPECT_EQ(phong.getPointCount(), 3 + SRF_MeasuredData::MAX_UNFILLED_POINTS) << "the rows read, then the cap";
     expectUsableDataSet(huge.c_str(), "NUM_POINTS 2147483647");
 }
 
