@@ -1075,6 +1075,9 @@ TEST(KalLoader, FilesAndRandomInputNeverCrash)
     EXPECT_EQ(error, "/nonexistent/dir/x.kal: cannot open the file: No such file or directory");
     EXPECT_EQ(KAL_ShaderLoader::load(context, nullptr, error), nullptr);
     EXPECT_FALSE(error.empty());
+    // A folder opens but does not read.
+    EXPECT_EQ(KAL_ShaderLoader::load(context, SRF_BINARY_TEST_DIR, error), nullptr);
+    EXPECT_EQ(error, std::string(SRF_BINARY_TEST_DIR) + ": cannot read the file");
 
     // A real file in the build tree.
     const std::string path = std::string(SRF_BINARY_TEST_DIR) + "/kal_loader_test.kal";
