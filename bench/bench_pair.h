@@ -4,17 +4,23 @@
 //
 // comparePair runs the measured code and its reference alternately, one
 // batch each per benchmark iteration (the order flipped every iteration),
-// and keeps the fastest batch of each: the batch least disturbed by other
-// processes. The figures go to the benchmark's counters and to the summary
-// table that srf_bench prints when every benchmark has run.
+// and keeps a low percentile (the 10th) of each: nearly the fastest batch,
+// but not a lone reading that an accident of the clock made short. Batches are timed in the CPU time of
+// the running thread, so that time given to other processes while a batch
+// runs is not counted; the fast batches are the ones least disturbed by
+// their use of the caches. The figures go to the benchmark's counters and to
+// the summary table that srf_bench prints when every benchmark has run.
 #ifndef SRF_BENCH_PAIR_H
 #define SRF_BENCH_PAIR_H
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace bench
 {
@@ -39,8 +45,8 @@ void record(const Row &row);
 // Prints every recorded row as a table on standard output.
 void printSummary();
 
-// Nanoseconds taken by one call of f.
-template <class F> double timeOnce(F &&f)
+// Wall-clock nanoseconds taken by one call of f.
+template <class F> double wallTimeOnce(F &&f)
 {
     const auto start = std::chrono::steady_clock::now();
     f();
@@ -48,35 +54,62 @@ template <class F> double timeOnce(F &&f)
     return std::chrono::duration<double, std::nano>(stop - start).count();
 }
 
+// The CPU time the calling thread has used, in nanoseconds.
+inline double threadCpuNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
+}
+
+// What reading the thread's CPU clock twice costs, measured once: it is
+// taken off every timing so that short batches are not pulled toward equal.
+double clockOverheadNs();
+
+// CPU nanoseconds the calling thread spends in one call of f.
+template <class F> double timeOnce(F &&f)
+{
+    const double start = threadCpuNs();
+    f();
+    const double stop = threadCpuNs();
+    return stop - start - clockOverheadNs();
+}
+
+// The 10th percentile of a set of timings (0 for none).
+inline double lowPercentile(std::vector<double> &times)
+{
+    if (times.empty())
+        return 0.0;
+    const std::size_t k = times.size() / 10;
+    std::nth_element(times.begin(), times.begin() + std::ptrdiff_t(k), times.end());
+    return times[k];
+}
+
 // Times `measured` and `reference` (each a batch of `items` items) against
-// each other, fastest batch of each, and reports ns per item and the ratio
+// each other, the 10th percentile of each, and reports ns per item and the ratio
 // measured / reference with its aim (0 for none).
 template <class Measured, class Reference>
 void comparePair(benchmark::State &state, const char *group, const std::string &figure, const char *referenceName,
                  double items, double aim, Measured &&measured, Reference &&reference)
 {
-    double bestMeasured = std::numeric_limits<double>::infinity();
-    double bestReference = bestMeasured;
+    std::vector<double> measuredTimes, referenceTimes;
     bool referenceFirst = false;
     for (auto _ : state)
     {
-        double m, r;
         if (referenceFirst)
         {
-            r = timeOnce(reference);
-            m = timeOnce(measured);
+            referenceTimes.push_back(timeOnce(reference));
+            measuredTimes.push_back(timeOnce(measured));
         }
         else
         {
-            m = timeOnce(measured);
-            r = timeOnce(reference);
+            measuredTimes.push_back(timeOnce(measured));
+            referenceTimes.push_back(timeOnce(reference));
         }
         referenceFirst = !referenceFirst;
-        if (m < bestMeasured)
-            bestMeasured = m;
-        if (r < bestReference)
-            bestReference = r;
     }
+    const double bestMeasured = lowPercentile(measuredTimes);
+    const double bestReference = lowPercentile(referenceTimes);
     const double perItem = bestMeasured / items;
     const double referencePerItem = bestReference / items;
     const double ratio = perItem / referencePerItem;

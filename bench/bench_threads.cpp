@@ -50,7 +50,7 @@ template <class Work> double runThreads(int threads, Work work)
             });
     while (ready.load() < threads)
         std::this_thread::yield();
-    const double ns = bench::timeOnce(
+    const double ns = bench::wallTimeOnce(
         [&]
         {
             go.store(true, std::memory_order_release);

@@ -27,14 +27,16 @@ float SRF_Cone::albedo(const BX_Vector3 &, const BX_Vector3 &, int lane) const
 float SRF_Cone::specularRatio(int lane) const { return std::cos(halfAngle[lane]); }
 
 // f(v) = 1 where m.v > 0 and D.v > cos(alpha), both strict, else 0, with m
-// the normal turned toward D; scalar = A.
-void SRF_Cone::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
-                        float &scalar, int lane) const
+// the normal turned toward D; scalar = A = 1 - cos(alpha). The cosine is
+// taken once for both: this runs once per lane in a renderer's inner loop.
+void SRF_Cone::evaluate(const BX_Vector3 &, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                        int lane) const
 {
     const BX_Vector3 &d = axis[lane];
     const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
-    scalar = albedo(u, n, lane);
-    const bool inside = m.dot(v) > 0.0f && d.dot(v) > std::cos(halfAngle[lane]);
+    const float cosAlpha = std::cos(halfAngle[lane]);
+    scalar = 1.0f - cosAlpha;
+    const bool inside = m.dot(v) > 0.0f && d.dot(v) > cosAlpha;
     colour = inside ? BX_Vector3(1.0f, 1.0f, 1.0f) : BX_Vector3(0.0f, 0.0f, 0.0f);
 }
 
