@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <new>
 
@@ -583,13 +584,29 @@ bool KAL_Shader::addVariable(const char *name, char type, bool varying, const ch
     myProgram.reset();
     Item d;
     d.isCall = false;
-    d.name = name ? name : "";
     d.type = type;
     d.varying = varying;
     d.hasInitial = initial != nullptr;
-    d.initial = initial ? initial : "";
+    try
+    {
+        d.name = name ? name : "";
+        d.initial = initial ? initial : "";
+    }
+    catch (const std::exception &)
+    {
+        setError(line, "out of memory");
+        return false;
+    }
     d.line = line;
-    myItems.push_back(std::move(d));
+    try
+    {
+        myItems.push_back(std::move(d));
+    }
+    catch (const std::exception &)
+    {
+        setError(line, "out of memory");
+        return false;
+    }
     return true;
 }
 
@@ -600,13 +617,30 @@ bool KAL_Shader::addCall(const char *signature, const std::vector<std::string> &
     myProgram.reset();
     Item c;
     c.isCall = true;
-    c.name = signature ? signature : "";
     c.type = 0;
     c.varying = false;
     c.hasInitial = false;
-    c.operands = operands;
     c.line = line;
-    myItems.push_back(std::move(c));
+    try
+    {
+        c.name = signature ? signature : "";
+        c.operands = operands;
+    }
+    catch (const std::exception &)
+    {
+        setError(line, "out of memory");
+        return false;
+    }
+    c.line = line;
+    try
+    {
+        myItems.push_back(std::move(c));
+    }
+    catch (const std::exception &)
+    {
+        setError(line, "out of memory");
+        return false;
+    }
     return true;
 }
 
@@ -628,11 +662,22 @@ bool KAL_Shader::compile()
         myError = mySourceName + ": out of memory";
         return false;
     }
-    program->mySourceName = mySourceName;
-    KAL_ShaderCompiler compiler(myContext, *program);
-    if (!compiler.run(*this))
+    // Every container the compiler grows may run out of memory: that, too,
+    // becomes the shader's error rather than an exception for the host.
+    try
     {
-        myError = compiler.myError;
+        program->mySourceName = mySourceName;
+        KAL_ShaderCompiler compiler(myContext, *program);
+        if (!compiler.run(*this))
+        {
+            myError = compiler.myError;
+            myProgram.reset();
+            return false;
+        }
+    }
+    catch (const std::exception &)
+    {
+        myError = mySourceName + ": out of memory while compiling";
         myProgram.reset();
         return false;
     }

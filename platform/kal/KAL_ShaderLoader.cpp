@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -87,6 +88,19 @@ bool isBlankOrComment(const std::vector<std::string> &tokens) { return tokens.em
 } // namespace
 
 bool KAL_ShaderLoader::parseText(const std::string &text, KAL_Shader &shader)
+{
+    try
+    {
+        return parseLines(text, shader);
+    }
+    catch (const std::exception &)
+    {
+        shader.setError(0, "out of memory while reading the shader");
+        return false;
+    }
+}
+
+bool KAL_ShaderLoader::parseLines(const std::string &text, KAL_Shader &shader)
 {
     if (shader.hasError())
         return false;
@@ -187,32 +201,33 @@ bool KAL_ShaderLoader::parseFile(const char *path, KAL_Shader &shader)
     FILE *file = path ? fopen(path, "rb") : nullptr;
     if (!file)
     {
-        shader.setError(0, std::string("cannot open the file: ") + strerror(errno));
+        shader.setError(0, std::string("cannot open the file: ") + strerror(path ? errno : EINVAL));
         return false;
     }
     std::string text;
-    char buffer[65536];
-    size_t got;
-    bool tooLarge = false;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+    const char *problem = nullptr;
+    try
     {
-        if (long(text.size() + got) > MAX_FILE_BYTES)
+        char buffer[65536];
+        size_t got;
+        while (!problem && (got = fread(buffer, 1, sizeof buffer, file)) > 0)
         {
-            tooLarge = true;
-            break;
+            if (long(text.size() + got) > MAX_FILE_BYTES)
+                problem = "the file is larger than the 64 MB a shader may have";
+            else
+                text.append(buffer, got);
         }
-        text.append(buffer, got);
+        if (!problem && ferror(file))
+            problem = "cannot read the file";
     }
-    const bool failed = ferror(file) != 0;
+    catch (const std::exception &)
+    {
+        problem = "out of memory while reading the file";
+    }
     fclose(file);
-    if (tooLarge)
+    if (problem)
     {
-        shader.setError(0, "the file is larger than " + std::to_string(MAX_FILE_BYTES) + " bytes");
-        return false;
-    }
-    if (failed)
-    {
-        shader.setError(0, "cannot read the file");
+        shader.setError(0, problem);
         return false;
     }
     return parseText(text, shader);

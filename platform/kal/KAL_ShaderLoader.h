@@ -46,8 +46,11 @@ public:
     static std::unique_ptr<KAL_Shader> compileText(const KAL_Context &context, const std::string &text,
                                                    const char *sourceName, std::string &error);
 
-    // Files larger than this are refused.
+    // Files larger than this (64 MB) are refused.
     static constexpr long MAX_FILE_BYTES = 64L * 1024 * 1024;
+
+private:
+    static bool parseLines(const std::string &text, KAL_Shader &shader);
 };
 
 #endif
