@@ -4,6 +4,7 @@
 #include "KAL_OpCode.h"
 
 #include <algorithm>
+#include <exception>
 
 KAL_Context::KAL_Context() { KAL_Builtins::install(*this); }
 
@@ -17,12 +18,22 @@ void KAL_Context::registerOp(KAL_OpCode *op)
 {
     if (!op)
         return;
-    myOwned.push_back(op);
-    KAL_OpCode *&entry = myOps[op->getSignature()];
-    if (entry)
-        myOrder.erase(std::find(myOrder.begin(), myOrder.end(), entry));
-    entry = op;
-    myOrder.push_back(op);
+    // Room is made first, so that running out of memory leaves the context
+    // as it was (the op is then simply not registered).
+    try
+    {
+        myOwned.reserve(myOwned.size() + 1);
+        myOrder.reserve(myOrder.size() + 1);
+        KAL_OpCode *&entry = myOps[op->getSignature()];
+        myOwned.push_back(op);
+        if (entry)
+            myOrder.erase(std::find(myOrder.begin(), myOrder.end(), entry));
+        entry = op;
+        myOrder.push_back(op);
+    }
+    catch (const std::exception &)
+    {
+    }
 }
 
 const KAL_OpCode *KAL_Context::findOp(const char *signature) const
