@@ -206,6 +206,16 @@ TEST(BxText, TokensAndLines)
     EXPECT_FALSE(missing.open((path + ".missing").c_str(), 0));
     EXPECT_TRUE(missing.isEof());
     EXPECT_FALSE(missing.getLine(line, '\n'));
+
+    // Only regular files are read: a device that never ends, named as a
+    // measurement file by a shader, used to hang the reader for good; it and
+    // a folder now read as empty.
+    BX_IFStream device;
+    EXPECT_FALSE(device.open("/dev/zero", 0));
+    EXPECT_TRUE(device.isEof());
+    BX_IFStream folder;
+    EXPECT_FALSE(folder.open(SRF_BINARY_TEST_DIR, 0));
+    EXPECT_TRUE(folder.isEof());
 }
 
 // The symbol table finds what was entered, reports what was not, and with

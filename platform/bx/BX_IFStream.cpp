@@ -1,5 +1,7 @@
 #include "BX_IFStream.h"
 
+#include <sys/stat.h>
+
 BX_IFStream::BX_IFStream() : myFile(nullptr) {}
 
 BX_IFStream::~BX_IFStream() { close(); }
@@ -7,7 +9,12 @@ BX_IFStream::~BX_IFStream() { close(); }
 bool BX_IFStream::open(const char *path, int)
 {
     close();
-    myFile = path ? std::fopen(path, "rb") : nullptr;
+    // Only regular files: a device that never ends (/dev/zero) or a pipe
+    // with no writer would hang a reader that reads to the end.
+    struct stat info;
+    if (!path || stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    myFile = std::fopen(path, "rb");
     return myFile != nullptr;
 }
 

@@ -5,8 +5,9 @@
 
 #include <cstdio>
 
-// An input stream on a file. A stream whose opening failed is at its end at
-// once, so an unreadable file reads as an empty one.
+// An input stream on a regular file. A stream whose opening failed is at its
+// end at once, so an unreadable file reads as an empty one; so do a folder, a
+// device and a pipe, which are not opened.
 class BX_IFStream : public BX_IStream
 {
 public:
