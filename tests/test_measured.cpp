@@ -18,10 +18,33 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+// The library allocates its data sets with the non-throwing new; while
+// theNothrowFails is set, that allocation yields null, as when memory runs
+// out.
+namespace
+{
+std::atomic<bool> theNothrowFails(false);
+}
+
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    if (theNothrowFails.load())
+        return nullptr;
+    try
+    {
+        return ::operator new(size);
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
+}
 
 namespace
 {
@@ -1125,4 +1148,42 @@ TEST(MeasuredReader, NumbersReadAsAtofReadsThem)
         else
             EXPECT_EQ(got, expected) << forms[i];
     }
+}
+
+// A data set that cannot be allocated is not entered, and the op stores
+// null (after dropping the old value): no lobe on a missing data set.
+TEST_F(MeasuredOp, DataSetWithoutMemory)
+{
+    TempFile file("op_no_memory.astm", SMALL_FILE);
+    const int before = SRF_MeasuredCache::instance().entries();
+    theNothrowFails = true;
+    SRF_MeasuredData *none = SRF_MeasuredCache::instance().find(file.c_str());
+    theNothrowFails = false;
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(SRF_MeasuredCache::instance().entries(), before);
+
+    MeasuredShader s(context, file.path);
+    ASSERT_TRUE(s.instance);
+    s.instance->fillVector("N", UP);
+    KAL_ProcArray lanes(2);
+    ASSERT_EQ(s.instance->run(lanes), 1);
+    SRF_Measured *old = s.lobe();
+    ASSERT_NE(old, nullptr) << "with memory, the name is fitted and entered now";
+    EXPECT_EQ(SRF_MeasuredCache::instance().entries(), before + 1);
+    old->addRefCount();
+
+    // A second name without memory: the old lobe loses its reference, F is
+    // null.
+    TempFile second("op_no_memory_2.astm", SMALL_FILE);
+    MeasuredShader t(context, second.path);
+    t.instance->setRef("F", old);
+    EXPECT_EQ(old->getRefCount(), 3);
+    theNothrowFails = true;
+    const int ran = t.instance->run(lanes);
+    theNothrowFails = false;
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(t.instance->getRef("F"), nullptr);
+    EXPECT_EQ(old->getRefCount(), 2);
+    EXPECT_EQ(SRF_MeasuredCache::instance().entries(), before + 1);
+    old->decRefCount();
 }
