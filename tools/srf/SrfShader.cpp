@@ -49,6 +49,7 @@ SrfShader::SrfShader(const std::string &path) : myPath(path)
 
     myContext.reset(new KAL_Context());
     SRF_Functions::installFunctions(*myContext);
+    SRF_Functions::installPhotonFunctions(*myContext);
 
     myShader.reset(new KAL_Shader(*myContext, path.c_str()));
     if (!KAL_ShaderLoader::parseFile(path.c_str(), *myShader) || !myShader->compile())
