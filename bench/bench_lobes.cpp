@@ -514,8 +514,8 @@ struct WireDiffuse
 // a renderer holding a BSDF of unknown class does.
 const SRF_BSDF *opaque(const SRF_BSDF *bsdf)
 {
-    benchmark::DoNotOptimize(bsdf);
-    return bsdf;
+    const SRF_BSDF *volatile hidden = bsdf;
+    return hidden;
 }
 
 template <class Lobe> void LobeEvaluate(benchmark::State &state)
