@@ -7,6 +7,7 @@
 #include "SRF_Specular.h"
 #include "SRF_SumBSDF.h"
 #include "SRF_SwitchBSDF.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -115,60 +116,16 @@ private:
 std::map<int, int> TestLobe::theDestroyed;
 int TestLobe::theNextId = 0;
 
-TestLobe *lobe(float albedo, BX_Vector3 colour, int bounces, float ratio = 0.0f)
+TestLobe *lobe(float albedo, BX_Vector3 colour, int bounces, float ratio = 0.0f,
+               BX_Vector3 emitted = BX_Vector3(0.0f, 0.0f, 0.0f))
 {
     TestLobe::Params p;
     p.albedo = albedo;
     p.colour = colour;
     p.bounces = bounces;
     p.ratio = ratio;
+    p.emitted = emitted;
     return new TestLobe(p);
-}
-
-BX_Vector3 *vectorBlock(std::initializer_list<BX_Vector3> values)
-{
-    BX_Vector3 *block = SRF_BSDF::allocVector();
-    int i = 0;
-    for (const BX_Vector3 &c : values)
-        block[i++] = c;
-    return block;
-}
-
-int *intBlock(std::initializer_list<int> values)
-{
-    int *block = SRF_BSDF::allocInteger();
-    int i = 0;
-    for (int k : values)
-        block[i++] = k;
-    return block;
-}
-
-// Holds a reference for the duration of a test and drops it at the end.
-struct Ref
-{
-    explicit Ref(SRF_BSDF *b) : bsdf(b) {}
-    ~Ref()
-    {
-        if (bsdf)
-            bsdf->decRefCount();
-    }
-    SRF_BSDF *operator->() const { return bsdf; }
-    SRF_BSDF *bsdf;
-};
-
-struct Flat
-{
-    explicit Flat(SRF_BSDF *b) { b->flatten(bsdfs, vectors, floats); }
-    BX_PtrArray<SRF_BSDF *> bsdfs;
-    BX_PtrArray<BX_Vector3 *> vectors;
-    BX_PtrArray<float *> floats;
-};
-
-std::string dumped(const SRF_BSDF &b, int indent)
-{
-    ::testing::internal::CaptureStderr();
-    b.dump(indent);
-    return ::testing::internal::GetCapturedStderr();
 }
 
 const BX_Vector3 U(0.0f, 0.0f, 1.0f);
@@ -184,13 +141,18 @@ void expectVec(const BX_Vector3 &got, float x, float y, float z)
 }
 } // namespace
 
+using TestUtil::Flat;
+using TestUtil::hold;
+using TestUtil::ints;
+using TestUtil::vectors;
+
 // Albedos 0.25 and 0.75: sx picks an operand, is rescaled for it, and the
 // pick is weighted by A / a_i.
 TEST(SumBSDF, SamplePicksByAlbedoAndReweights)
 {
     TestLobe *first = lobe(0.25f, BX_Vector3(1.0f, 2.0f, 3.0f), SRF_BOUNCE_DIFFUSE);
     TestLobe *second = lobe(0.75f, BX_Vector3(4.0f, 5.0f, 6.0f), SRF_BOUNCE_GLOSSY);
-    Ref sum(new SRF_SumBSDF(first, second));
+    auto sum = hold(new SRF_SumBSDF(first, second));
     EXPECT_EQ(sum->getBounces(), 3);
 
     BX_Vector3 v, colour;
@@ -237,7 +199,7 @@ TEST(SumBSDF, SampleEdgeCases)
     {
         TestLobe *first = lobe(0.0f, BX_Vector3(1.0f, 1.0f, 1.0f), SRF_BOUNCE_DIFFUSE);
         TestLobe *second = lobe(0.0f, BX_Vector3(1.0f, 1.0f, 1.0f), SRF_BOUNCE_GLOSSY);
-        Ref sum(new SRF_SumBSDF(first, second));
+        auto sum = hold(new SRF_SumBSDF(first, second));
         sum->sample(U, N, v, colour, scalar, bounce, 0.5f, 0.5f, 0, SRF_BOUNCE_ALL);
         EXPECT_EQ(first->sampleCalls + second->sampleCalls, 0);
         expectVec(v, 7.0f, 7.0f, 7.0f);
@@ -249,7 +211,7 @@ TEST(SumBSDF, SampleEdgeCases)
     {
         TestLobe *first = lobe(0.5f, BX_Vector3(1.0f, 2.0f, 3.0f), SRF_BOUNCE_DIFFUSE);
         TestLobe *second = lobe(0.0f, BX_Vector3(9.0f, 9.0f, 9.0f), SRF_BOUNCE_GLOSSY);
-        Ref sum(new SRF_SumBSDF(first, second));
+        auto sum = hold(new SRF_SumBSDF(first, second));
         sum->sample(U, N, v, colour, scalar, bounce, 1.0f, 0.5f, 0);
         EXPECT_EQ(first->sampleCalls, 1);
         EXPECT_EQ(second->sampleCalls, 0);
@@ -262,7 +224,7 @@ TEST(SumBSDF, SampleEdgeCases)
     {
         TestLobe *first = lobe(0.25f, BX_Vector3(1.0f, 2.0f, 3.0f), SRF_BOUNCE_DIFFUSE);
         TestLobe *second = lobe(0.75f, BX_Vector3(4.0f, 5.0f, 6.0f), SRF_BOUNCE_GLOSSY);
-        Ref sum(new SRF_SumBSDF(first, second));
+        auto sum = hold(new SRF_SumBSDF(first, second));
         sum->sample(U, N, v, colour, scalar, bounce, 0.1f, 0.5f, 0, SRF_BOUNCE_GLOSSY);
         EXPECT_EQ(first->sampleCalls, 0);
         EXPECT_EQ(second->lastSx, 0.1f);
@@ -288,18 +250,10 @@ TEST(SumBSDF, SampleEdgeCases)
 
 TEST(SumBSDF, EvaluateAlbedoRatioEmission)
 {
-    TestLobe::Params p;
-    p.albedo = 0.5f;
-    p.colour = BX_Vector3(1.0f, 2.0f, 3.0f);
-    p.ratio = 1.0f;
-    p.bounces = SRF_BOUNCE_SPECULAR;
-    p.emitted = BX_Vector3(0.5f, 0.25f, 0.0f);
-    TestLobe *mirror = new TestLobe(p);
-    p.ratio = 0.0f;
-    p.bounces = SRF_BOUNCE_DIFFUSE;
-    p.colour = BX_Vector3(10.0f, 20.0f, 30.0f);
-    TestLobe *diffuse = new TestLobe(p);
-    Ref sum(new SRF_SumBSDF(mirror, diffuse));
+    const BX_Vector3 emitted(0.5f, 0.25f, 0.0f), c(10.0f, 20.0f, 30.0f);
+    TestLobe *mirror = lobe(0.5f, BX_Vector3(1.0f, 2.0f, 3.0f), SRF_BOUNCE_SPECULAR, 1.0f, emitted);
+    TestLobe *diffuse = lobe(0.5f, c, SRF_BOUNCE_DIFFUSE, 0.0f, emitted);
+    auto sum = hold(new SRF_SumBSDF(mirror, diffuse));
 
     BX_Vector3 colour;
     float scalar = 0.0f;
@@ -320,18 +274,18 @@ TEST(SumBSDF, EvaluateAlbedoRatioEmission)
 
     // A total albedo of 1e-6 or less has no ratio; just above it has one.
     {
-        Ref tiny(new SRF_SumBSDF(lobe(5e-7f, p.colour, SRF_BOUNCE_GLOSSY, 1.0f),
-                                 lobe(5e-7f, p.colour, SRF_BOUNCE_DIFFUSE, 1.0f)));
+        auto tiny =
+            hold(new SRF_SumBSDF(lobe(5e-7f, c, SRF_BOUNCE_GLOSSY, 1.0f), lobe(5e-7f, c, SRF_BOUNCE_DIFFUSE, 1.0f)));
         EXPECT_EQ(tiny->specularRatio(0), 0.0f);
-        Ref small(new SRF_SumBSDF(lobe(1e-6f, p.colour, SRF_BOUNCE_GLOSSY, 1.0f),
-                                  lobe(1e-6f, p.colour, SRF_BOUNCE_DIFFUSE, 0.5f)));
+        auto small =
+            hold(new SRF_SumBSDF(lobe(1e-6f, c, SRF_BOUNCE_GLOSSY, 1.0f), lobe(1e-6f, c, SRF_BOUNCE_DIFFUSE, 0.5f)));
         EXPECT_FLOAT_EQ(small->specularRatio(0), 0.75f);
     }
 
     // The mask-free queries admit the scattering types only: an operand
     // carrying just the emission bit does not take part.
-    Ref withEmitter(new SRF_SumBSDF(lobe(0.25f, p.colour, SRF_BOUNCE_DIFFUSE),
-                                    lobe(0.5f, BX_Vector3(1.0f, 1.0f, 1.0f), SRF_BOUNCE_EMISSION)));
+    auto withEmitter = hold(new SRF_SumBSDF(lobe(0.25f, c, SRF_BOUNCE_DIFFUSE),
+                                            lobe(0.5f, BX_Vector3(1.0f, 1.0f, 1.0f), SRF_BOUNCE_EMISSION)));
     EXPECT_EQ(withEmitter->albedo(U, N, 0), 0.25f);
     EXPECT_EQ(withEmitter->albedo(U, N, 0, SRF_BOUNCE_ALL), 0.75f);
     withEmitter->evaluate(U, N, BX_Vector3(), colour, scalar, 0);
@@ -343,22 +297,22 @@ TEST(SumBSDF, DumpFlattenEquality)
 {
     SRF_Isotropic *iso = new SRF_Isotropic();
     SRF_Emission *emitter = new SRF_Emission();
-    Ref sum(new SRF_SumBSDF(iso, emitter));
+    auto sum = hold(new SRF_SumBSDF(iso, emitter));
     // "%*c" prints one blank for a width of 0 or 1, so the first level below
     // a dump(0) shows no deeper than its root.
-    EXPECT_EQ(dumped(*sum.bsdf, 0), " SRF_SumBSDF\n SRF_Isotropic\n SRF_Emission\n");
-    EXPECT_EQ(dumped(*sum.bsdf, 1), " SRF_SumBSDF\n  SRF_Isotropic\n  SRF_Emission\n");
-    EXPECT_EQ(dumped(*sum.bsdf, 3), "   SRF_SumBSDF\n    SRF_Isotropic\n    SRF_Emission\n");
+    EXPECT_EQ(TestUtil::dumpText(*sum, 0), " SRF_SumBSDF\n SRF_Isotropic\n SRF_Emission\n");
+    EXPECT_EQ(TestUtil::dumpText(*sum, 1), " SRF_SumBSDF\n  SRF_Isotropic\n  SRF_Emission\n");
+    EXPECT_EQ(TestUtil::dumpText(*sum, 3), "   SRF_SumBSDF\n    SRF_Isotropic\n    SRF_Emission\n");
 
     // Pre-order: outer, inner, the inner operands, then the outer second.
     TestLobe *a = lobe(0.1f, BX_Vector3(), SRF_BOUNCE_DIFFUSE);
     TestLobe *b = lobe(0.2f, BX_Vector3(), SRF_BOUNCE_DIFFUSE);
     TestLobe *c = lobe(0.3f, BX_Vector3(), SRF_BOUNCE_DIFFUSE);
     SRF_SumBSDF *inner = new SRF_SumBSDF(a, b);
-    Ref outer(new SRF_SumBSDF(inner, c));
-    Flat flat(outer.bsdf);
+    auto outer = hold(new SRF_SumBSDF(inner, c));
+    Flat flat(outer.get());
     ASSERT_EQ(flat.bsdfs.entries(), 5);
-    EXPECT_EQ(flat.bsdfs[0], outer.bsdf);
+    EXPECT_EQ(flat.bsdfs[0], outer.get());
     EXPECT_EQ(flat.bsdfs[1], inner);
     EXPECT_EQ(flat.bsdfs[2], a);
     EXPECT_EQ(flat.bsdfs[3], b);
@@ -369,28 +323,23 @@ TEST(SumBSDF, DumpFlattenEquality)
     EXPECT_EQ(flat.vectors.entries(), 0);
 
     // Ordered equality, with the caller's tolerance passed to the operands.
-    Ref ab(new SRF_SumBSDF(lobe(0.5f, BX_Vector3(), 1), new SRF_Isotropic()));
-    Ref ba(new SRF_SumBSDF(new SRF_Isotropic(), lobe(0.5f, BX_Vector3(), 1)));
-    Ref ab2(new SRF_SumBSDF(lobe(0.5001f, BX_Vector3(), 1), new SRF_Isotropic()));
-    EXPECT_FALSE(ab->isEqual(*ba.bsdf, 0.1f));
-    EXPECT_TRUE(ab->isEqual(*ab2.bsdf, 0.1f));
-    EXPECT_FALSE(ab->isEqual(*ab2.bsdf, 1e-6f));
+    auto ab = hold(new SRF_SumBSDF(lobe(0.5f, BX_Vector3(), 1), new SRF_Isotropic()));
+    auto ba = hold(new SRF_SumBSDF(new SRF_Isotropic(), lobe(0.5f, BX_Vector3(), 1)));
+    auto ab2 = hold(new SRF_SumBSDF(lobe(0.5001f, BX_Vector3(), 1), new SRF_Isotropic()));
+    EXPECT_FALSE(ab->isEqual(*ba, 0.1f));
+    EXPECT_TRUE(ab->isEqual(*ab2, 0.1f));
+    EXPECT_FALSE(ab->isEqual(*ab2, 1e-6f));
     EXPECT_FALSE(ab->isEqual(*iso, 0.1f));
 }
 
 // Lanes: 0 black, 1 red, 2 (1, -1, 0.5) whose luminance is -0.231.
 TEST(ScaleBSDF, TintsByColourAndLuminance)
 {
-    TestLobe::Params p;
-    p.albedo = 0.5f;
-    p.colour = BX_Vector3(2.0f, 3.0f, 4.0f);
-    p.bounces = SRF_BOUNCE_GLOSSY;
-    p.ratio = 0.25f;
-    p.emitted = BX_Vector3(1.0f, 2.0f, 3.0f);
-    TestLobe *operand = new TestLobe(p);
+    TestLobe *operand =
+        lobe(0.5f, BX_Vector3(2.0f, 3.0f, 4.0f), SRF_BOUNCE_GLOSSY, 0.25f, BX_Vector3(1.0f, 2.0f, 3.0f));
     BX_Vector3 *block =
-        vectorBlock({BX_Vector3(0.0f, 0.0f, 0.0f), BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(1.0f, -1.0f, 0.5f)});
-    Ref scale(new SRF_ScaleBSDF(operand, block));
+        vectors({BX_Vector3(0.0f, 0.0f, 0.0f), BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(1.0f, -1.0f, 0.5f)});
+    auto scale = hold(new SRF_ScaleBSDF(operand, block));
     EXPECT_EQ(scale->getBounces(), SRF_BOUNCE_GLOSSY);
 
     BX_Vector3 v = PRESET, colour = PRESET;
@@ -443,7 +392,7 @@ TEST(ScaleBSDF, TintsByColourAndLuminance)
     EXPECT_EQ(scalar, 0.0f);
 
     // A coloured emitter.
-    Ref emitter(new SRF_ScaleBSDF(new SRF_Emission(), vectorBlock({BX_Vector3(0.5f, 2.0f, 4.0f)})));
+    auto emitter = hold(new SRF_ScaleBSDF(new SRF_Emission(), vectors({BX_Vector3(0.5f, 2.0f, 4.0f)})));
     emitter->emission(colour, 0);
     expectVec(colour, 0.5f, 2.0f, 4.0f);
     EXPECT_EQ(emitter->albedo(U, N, 0), 0.0f);
@@ -452,28 +401,28 @@ TEST(ScaleBSDF, TintsByColourAndLuminance)
 TEST(ScaleBSDF, EqualityIsByColourBlockAddress)
 {
     BX_Vector3 grey(0.5f, 0.5f, 0.5f);
-    Ref a(new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({grey, grey})));
-    Ref b(new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({grey, grey})));
-    EXPECT_TRUE(a->isEqual(*a.bsdf, 0.0f));
-    EXPECT_FALSE(a->isEqual(*b.bsdf, 1.0f));
+    auto a = hold(new SRF_ScaleBSDF(new SRF_Isotropic(), vectors({grey, grey})));
+    auto b = hold(new SRF_ScaleBSDF(new SRF_Isotropic(), vectors({grey, grey})));
+    EXPECT_TRUE(a->isEqual(*a, 0.0f));
+    EXPECT_FALSE(a->isEqual(*b, 1.0f));
 
-    Ref copy(a->duplicate(2));
-    ASSERT_NE(copy.bsdf, nullptr);
-    EXPECT_FALSE(a->isEqual(*copy.bsdf, 1.0f));
+    auto copy = hold(a->duplicate(2));
+    ASSERT_NE(copy.get(), nullptr);
+    EXPECT_FALSE(a->isEqual(*copy, 1.0f));
     EXPECT_EQ(copy->getBounces(), SRF_BOUNCE_DIFFUSE);
     EXPECT_FLOAT_EQ(copy->albedo(U, N, 1), 0.5f);
 
     // The copy owns new blocks: flatten lists a colour block of its own
     // holding the copied lanes.
-    Flat flatA(a.bsdf), flatCopy(copy.bsdf);
+    Flat flatA(a.get()), flatCopy(copy.get());
     ASSERT_EQ(flatCopy.vectors.entries(), 1);
     EXPECT_NE(flatCopy.vectors[0], flatA.vectors[0]);
     expectVec(flatCopy.vectors[0][1], 0.5f, 0.5f, 0.5f);
     ASSERT_EQ(flatA.bsdfs.entries(), 2);
-    EXPECT_EQ(flatA.bsdfs[0], a.bsdf);
+    EXPECT_EQ(flatA.bsdfs[0], a.get());
     EXPECT_STREQ(flatA.bsdfs[1]->className(), "SRF_Isotropic");
 
-    EXPECT_EQ(dumped(*a.bsdf, 2), "  SRF_ScaleBSDF\n   SRF_Isotropic\n");
+    EXPECT_EQ(TestUtil::dumpText(*a, 2), "  SRF_ScaleBSDF\n   SRF_Isotropic\n");
 }
 
 TEST(MulBSDF, OrdersBySpecularRatio)
@@ -482,9 +431,9 @@ TEST(MulBSDF, OrdersBySpecularRatio)
     // mirror comes first and gives the bounce set.
     TestLobe *diffuse = lobe(0.3f, BX_Vector3(1.0f, 2.0f, 3.0f), SRF_BOUNCE_DIFFUSE, 0.2f);
     TestLobe *mirror = lobe(0.6f, BX_Vector3(2.0f, 2.0f, 2.0f), SRF_BOUNCE_SPECULAR, 0.9f);
-    Ref mul(new SRF_MulBSDF(diffuse, mirror));
+    auto mul = hold(new SRF_MulBSDF(diffuse, mirror));
     EXPECT_EQ(mul->getBounces(), SRF_BOUNCE_SPECULAR);
-    Flat flat(mul.bsdf);
+    Flat flat(mul.get());
     ASSERT_EQ(flat.bsdfs.entries(), 3);
     EXPECT_EQ(flat.bsdfs[1], mirror);
     EXPECT_EQ(flat.bsdfs[2], diffuse);
@@ -515,15 +464,15 @@ TEST(MulBSDF, OrdersBySpecularRatio)
     EXPECT_EQ(mul->albedo(U, N, 0, SRF_BOUNCE_SPECULAR), 0.0f);
     EXPECT_EQ(mul->specularRatio(0, SRF_BOUNCE_DIFFUSE), 0.2f);
 
-    EXPECT_EQ(dumped(*mul.bsdf, 1), " SRF_MulBSDF\n  SRF_TestLobe\n  SRF_TestLobe\n");
+    EXPECT_EQ(TestUtil::dumpText(*mul, 1), " SRF_MulBSDF\n  SRF_TestLobe\n  SRF_TestLobe\n");
 }
 
 TEST(MulBSDF, TiesKeepGivenOrderAndEmissionMultiplies)
 {
     TestLobe *a = lobe(0.3f, BX_Vector3(), SRF_BOUNCE_DIFFUSE, 0.5f);
     TestLobe *b = lobe(0.3f, BX_Vector3(), SRF_BOUNCE_GLOSSY, 0.5f);
-    Ref tie(new SRF_MulBSDF(a, b));
-    Flat flat(tie.bsdf);
+    auto tie = hold(new SRF_MulBSDF(a, b));
+    Flat flat(tie.get());
     EXPECT_EQ(flat.bsdfs[1], a);
     EXPECT_EQ(flat.bsdfs[2], b);
     EXPECT_EQ(tie->getBounces(), SRF_BOUNCE_DIFFUSE);
@@ -531,48 +480,40 @@ TEST(MulBSDF, TiesKeepGivenOrderAndEmissionMultiplies)
     // A ratio that does not compare keeps the given order too.
     TestLobe *c = lobe(0.3f, BX_Vector3(), SRF_BOUNCE_DIFFUSE, NAN);
     TestLobe *d = lobe(0.3f, BX_Vector3(), SRF_BOUNCE_GLOSSY, 0.5f);
-    Ref nan(new SRF_MulBSDF(c, d));
-    EXPECT_EQ(Flat(nan.bsdf).bsdfs[1], c);
+    auto nan = hold(new SRF_MulBSDF(c, d));
+    EXPECT_EQ(Flat(nan.get()).bsdfs[1], c);
 
     // Emission: component by component; one dark operand makes it dark.
-    TestLobe::Params p;
-    p.emitted = BX_Vector3(1.0f, 2.0f, 3.0f);
-    TestLobe *bright = new TestLobe(p);
-    p.emitted = BX_Vector3(2.0f, 2.0f, 0.5f);
-    Ref both(new SRF_MulBSDF(bright, new TestLobe(p)));
+    const BX_Vector3 white(1.0f, 1.0f, 1.0f);
+    TestLobe *bright = lobe(0.5f, white, SRF_BOUNCE_DIFFUSE, 0.0f, BX_Vector3(1.0f, 2.0f, 3.0f));
+    auto both =
+        hold(new SRF_MulBSDF(bright, lobe(0.5f, white, SRF_BOUNCE_DIFFUSE, 0.0f, BX_Vector3(2.0f, 2.0f, 0.5f))));
     BX_Vector3 colour;
     both->emission(colour, 0);
     expectVec(colour, 2.0f, 4.0f, 1.5f);
     bright->addRefCount();
-    Ref dark(new SRF_MulBSDF(bright, new SRF_Isotropic()));
+    auto dark = hold(new SRF_MulBSDF(bright, new SRF_Isotropic()));
     dark->emission(colour, 0);
     expectVec(colour, 0.0f, 0.0f, 0.0f);
 
     // Equality is ordered by the stored operands.
-    Ref same(new SRF_MulBSDF(lobe(0.3f, BX_Vector3(), 1, 0.5f), lobe(0.3f, BX_Vector3(), 2, 0.5f)));
-    EXPECT_TRUE(tie->isEqual(*same.bsdf, 0.0f));
-    Ref other(new SRF_MulBSDF(lobe(0.3f, BX_Vector3(), 1, 0.5f), new SRF_Isotropic()));
-    EXPECT_FALSE(tie->isEqual(*other.bsdf, 0.0f));
+    auto same = hold(new SRF_MulBSDF(lobe(0.3f, BX_Vector3(), 1, 0.5f), lobe(0.3f, BX_Vector3(), 2, 0.5f)));
+    EXPECT_TRUE(tie->isEqual(*same, 0.0f));
+    auto other = hold(new SRF_MulBSDF(lobe(0.3f, BX_Vector3(), 1, 0.5f), new SRF_Isotropic()));
+    EXPECT_FALSE(tie->isEqual(*other, 0.0f));
 }
 
 // Entries (diffuse, mirror) and indices (1, 0, 2, -1): lane 0 is the mirror,
 // lane 1 the diffuse lobe, lanes 2 and 3 lie outside the list.
 TEST(SwitchBSDF, AnswersByLane)
 {
-    TestLobe::Params p;
-    p.albedo = 0.25f;
-    p.colour = BX_Vector3(1.0f, 1.0f, 1.0f);
-    p.emitted = BX_Vector3(0.5f, 0.5f, 0.5f);
-    TestLobe *diffuse = new TestLobe(p);
-    p.albedo = 0.75f;
-    p.colour = BX_Vector3(2.0f, 2.0f, 2.0f);
-    p.bounces = SRF_BOUNCE_SPECULAR;
-    p.ratio = 1.0f;
-    TestLobe *mirror = new TestLobe(p);
+    const BX_Vector3 glow(0.5f, 0.5f, 0.5f);
+    TestLobe *diffuse = lobe(0.25f, BX_Vector3(1.0f, 1.0f, 1.0f), SRF_BOUNCE_DIFFUSE, 0.0f, glow);
+    TestLobe *mirror = lobe(0.75f, BX_Vector3(2.0f, 2.0f, 2.0f), SRF_BOUNCE_SPECULAR, 1.0f, glow);
     BX_PtrArray<SRF_BSDF *> list;
     list.append(diffuse);
     list.append(mirror);
-    Ref sw(new SRF_SwitchBSDF(list, intBlock({1, 0, 2, -1})));
+    auto sw = hold(new SRF_SwitchBSDF(list, ints({1, 0, 2, -1})));
 
     EXPECT_EQ(sw->getBounces(), 5);
     EXPECT_EQ(sw->getBounces(0), SRF_BOUNCE_SPECULAR);
@@ -621,8 +562,8 @@ TEST(SwitchBSDF, AnswersByLane)
     sw->emission(colour, 1);
     expectVec(colour, 0.5f, 0.5f, 0.5f);
 
-    EXPECT_EQ(dumped(*sw.bsdf, 1), " SRF_SwitchBSDF\n  SRF_TestLobe\n  SRF_TestLobe\n");
-    Flat flat(sw.bsdf);
+    EXPECT_EQ(TestUtil::dumpText(*sw, 1), " SRF_SwitchBSDF\n  SRF_TestLobe\n  SRF_TestLobe\n");
+    Flat flat(sw.get());
     ASSERT_EQ(flat.bsdfs.entries(), 3);
     EXPECT_EQ(flat.bsdfs[1], diffuse);
     EXPECT_EQ(flat.bsdfs[2], mirror);
@@ -638,33 +579,33 @@ TEST(SwitchBSDF, EqualityUsesEntriesWithFixedTolerance)
         BX_PtrArray<SRF_BSDF *> list;
         for (SRF_BSDF *e : entries)
             list.append(e);
-        return new SRF_SwitchBSDF(list, intBlock(index));
+        return new SRF_SwitchBSDF(list, ints(index));
     };
     auto t = [](float a) { return lobe(a, BX_Vector3(), SRF_BOUNCE_DIFFUSE); };
 
-    Ref a(make({t(0.5f), new SRF_Isotropic(), new SRF_Emission()}, {0, 1, 2}));
-    Ref differentIndex(make({t(0.5f), new SRF_Isotropic(), new SRF_Emission()}, {2, 2, 2}));
-    Ref reordered(make({new SRF_Isotropic(), t(0.5f), new SRF_Emission()}, {0, 1, 2}));
-    Ref shorter(make({t(0.5f), new SRF_Isotropic()}, {0, 1}));
-    Ref nearby(make({t(0.5001f), new SRF_Isotropic(), new SRF_Emission()}, {0, 1, 2}));
-    EXPECT_TRUE(a->isEqual(*differentIndex.bsdf, 0.0f));
-    EXPECT_FALSE(a->isEqual(*reordered.bsdf, 1.0f));
-    EXPECT_FALSE(a->isEqual(*shorter.bsdf, 1.0f));
+    auto a = hold(make({t(0.5f), new SRF_Isotropic(), new SRF_Emission()}, {0, 1, 2}));
+    auto differentIndex = hold(make({t(0.5f), new SRF_Isotropic(), new SRF_Emission()}, {2, 2, 2}));
+    auto reordered = hold(make({new SRF_Isotropic(), t(0.5f), new SRF_Emission()}, {0, 1, 2}));
+    auto shorter = hold(make({t(0.5f), new SRF_Isotropic()}, {0, 1}));
+    auto nearby = hold(make({t(0.5001f), new SRF_Isotropic(), new SRF_Emission()}, {0, 1, 2}));
+    EXPECT_TRUE(a->isEqual(*differentIndex, 0.0f));
+    EXPECT_FALSE(a->isEqual(*reordered, 1.0f));
+    EXPECT_FALSE(a->isEqual(*shorter, 1.0f));
     // The entries are compared with 1e-6 whatever the caller asks for.
-    EXPECT_FALSE(a->isEqual(*nearby.bsdf, 0.1f));
+    EXPECT_FALSE(a->isEqual(*nearby, 0.1f));
 
-    Ref emptyA(make({}, {0}));
-    Ref emptyB(make({}, {0}));
-    EXPECT_TRUE(emptyA->isEqual(*emptyB.bsdf, 0.0f));
+    auto emptyA = hold(make({}, {0}));
+    auto emptyB = hold(make({}, {0}));
+    EXPECT_TRUE(emptyA->isEqual(*emptyB, 0.0f));
     EXPECT_EQ(emptyA->getBounces(), 0);
     EXPECT_EQ(emptyA->albedo(U, N, 0), 0.0f);
 
-    Ref copy(a->duplicate(3));
-    ASSERT_NE(copy.bsdf, nullptr);
-    EXPECT_TRUE(a->isEqual(*copy.bsdf, 0.0f));
+    auto copy = hold(a->duplicate(3));
+    ASSERT_NE(copy.get(), nullptr);
+    EXPECT_TRUE(a->isEqual(*copy, 0.0f));
     EXPECT_EQ(copy->getBounces(), SRF_BOUNCE_DIFFUSE | SRF_BOUNCE_EMISSION);
     EXPECT_EQ(copy->getBounces(2), SRF_BOUNCE_EMISSION);
-    EXPECT_EQ(dumped(*a.bsdf, 0), " SRF_SwitchBSDF\n SRF_TestLobe\n SRF_Isotropic\n SRF_Emission\n");
+    EXPECT_EQ(TestUtil::dumpText(*a, 0), " SRF_SwitchBSDF\n SRF_TestLobe\n SRF_Isotropic\n SRF_Emission\n");
 }
 
 // With the library's own lobes: a Mul of a diffuse lobe and a mirror samples
@@ -672,10 +613,10 @@ TEST(SwitchBSDF, EqualityUsesEntriesWithFixedTolerance)
 // answers by lane.
 TEST(Composites, OverDiffuseAndMirrorLobes)
 {
-    BX_Vector3 *mirrorDirections = vectorBlock({BX_Vector3(0.0f, 3.0f, 4.0f), BX_Vector3(1.0f, 0.0f, 0.0f)});
-    Ref mul(new SRF_MulBSDF(new SRF_Isotropic(), new SRF_Specular(mirrorDirections)));
+    BX_Vector3 *mirrorDirections = vectors({BX_Vector3(0.0f, 3.0f, 4.0f), BX_Vector3(1.0f, 0.0f, 0.0f)});
+    auto mul = hold(new SRF_MulBSDF(new SRF_Isotropic(), new SRF_Specular(mirrorDirections)));
     EXPECT_EQ(mul->getBounces(), SRF_BOUNCE_SPECULAR);
-    EXPECT_STREQ(Flat(mul.bsdf).bsdfs[1]->className(), "SRF_Specular");
+    EXPECT_STREQ(Flat(mul.get()).bsdfs[1]->className(), "SRF_Specular");
     BX_Vector3 v, colour;
     float scalar = 0.0f;
     int bounce = 0;
@@ -688,8 +629,8 @@ TEST(Composites, OverDiffuseAndMirrorLobes)
 
     BX_PtrArray<SRF_BSDF *> list;
     list.append(new SRF_Isotropic());
-    list.append(new SRF_Specular(vectorBlock({BX_Vector3(0.0f, 0.0f, 2.0f), BX_Vector3(0.0f, 0.0f, 2.0f)})));
-    Ref sw(new SRF_SwitchBSDF(list, intBlock({1, 0})));
+    list.append(new SRF_Specular(vectors({BX_Vector3(0.0f, 0.0f, 2.0f), BX_Vector3(0.0f, 0.0f, 2.0f)})));
+    auto sw = hold(new SRF_SwitchBSDF(list, ints({1, 0})));
     EXPECT_EQ(sw->getBounces(), 5);
     EXPECT_EQ(sw->getBounces(0), SRF_BOUNCE_SPECULAR);
     EXPECT_EQ(sw->getBounces(1), SRF_BOUNCE_DIFFUSE);
@@ -706,9 +647,9 @@ TEST(Composites, OverDiffuseAndMirrorLobes)
     EXPECT_EQ(sw->specularRatio(0), 1.0f);
     EXPECT_EQ(sw->specularRatio(1), 0.0f);
 
-    Ref copy(sw->duplicate(2));
-    ASSERT_NE(copy.bsdf, nullptr);
-    EXPECT_TRUE(copy->isEqual(*sw.bsdf, 0.0f));
+    auto copy = hold(sw->duplicate(2));
+    ASSERT_NE(copy.get(), nullptr);
+    EXPECT_TRUE(copy->isEqual(*sw, 0.0f));
     copy->sample(U, N, v, colour, scalar, bounce, 0.3f, 0.7f, 0);
     expectVec(v, 0.0f, 0.0f, 1.0f);
 }
@@ -729,15 +670,15 @@ TEST(Composites, DuplicateFailsWholeWhenAnOperandCannotBeCopied)
     trees.push_back(new SRF_SumBSDF(fixed(), plain()));
     trees.push_back(new SRF_MulBSDF(plain(), fixed()));
     trees.push_back(new SRF_MulBSDF(fixed(), plain()));
-    trees.push_back(new SRF_ScaleBSDF(fixed(), vectorBlock({BX_Vector3(1.0f, 1.0f, 1.0f)})));
-    trees.push_back(new SRF_SumBSDF(new SRF_ScaleBSDF(plain(), vectorBlock({BX_Vector3(1.0f, 1.0f, 1.0f)})),
+    trees.push_back(new SRF_ScaleBSDF(fixed(), vectors({BX_Vector3(1.0f, 1.0f, 1.0f)})));
+    trees.push_back(new SRF_SumBSDF(new SRF_ScaleBSDF(plain(), vectors({BX_Vector3(1.0f, 1.0f, 1.0f)})),
                                     new SRF_MulBSDF(plain(), fixed())));
     BX_PtrArray<SRF_BSDF *> list;
     list.append(plain());
     list.append(plain());
     list.append(fixed());
     list.append(plain());
-    trees.push_back(new SRF_SwitchBSDF(list, intBlock({0, 1, 2, 3})));
+    trees.push_back(new SRF_SwitchBSDF(list, ints({0, 1, 2, 3})));
 
     for (SRF_BSDF *tree : trees)
     {
@@ -926,12 +867,12 @@ TEST(Composites, RandomTreesReleaseEverythingOnce)
 TEST(SumBSDF, SamplingStatistics)
 {
     const BX_Vector3 red(0.5f, 0.0f, 0.0f), green(0.0f, 1.0f, 0.0f);
-    SRF_ScaleBSDF *first = new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({red}));
-    SRF_ScaleBSDF *second = new SRF_ScaleBSDF(new SRF_Isotropic(), vectorBlock({green}));
+    SRF_ScaleBSDF *first = new SRF_ScaleBSDF(new SRF_Isotropic(), vectors({red}));
+    SRF_ScaleBSDF *second = new SRF_ScaleBSDF(new SRF_Isotropic(), vectors({green}));
     first->addRefCount();
     second->addRefCount();
-    Ref hold1(first), hold2(second);
-    Ref sum(new SRF_SumBSDF(first, second));
+    auto hold1 = hold(first), hold2 = hold(second);
+    auto sum = hold(new SRF_SumBSDF(first, second));
     const float a1 = first->albedo(U, N, 0), a2 = second->albedo(U, N, 0);
     const double p1 = double(a1) / (double(a1) + double(a2));
 

@@ -671,7 +671,8 @@ SRF_BSDF *ashikhmin(const BX_Vector3 &n, const BX_Vector3 &t1, const BX_Vector3 
 TEST(Ashikhmin, ByHand)
 {
     const BX_Vector3 x(1, 0, 0), y(0, 1, 0), z(0, 0, 1);
-    auto a = hold(new AshikhminProbe(vectors({z}), floats({3.0f}), floats({15.0f}), vectors({x}), vectors({y})));
+    TestUtil::Held<AshikhminProbe> a(
+        new AshikhminProbe(vectors({z}), floats({3.0f}), floats({15.0f}), vectors({x}), vectors({y})));
     EXPECT_NEAR(a->albedo(z, z, 0), 0.125f, 1e-7f);
     EXPECT_NEAR(a->specularRatio(0), 0.9f, 1e-7f);
     // k = sqrt(4/16): a = 1/2 gives phi = atan(1/2) and the exponent

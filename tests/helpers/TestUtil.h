@@ -116,7 +116,7 @@ struct DropRef
     }
 };
 template <class T = SRF_BSDF> using Held = std::unique_ptr<T, DropRef>;
-template <class T> Held<T> hold(T *b) { return Held<T>(b); }
+inline Held<> hold(SRF_BSDF *b) { return Held<>(b); }
 
 inline bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof(float)) == 0; }
 } // namespace TestUtil
