@@ -19,6 +19,7 @@
 #include "SRF_OpFrame.h"
 #include "SRF_QueryOps.h"
 #include "SRF_ScaleBSDF.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -110,18 +111,7 @@ protected:
     KAL_Context context;
 };
 
-// The blocks of a BSDF tree in flatten order.
-struct Flat
-{
-    explicit Flat(SRF_BSDF *bsdf)
-    {
-        if (bsdf)
-            bsdf->flatten(bsdfs, vectors, floats);
-    }
-    BX_PtrArray<SRF_BSDF *> bsdfs;
-    BX_PtrArray<BX_Vector3 *> vectors;
-    BX_PtrArray<float *> floats;
-};
+using TestUtil::Flat;
 
 // ---------------------------------------------------------------------------
 // Registration.
@@ -178,20 +168,9 @@ TEST_F(Ops, InstallListsTheOpsInTableOrderThenTheRewrites)
         EXPECT_EQ(context.findOp(TABLE[i].signature), op);
         const bool sample = std::strcmp(TABLE[i].signature, "sample_bsdf@BVVVVIFFI") == 0;
         EXPECT_EQ(op->getWrittenArgsFunc() != nullptr, sample);
-        const int *written = op->getWrittenArgs();
-        if (sample)
-        {
-            EXPECT_EQ(op->getWrittenArgsFunc(), &sampleBsdfWrittenArgs);
-            EXPECT_EQ(written[0], 3);
-            EXPECT_EQ(written[1], 4);
-            EXPECT_EQ(written[2], 5);
-            EXPECT_EQ(written[3], -65536);
-        }
-        else
-        {
-            EXPECT_EQ(written[0], 0);
-            EXPECT_EQ(written[1], -65536);
-        }
+        const std::vector<int> want = sample ? std::vector<int>{3, 4, 5, -65536} : std::vector<int>{0, -65536};
+        for (size_t k = 0; k < want.size(); ++k)
+            EXPECT_EQ(op->getWrittenArgs()[k], want[k]) << k;
     }
     // Everything after the native ops is a rewrite.
     int rewrites = 0;
@@ -485,6 +464,9 @@ std::string queryText(const std::string &build)
     return text;
 }
 
+const char *const VECTOR_OUTPUTS[] = {"alb", "ev", "dir", "col", "em"};
+const char *const INT_OUTPUTS[] = {"bt", "gb", "nb"};
+
 // Inputs per lane: directions about z, a tint, random numbers partly
 // outside [0, 1], and masks that cycle through foreign and admitting ones.
 void fillQueryInputs(Program &p)
@@ -504,15 +486,11 @@ void fillQueryInputs(Program &p)
         p->setFloat("sx", lane, randoms[lane % 7]);
         p->setFloat("sy", lane, randoms[(lane * 3 + 1) % 7]);
         p->setInt("mask", lane, masks[lane % 7]);
-        p->setVector("alb", lane, SENTINEL_V);
-        p->setVector("ev", lane, SENTINEL_V);
-        p->setVector("dir", lane, SENTINEL_V);
-        p->setVector("col", lane, SENTINEL_V);
-        p->setInt("bt", lane, SENTINEL_I);
-        p->setVector("em", lane, SENTINEL_V);
+        for (const char *name : VECTOR_OUTPUTS)
+            p->setVector(name, lane, SENTINEL_V);
+        for (const char *name : INT_OUTPUTS)
+            p->setInt(name, lane, SENTINEL_I);
         p->setFloat("sr", lane, SENTINEL_F);
-        p->setInt("gb", lane, SENTINEL_I);
-        p->setInt("nb", lane, SENTINEL_I);
     }
 }
 
@@ -529,15 +507,11 @@ void checkQueries(Program &p, const KAL_ProcArray &lanes)
         SCOPED_TRACE("lane " + std::to_string(lane));
         if (!lanes.isRunning(lane))
         {
-            EXPECT_TRUE(sameVector(p.vec("alb", lane), SENTINEL_V));
-            EXPECT_TRUE(sameVector(p.vec("ev", lane), SENTINEL_V));
-            EXPECT_TRUE(sameVector(p.vec("dir", lane), SENTINEL_V));
-            EXPECT_TRUE(sameVector(p.vec("col", lane), SENTINEL_V));
-            EXPECT_TRUE(sameVector(p.vec("em", lane), SENTINEL_V));
-            EXPECT_EQ(p.integer("bt", lane), SENTINEL_I);
+            for (const char *name : VECTOR_OUTPUTS)
+                EXPECT_TRUE(sameVector(p.vec(name, lane), SENTINEL_V)) << name;
+            for (const char *name : INT_OUTPUTS)
+                EXPECT_EQ(p.integer(name, lane), SENTINEL_I) << name;
             EXPECT_EQ(p.flt("sr", lane), SENTINEL_F);
-            EXPECT_EQ(p.integer("gb", lane), SENTINEL_I);
-            EXPECT_EQ(p.integer("nb", lane), SENTINEL_I);
             continue;
         }
         const BX_Vector3 u = p.vec("u", lane), n = p.vec("n", lane), v = p.vec("v", lane);
@@ -657,21 +631,14 @@ TEST_F(Ops, SampleClampsItsRandomNumbersAndKeepsPresetsForForeignMasks)
     }
     KAL_ProcArray lanes(6);
     p->run(lanes);
-    const BX_Vector3 up(0.0f, 0.0f, 1.0f), down(0.0f, 0.0f, -1.0f), one(1.0f, 1.0f, 1.0f);
-    EXPECT_TRUE(sameVector(p.vec("d", 0), down, 1e-6f));
-    EXPECT_TRUE(sameVector(p.vec("d", 1), down, 1e-6f));
-    EXPECT_TRUE(sameVector(p.vec("d", 2), up, 1e-6f));
-    EXPECT_TRUE(sameVector(p.vec("d", 3), up, 1e-6f));
-    for (int lane = 0; lane < 4; ++lane)
+    const BX_Vector3 one(1.0f, 1.0f, 1.0f);
+    for (int lane = 0; lane < 6; ++lane)
     {
-        EXPECT_TRUE(sameVector(p.vec("c", lane), one));
-        EXPECT_EQ(p.integer("b", lane), 1);
-    }
-    for (int lane = 4; lane < 6; ++lane)
-    {
-        EXPECT_TRUE(sameVector(p.vec("d", lane), ZERO));
-        EXPECT_TRUE(sameVector(p.vec("c", lane), ZERO));
-        EXPECT_EQ(p.integer("b", lane), 0);
+        const bool admitted = lane < 4;
+        const BX_Vector3 d = !admitted ? ZERO : BX_Vector3(0.0f, 0.0f, lane < 2 ? -1.0f : 1.0f);
+        EXPECT_TRUE(sameVector(p.vec("d", lane), d, admitted ? 1e-6f : 0.0f)) << lane;
+        EXPECT_TRUE(sameVector(p.vec("c", lane), admitted ? one : ZERO)) << lane;
+        EXPECT_EQ(p.integer("b", lane), admitted ? 1 : 0) << lane;
     }
     EXPECT_TRUE(sameVector(p.vec("e", 0), one));
 }

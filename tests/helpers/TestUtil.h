@@ -45,10 +45,14 @@ inline BX_Vector3 *vectors(std::initializer_list<BX_Vector3> lanes)
 inline float *floats(std::initializer_list<float> lanes) { return fillBlock(SRF_BSDF::allocFloat(), lanes); }
 inline int *ints(std::initializer_list<int> lanes) { return fillBlock(SRF_BSDF::allocInteger(), lanes); }
 
-// What flatten lists for a BSDF.
+// What flatten lists for a BSDF (nothing for a null one).
 struct Flat
 {
-    explicit Flat(SRF_BSDF *b) { b->flatten(bsdfs, vectors, floats); }
+    explicit Flat(SRF_BSDF *b)
+    {
+        if (b)
+            b->flatten(bsdfs, vectors, floats);
+    }
     BX_PtrArray<SRF_BSDF *> bsdfs;
     BX_PtrArray<BX_Vector3 *> vectors;
     BX_PtrArray<float *> floats;
