@@ -68,6 +68,9 @@ protected:
     BX_String myFileName;
 
 private:
+    // Tests reach the solver's steps through this class.
+    friend class SRF_MeasuredDataTest;
+
     float errorL2(const BX_Vector3Array &incoming, const BX_Vector3Array &scattered, const BX_Vector3Array &values);
     void levenbergMarquardt(const BX_Vector3Array &incoming, const BX_Vector3Array &scattered,
                             const BX_Vector3Array &values);

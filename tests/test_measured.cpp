@@ -615,6 +615,123 @@ TEST(MeasuredFitting, RecoversKnownPhongWithOutliers)
     EXPECT_LT(cleanRms, 8.0f * noise);
 }
 
+// The solver's steps on models made for the test.
+class SRF_MeasuredDataTest
+{
+public:
+    static float errorL2(SRF_MeasuredData &data, const Measurements &m)
+    {
+        return data.errorL2(m.incoming, m.scattered, m.values);
+    }
+    static void levenbergMarquardt(SRF_MeasuredData &data, const Measurements &m)
+    {
+        data.levenbergMarquardt(m.incoming, m.scattered, m.values);
+    }
+};
+
+namespace
+{
+// colour = (p0 + p3 * 0, p1 u.z, p2 v.z): linear in p0..p2, independent of
+// p3; starting values 0.5, and the constraint counts its calls.
+class LinearModel : public SRF_MeasuredData
+{
+public:
+    LinearModel() : SRF_MeasuredData("")
+    {
+        myParameters = myValues;
+        myParameterCount = 4;
+    }
+    float albedo(const BX_Vector3 &, const BX_Vector3 &, int) const override { return 1.0f; }
+    void evaluate(const BX_Vector3 &u, const BX_Vector3 &, const BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                  int) const override
+    {
+        colour = BX_Vector3(myParameters[0], myParameters[1] * u.z, myParameters[2] * v.z);
+        scalar = 1.0f;
+    }
+    void sample(const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, BX_Vector3 &, float &, int &, float, float,
+                int) const override
+    {
+    }
+    const float *parameters() const { return myValues; }
+    int calls = 0;
+    int lastIteration = -1;
+
+protected:
+    void constraint(int iteration) override
+    {
+        ++calls;
+        lastIteration = iteration;
+        if (iteration == 0)
+            for (float &p : myValues)
+                p = 0.5f;
+    }
+
+private:
+    float myValues[4] = {};
+};
+
+Measurements linearData(float a, float b, float c, int count)
+{
+    Measurements m;
+    for (int i = 0; i < count; ++i)
+    {
+        const BX_Vector3 u = direction(0.1f * i, 0.3f * i), v = direction(0.05f * i, 1.0f + 0.2f * i);
+        m.incoming.append(u);
+        m.scattered.append(v);
+        m.values.append(BX_Vector3(a, b * u.z, c * v.z));
+    }
+    m.count = count;
+    return m;
+}
+} // namespace
+
+// errorL2 = sqrt(sum |value - model|^2 / n), worked by hand: the model
+// gives (1, 1, 1) straight up and nothing below the surface.
+TEST(MeasuredSolver, ErrorL2ByHand)
+{
+    const float p[7] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+    TestPhong phong(p);
+    Measurements m;
+    m.incoming.append(UP);
+    m.scattered.append(UP);
+    m.values.append(BX_Vector3(1.0f, 2.0f, 3.0f)); // |(0, 1, 2)|^2 = 5
+    m.incoming.append(UP);
+    m.scattered.append(BX_Vector3(0.0f, 0.0f, -1.0f));
+    m.values.append(BX_Vector3(0.0f, 0.0f, 1.0f)); // 1
+    m.count = 2;
+    EXPECT_FLOAT_EQ(SRF_MeasuredDataTest::errorL2(phong, m), std::sqrt(3.0f));
+    Measurements none;
+    EXPECT_TRUE(std::isnan(SRF_MeasuredDataTest::errorL2(phong, none))) << "0/0 with no measurement";
+}
+
+// On exact data of a model linear in its parameters the damped steps reach
+// the generating values; a parameter that the colour ignores gives a zero
+// column of J, which the damping keeps solvable, and stays put. The
+// constraint is called with 0 first and with every iteration after.
+TEST(MeasuredSolver, LevenbergMarquardtReachesExactParameters)
+{
+    LinearModel model;
+    const Measurements m = linearData(0.8f, 0.25f, 0.6f, 30);
+    SRF_MeasuredDataTest::levenbergMarquardt(model, m);
+    EXPECT_NEAR(model.parameters()[0], 0.8f, 1e-3f);
+    EXPECT_NEAR(model.parameters()[1], 0.25f, 1e-3f);
+    EXPECT_NEAR(model.parameters()[2], 0.6f, 1e-3f);
+    EXPECT_EQ(model.parameters()[3], 0.5f) << "no step moves an ignored parameter";
+    EXPECT_LT(SRF_MeasuredDataTest::errorL2(model, m), 1e-3f);
+    std::printf("linear model: %d constraint calls\n", model.calls);
+    EXPECT_GE(model.calls, 8) << "constraint(0), then once per iteration";
+    EXPECT_LE(model.calls, 101);
+    EXPECT_EQ(model.lastIteration, model.calls - 1);
+
+    // No measurement: every step is rejected, the starting values stay, and
+    // the damping grows past its bound after seven iterations.
+    LinearModel empty;
+    SRF_MeasuredDataTest::levenbergMarquardt(empty, Measurements());
+    EXPECT_EQ(empty.calls, 8);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(empty.parameters()[i], 0.5f);
+}
+
 // ---------------------------------------------------------------- lobe
 
 TEST(MeasuredLobe, ForwardsToItsDataSet)
