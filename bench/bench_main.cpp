@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -75,6 +76,8 @@ void bench::record(const Row &row)
 void bench::printSummary()
 {
     std::lock_guard<std::mutex> guard(theRowsLock);
+    // By group, each in the order its benchmarks ran.
+    std::stable_sort(rows().begin(), rows().end(), [](const Row &a, const Row &b) { return a.group < b.group; });
     std::printf("\n%-10s %-44s %12s %12s %-10s %-28s %7s %7s %s\n", "group", "figure", "value", "reference", "unit",
                 "reference is", "ratio", "aim", "");
     for (const Row &r : rows())

@@ -21,7 +21,7 @@ namespace
 using bench::LANES;
 const int MASK = SRF_BOUNCE_SCATTER;
 const int BATCHES_PER_THREAD = 2000;
-const int ROUNDS = 5;
+const int ROUNDS = 12;
 const double SCALING_AIM = 0.9; // of the reference's scaling
 
 // Each thread's outputs on their own cache lines.

@@ -43,18 +43,22 @@ void SRF_Cone::evaluate(const BX_Vector3 &, const BX_Vector3 &n, const BX_Vector
 // (x, y) = sin(alpha) * (uniform unit-disk point), z = sqrt(1 - x^2 - y^2),
 // v = x F1 + y F2 + z D: pdf(v) = (D.v) / (pi sin^2 alpha) inside the cone
 // (alpha <= pi/2). v is folded across the normal turned toward D when it
-// lands on the other side of n than D. Weight: 1; scalar: A.
-void SRF_Cone::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+// lands on the other side of n than D. Weight: 1; scalar: A = 1 - cos(alpha).
+// The sine and cosine of alpha are taken side by side, so that the compiler
+// computes them in one call.
+void SRF_Cone::sample(const BX_Vector3 &, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
                       int &bounce, float sx, float sy, int lane) const
 {
     bounce = bounces;
-    scalar = albedo(u, n, lane);
+    const float alpha = halfAngle[lane];
+    const float cosAlpha = std::cos(alpha);
+    const float sinAlpha = std::sin(alpha);
+    scalar = 1.0f - cosAlpha;
     const BX_Vector3 &d = axis[lane];
     const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
 
     float x, y;
     BX_PolarSample::computeDisk2(sx, sy, x, y);
-    const float sinAlpha = std::sin(halfAngle[lane]);
     x *= sinAlpha;
     y *= sinAlpha;
     const float z = std::sqrt(1.0f - x * x - y * y);
