@@ -627,6 +627,10 @@ public:
     {
         data.levenbergMarquardt(m.incoming, m.scattered, m.values);
     }
+    static void ransac(SRF_MeasuredData &data, const Measurements &m, int iterations, float minInlierFraction)
+    {
+        data.ransac(m.incoming, m.scattered, m.values, iterations, 1.0f, 0.7f, minInlierFraction);
+    }
 };
 
 namespace
@@ -730,6 +734,42 @@ TEST(MeasuredSolver, LevenbergMarquardtReachesExactParameters)
     EXPECT_EQ(empty.calls, 8);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(empty.parameters()[i], 0.5f);
+}
+
+// The consensus loop keeps the fit on all measurements when no trial may
+// count (no trials, or a minimum count above n), and otherwise takes the
+// first counting trial's parameters over it, even when the fit on all
+// measurements was better. The linear model starts every fit from the same
+// values, so fits on the same measurements agree exactly.
+TEST(MeasuredSolver, ConsensusKeepsOrReplacesTheFullFit)
+{
+    Measurements m = linearData(0.8f, 0.25f, 0.6f, 30);
+    for (int i = 0; i < 30; i += 7)
+        m.values[i] = m.values[i] * 1.5f; // a few measurements off the model
+    LinearModel all;
+    SRF_MeasuredDataTest::levenbergMarquardt(all, m);
+
+    LinearModel none;
+    SRF_MeasuredDataTest::ransac(none, m, 0, 0.75f);
+    LinearModel unreachable;
+    SRF_MeasuredDataTest::ransac(unreachable, m, 3, 2.0f);
+    for (int i = 0; i < 4; ++i)
+    {
+        EXPECT_EQ(none.parameters()[i], all.parameters()[i]);
+        EXPECT_EQ(unreachable.parameters()[i], all.parameters()[i]);
+    }
+    EXPECT_EQ(unreachable.calls, 4 * all.calls) << "three trial fits ran";
+
+    // One trial with no minimum: it counts, and its subset's fit replaces
+    // the fit on all measurements (a 70% sample of 30 is almost never all).
+    LinearModel trial;
+    SRF_MeasuredDataTest::ransac(trial, m, 1, 0.0f);
+    bool differs = false;
+    for (int i = 0; i < 3; ++i)
+        differs = differs || trial.parameters()[i] != all.parameters()[i];
+    EXPECT_TRUE(differs);
+    // ... although the fit on all measurements explains them all better.
+    EXPECT_LT(SRF_MeasuredDataTest::errorL2(all, m), SRF_MeasuredDataTest::errorL2(trial, m));
 }
 
 // ---------------------------------------------------------------- lobe
