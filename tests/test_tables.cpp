@@ -7,6 +7,7 @@
 #include "SRF_SphericalHarmonics.h"
 #include "SRF_Wavelet2D.h"
 #include "SRF_WaveletBSDF.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -121,30 +122,22 @@ template <class Draw> void checkSquareSampler(const std::vector<float> &table, i
 
 TEST(PLTsplitFloat, WholeAndFraction)
 {
-    float v = 2.75f;
-    int whole = -1;
-    PLTsplitFloat(v, whole);
-    EXPECT_EQ(whole, 2);
-    EXPECT_FLOAT_EQ(v, 0.75f);
-
-    v = 3.0f;
-    PLTsplitFloat(v, whole);
-    EXPECT_EQ(whole, 3);
-    EXPECT_EQ(v, 0.0f);
-
-    // Out of the callers' range: still a defined index.
-    v = -0.5f;
-    PLTsplitFloat(v, whole);
-    EXPECT_EQ(whole, 0);
-    EXPECT_EQ(v, 0.0f);
-    v = std::nanf("");
-    PLTsplitFloat(v, whole);
-    EXPECT_EQ(whole, 0);
-    EXPECT_EQ(v, 0.0f);
-    v = 1e20f;
-    PLTsplitFloat(v, whole);
-    EXPECT_EQ(whole, INT_MAX);
-    EXPECT_EQ(v, 0.0f);
+    // The last three lie outside the callers' range: still a defined index.
+    const struct
+    {
+        float value;
+        int whole;
+        float fraction;
+    } cases[] = {
+        {2.75f, 2, 0.75f}, {3.0f, 3, 0.0f}, {-0.5f, 0, 0.0f}, {std::nanf(""), 0, 0.0f}, {1e20f, INT_MAX, 0.0f}};
+    for (const auto &c : cases)
+    {
+        float v = c.value;
+        int whole = -1;
+        PLTsplitFloat(v, whole);
+        EXPECT_EQ(whole, c.whole) << c.value;
+        EXPECT_EQ(v, c.fraction) << c.value;
+    }
 }
 
 // ---- Cdf2D --------------------------------------------------------------
@@ -156,10 +149,9 @@ TEST(Cdf2D, TwoByTwoTable)
     SRF_Cdf2D cdf;
     cdf.init(storage, 1);
     cdf.compress(values);
-    EXPECT_EQ(storage[0], 1.0f);
-    EXPECT_EQ(storage[1], 4.0f);
-    EXPECT_EQ(storage[2], 0.0f);
-    EXPECT_EQ(storage[3], 4.0f);
+    const float sums[4] = {1.0f, 4.0f, 0.0f, 4.0f};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(storage[i], sums[i]) << i;
     EXPECT_FLOAT_EQ(cdf.getScaling(), 2.0f);
 
     float x, y;
@@ -255,22 +247,6 @@ TEST(Cdf2D, BadTablesGivePointsInTheSquare)
     EXPECT_EQ(cdf.getSize(), 1);
 }
 
-TEST(Cdf2D, SamplesInProportionToTheTable)
-{
-    std::mt19937 rng(7);
-    for (int level = 2; level <= 6; ++level)
-    {
-        const int n = 1 << level;
-        const std::vector<float> values = randomTable(rng, n, 0.1f);
-        std::vector<float> storage(values.size());
-        SRF_Cdf2D cdf;
-        cdf.init(storage.data(), level);
-        cdf.compress(values.data());
-        checkSquareSampler(values, n, 60L * 4 * n * n + 20000,
-                           [&](float sx, float sy, float &x, float &y) { cdf.sample(sx, sy, x, y); });
-    }
-}
-
 // ---- Wavelet2D ----------------------------------------------------------
 
 TEST(Wavelet2D, TwoByTwoTable)
@@ -280,10 +256,9 @@ TEST(Wavelet2D, TwoByTwoTable)
     SRF_Wavelet2D w;
     w.init(coefficients, 1);
     w.compress(values);
-    EXPECT_FLOAT_EQ(coefficients[0], 2.0f);
-    EXPECT_FLOAT_EQ(coefficients[1], -1.5f);
-    EXPECT_FLOAT_EQ(coefficients[2], 0.0f);
-    EXPECT_FLOAT_EQ(coefficients[3], -0.5f);
+    const float expected[4] = {2.0f, -1.5f, 0.0f, -0.5f};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FLOAT_EQ(coefficients[i], expected[i]) << i;
     EXPECT_EQ(w.getMaxValue(), 4.0f);
     EXPECT_EQ(w.getScaling(), 2.0f);
 
@@ -432,12 +407,22 @@ TEST(Wavelet2D, RoundTripAtEveryLevel)
     }
 }
 
-TEST(Wavelet2D, SamplesInProportionToTheTable)
+// Both square samplers, at levels 2 to 6, draw points with the table's
+// density.
+TEST(SquareSamplers, SamplesInProportionToTheTable)
 {
-    std::mt19937 rng(5);
+    std::mt19937 cdfRng(7), rng(5);
     for (int level = 2; level <= 6; ++level)
     {
         const int n = 1 << level;
+        const std::vector<float> cdfValues = randomTable(cdfRng, n, 0.1f);
+        std::vector<float> storage(cdfValues.size());
+        SRF_Cdf2D cdf;
+        cdf.init(storage.data(), level);
+        cdf.compress(cdfValues.data());
+        checkSquareSampler(cdfValues, n, 60L * 4 * n * n + 20000,
+                           [&](float sx, float sy, float &x, float &y) { cdf.sample(sx, sy, x, y); });
+
         const std::vector<float> values = randomTable(rng, n, 0.1f);
         std::vector<float> coefficients(values.size());
         SRF_Wavelet2D w;
@@ -767,11 +752,8 @@ TEST(WaveletBSDF, BeforeConstructAndBadInput)
 
     // Not duplicable, no pooled parameters.
     EXPECT_EQ(b->duplicate(4), nullptr);
-    BX_PtrArray<SRF_BSDF *> bsdfs;
-    BX_PtrArray<BX_Vector3 *> vectors;
-    BX_PtrArray<float *> floats;
-    b->flatten(bsdfs, vectors, floats);
-    EXPECT_EQ(bsdfs.entries() + vectors.entries() + floats.entries(), 0);
+    const TestUtil::Flat flat(b);
+    EXPECT_EQ(flat.bsdfs.entries() + flat.vectors.entries() + flat.floats.entries(), 0);
     EXPECT_STREQ(b->className(), "SRF_WaveletBSDF");
     b->decRefCount();
 
@@ -800,18 +782,16 @@ TEST(WaveletBSDF, BeforeConstructAndBadInput)
     const BX_Vector3 nan(std::nanf(""), 0.0f, 0.0f);
     EXPECT_EQ(evaluateValue(*coarse, nan, nan), 3.0f);
     coarse->decRefCount();
-}
 
-TEST(WaveletBSDF, Dumps)
-{
-    const float tables[2] = {1.0f, 3.0f};
-    SRF_WaveletBSDF *b = new SRF_WaveletBSDF(2, 0);
-    b->construct(const_cast<float *>(tables));
+    // Dumps: one mean a line, indented; then the coefficients.
+    const float two[2] = {1.0f, 3.0f};
+    SRF_WaveletBSDF *dumped = new SRF_WaveletBSDF(2, 0);
+    dumped->construct(const_cast<float *>(two));
     CaptureStderr();
-    b->dump(2);
-    b->dumpWavelet();
+    dumped->dump(2);
+    dumped->dumpWavelet();
     EXPECT_EQ(GetCapturedStderr(), "  1.000000\n  3.000000\n1.000000\n3.000000\n");
-    b->decRefCount();
+    dumped->decRefCount();
 }
 
 TEST(WaveletBSDF, SamplesRowsAndColumnsInProportionToTheTable)
