@@ -22,7 +22,8 @@ using bench::LANES;
 const int MASK = SRF_BOUNCE_SCATTER;
 const int BATCHES_PER_THREAD = 2000;
 const int ROUNDS = 12;
-const double SCALING_AIM = 0.9; // of the reference's scaling
+const double SCALING_AIM = 0.9;    // of the reference's scaling
+const double CPU_GROWTH_AIM = 1.1; // of the reference's growth
 
 // Each thread's outputs on their own cache lines.
 struct alignas(64) Outputs
@@ -32,12 +33,20 @@ struct alignas(64) Outputs
     float sink = 0.0f;
 };
 
-// The wall time in ns from the moment every thread is ready until the last
-// one finishes `work(thread)`.
-template <class Work> double runThreads(int threads, Work work)
+// One run of `work(thread)` on `threads` threads at once: the wall time in
+// ns from the moment every thread is ready until the last one finishes, and
+// the CPU time all the threads spent in their work.
+struct Timing
+{
+    double wall;
+    double cpu;
+};
+
+template <class Work> Timing runThreads(int threads, Work work)
 {
     std::atomic<int> ready{0};
     std::atomic<bool> go{false};
+    std::vector<double> cpu(std::size_t(threads), 0.0);
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)
         pool.emplace_back(
@@ -46,18 +55,21 @@ template <class Work> double runThreads(int threads, Work work)
                 ready.fetch_add(1);
                 while (!go.load(std::memory_order_acquire))
                     std::this_thread::yield();
-                work(t);
+                cpu[std::size_t(t)] = bench::timeOnce([&] { work(t); });
             });
     while (ready.load() < threads)
         std::this_thread::yield();
-    const double ns = bench::wallTimeOnce(
+    const double wall = bench::wallTimeOnce(
         [&]
         {
             go.store(true, std::memory_order_release);
             for (std::thread &thread : pool)
                 thread.join();
         });
-    return ns;
+    double total = 0.0;
+    for (double c : cpu)
+        total += c;
+    return Timing{wall, total};
 }
 
 // The Phong lobe's sampling formula about u with exponent 40, inline.
@@ -119,16 +131,25 @@ void SamplingThreads(benchmark::State &state)
             }
     };
 
-    // Samples per microsecond, the best of the rounds for each case.
+    // Samples per microsecond of wall time, the best of the rounds for each
+    // case; and CPU ns per sample, the least of the rounds: a query that
+    // wrote a line the other thread reads would cost more CPU time per
+    // sample whenever the two threads ran at once.
     double lib1 = 0.0, lib2 = 0.0, ref1 = 0.0, ref2 = 0.0;
-    const double perThread = double(BATCHES_PER_THREAD) * LANES * 1000.0;
+    double libCpu1 = 1e300, libCpu2 = 1e300, refCpu1 = 1e300, refCpu2 = 1e300;
+    const double perThread = double(BATCHES_PER_THREAD) * LANES;
+    const auto keep = [&](int threads, Timing t, double &throughput, double &cpuPerSample)
+    {
+        throughput = std::max(throughput, threads * perThread * 1000.0 / t.wall);
+        cpuPerSample = std::min(cpuPerSample, t.cpu / (threads * perThread));
+    };
     for (auto _ : state)
         for (int round = 0; round < ROUNDS; ++round)
         {
-            lib1 = std::max(lib1, perThread / runThreads(1, library));
-            ref1 = std::max(ref1, perThread / runThreads(1, reference));
-            lib2 = std::max(lib2, 2.0 * perThread / runThreads(2, library));
-            ref2 = std::max(ref2, 2.0 * perThread / runThreads(2, reference));
+            keep(1, runThreads(1, library), lib1, libCpu1);
+            keep(1, runThreads(1, reference), ref1, refCpu1);
+            keep(2, runThreads(2, library), lib2, libCpu2);
+            keep(2, runThreads(2, reference), ref2, refCpu2);
         }
     benchmark::DoNotOptimize(outputs[0].sink + outputs[1].sink);
 
@@ -145,6 +166,10 @@ void SamplingThreads(benchmark::State &state)
                              lib2 / ref2, 0.0, false});
     bench::record(bench::Row{"4 threads", "2-thread / 1-thread throughput", libScaling, refScaling, "x",
                              "same scaling, inline", libScaling / refScaling, SCALING_AIM, true});
+    const double libCpuGrowth = libCpu2 / libCpu1, refCpuGrowth = refCpu2 / refCpu1;
+    state.counters["cpu_growth"] = libCpuGrowth;
+    bench::record(bench::Row{"4 threads", "CPU per sample, 2 threads / 1 thread", libCpuGrowth, refCpuGrowth, "x",
+                             "same growth, inline", libCpuGrowth / refCpuGrowth, CPU_GROWTH_AIM, false});
 }
 BENCHMARK(SamplingThreads)->Iterations(1)->UseRealTime();
 } // namespace
