@@ -677,106 +677,70 @@ protected:
     static const char *nameOf(SRF_BSDF *bsdf) { return bsdf ? bsdf->className() : "null"; }
 };
 
-TEST_F(Arithmetic, AddFollowsItsCaseTable)
+// The case tables of "add@BB" and "mul@BB" over a and b, each null or a
+// lobe, and a variable with itself. `result` names the class of the new
+// value of a, or says that a keeps its value ("a"), takes b's ("b") or
+// becomes null; the reference counts are those of the old a and b
+// afterwards; `operands` lists the composite's operands in flatten order.
+struct ArithmeticCase
 {
-    KAL_ProcArray lanes(7);
-    {
-        auto p = make("isotropic@B a\nspecular@BV b N", "add@BB a b");
-        runBuild(*p, lanes);
-        SRF_BSDF *a = p->bsdf("a"), *b = p->bsdf("b");
-        runOp(*p, lanes);
-        SRF_BSDF *sum = p->bsdf("a");
-        EXPECT_STREQ(nameOf(sum), "SRF_SumBSDF");
-        EXPECT_EQ(b->getRefCount(), 2);
-        EXPECT_EQ(a->getRefCount(), 1); // now held by the sum alone
-        Flat flat(sum);
-        ASSERT_EQ(flat.bsdfs.myCount, 3);
-        EXPECT_EQ(flat.bsdfs[1], a);
-        EXPECT_EQ(flat.bsdfs[2], b);
-        EXPECT_EQ(sum->getBounces(), 1 | 4);
-    }
-    {
-        // a present, b null: nothing changes.
-        auto p = make("isotropic@B a", "add@BB a b");
-        KAL_ProcArray l(7);
-        runBuild(*p, l);
-        SRF_BSDF *a = p->bsdf("a");
-        runOp(*p, l);
-        EXPECT_EQ(p->bsdf("a"), a);
-        EXPECT_EQ(a->getRefCount(), 1);
-        EXPECT_FALSE(p->bsdf("b"));
-    }
-    {
-        // a null, b present: both variables share b.
-        auto p = make("isotropic@B b", "add@BB a b");
-        runAll(*p, lanes);
-        EXPECT_EQ(p->bsdf("a"), p->bsdf("b"));
-        EXPECT_EQ(p->bsdf("b")->getRefCount(), 2);
-    }
-    {
-        // Both null.
-        auto p = make("", "add@BB a b");
-        runAll(*p, lanes);
-        EXPECT_FALSE(p->bsdf("a"));
-    }
-    {
-        // The same object on both sides: a sum holding it twice.
-        auto p = make("isotropic@B a", "add@BB a a");
-        runBuild(*p, lanes);
-        SRF_BSDF *a = p->bsdf("a");
-        runOp(*p, lanes);
-        Flat flat(p->bsdf("a"));
-        ASSERT_EQ(flat.bsdfs.myCount, 3);
-        EXPECT_EQ(flat.bsdfs[1], a);
-        EXPECT_EQ(flat.bsdfs[2], a);
-        EXPECT_EQ(a->getRefCount(), 2);
-    }
-}
+    const char *build, *op, *result;
+    int aRefs, bRefs;
+    const char *operands;
+    int bounces;
+};
+const ArithmeticCase ARITHMETIC[] = {
+    {"isotropic@B a\nspecular@BV b N", "add@BB a b", "SRF_SumBSDF", 1, 2, "ab", 1 | 4},
+    {"isotropic@B a", "add@BB a b", "a", 1, 0, "", 0},
+    {"isotropic@B b", "add@BB a b", "b", 0, 2, "", 0}, // both variables share b
+    {"", "add@BB a b", "null", 0, 0, "", 0},
+    {"isotropic@B a", "add@BB a a", "SRF_SumBSDF", 2, 0, "aa", 1},
+    // The mirror (ratio 1) goes first, so the product is specular.
+    {"isotropic@B a\nspecular@BV b N", "mul@BB a b", "SRF_MulBSDF", 1, 2, "ba", 4},
+    {"isotropic@B a", "mul@BB a b", "null", 0, 0, "", 0}, // a is released
+    {"isotropic@B b", "mul@BB a b", "null", 0, 1, "", 0},
+    {"", "mul@BB a b", "null", 0, 0, "", 0},
+    {"isotropic@B a", "mul@BB a a", "SRF_MulBSDF", 2, 0, "aa", 1},
+};
 
-TEST_F(Arithmetic, MulBBFollowsItsCaseTable)
+TEST_F(Arithmetic, AddAndMulBBFollowTheirCaseTables)
 {
-    KAL_ProcArray lanes(7);
+    for (const ArithmeticCase &c : ARITHMETIC)
     {
-        auto p = make("isotropic@B a\nspecular@BV b N", "mul@BB a b");
+        SCOPED_TRACE(std::string(c.build) + " / " + c.op);
+        auto p = make(c.build, c.op);
+        KAL_ProcArray lanes(7);
         runBuild(*p, lanes);
         SRF_BSDF *a = p->bsdf("a"), *b = p->bsdf("b");
+        // The test's own references keep the old values countable.
+        for (SRF_BSDF *x : {a, b})
+            if (x)
+                x->addRefCount();
         runOp(*p, lanes);
-        EXPECT_STREQ(nameOf(p->bsdf("a")), "SRF_MulBSDF");
-        EXPECT_EQ(b->getRefCount(), 2);
-        EXPECT_EQ(a->getRefCount(), 1);
-        // The mirror (ratio 1) goes first, so the product is specular.
-        EXPECT_EQ(p->bsdf("a")->getBounces(), 4);
-    }
-    {
-        // a present, b null: the product is nothing and a is released.
-        auto p = make("isotropic@B a", "mul@BB a b");
-        KAL_ProcArray l(7);
-        runBuild(*p, l);
-        SRF_BSDF *a = p->bsdf("a");
-        a->addRefCount();
-        runOp(*p, l);
-        EXPECT_FALSE(p->bsdf("a"));
-        EXPECT_EQ(a->getRefCount(), 1);
-        a->decRefCount();
-    }
-    {
-        // a null: nothing changes, whatever b is.
-        auto p = make("isotropic@B b", "mul@BB a b");
-        runAll(*p, lanes);
-        EXPECT_FALSE(p->bsdf("a"));
-        EXPECT_EQ(p->bsdf("b")->getRefCount(), 1);
-        auto q = make("", "mul@BB a b");
-        runAll(*q, lanes);
-        EXPECT_FALSE(q->bsdf("a"));
-    }
-    {
-        // The same object on both sides.
-        auto p = make("isotropic@B a", "mul@BB a a");
-        runBuild(*p, lanes);
-        SRF_BSDF *a = p->bsdf("a");
-        runOp(*p, lanes);
-        EXPECT_STREQ(nameOf(p->bsdf("a")), "SRF_MulBSDF");
-        EXPECT_EQ(a->getRefCount(), 2);
+        SRF_BSDF *result = p->bsdf("a");
+        const std::string want = c.result;
+        if (want == "a" || want == "b" || want == "null")
+            EXPECT_EQ(result, want == "a" ? a : want == "b" ? b : nullptr);
+        else
+        {
+            EXPECT_STREQ(nameOf(result), c.result);
+            EXPECT_EQ(result->getBounces(), c.bounces);
+            Flat flat(result);
+            ASSERT_EQ(flat.bsdfs.myCount, 3);
+            for (int k = 0; k < 2; ++k)
+                EXPECT_EQ(flat.bsdfs[1 + k], c.operands[k] == 'a' ? a : b) << k;
+        }
+        EXPECT_EQ(p->bsdf("b"), b);
+        if (a)
+        {
+            EXPECT_EQ(a->getRefCount() - 1, c.aRefs);
+            a->decRefCount();
+        }
+        if (b)
+        {
+            EXPECT_EQ(b->getRefCount() - 1, c.bRefs);
+            b->decRefCount();
+        }
     }
 }
 
