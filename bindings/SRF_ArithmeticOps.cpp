@@ -39,13 +39,45 @@ SRF_BSDF *scale(SRF_BSDF *a, BX_Vector3 *colours)
     a->decRefCount();
     return nullptr;
 }
+// The nodes a query of `bsdf` visits (a shared subtree once per path to
+// it), counted no further than `limit`: the walk itself stays bounded.
+int treeNodes(const SRF_BSDF *bsdf, int limit)
+{
+    if (!bsdf || limit <= 0)
+        return 0;
+    int nodes = 1;
+    const SRF_BSDF *operands[2] = {nullptr, nullptr};
+    if (const SRF_SumBSDF *sum = dynamic_cast<const SRF_SumBSDF *>(bsdf))
+    {
+        operands[0] = sum->getFirst();
+        operands[1] = sum->getSecond();
+    }
+    else if (const SRF_MulBSDF *mul = dynamic_cast<const SRF_MulBSDF *>(bsdf))
+    {
+        operands[0] = mul->getFirst();
+        operands[1] = mul->getSecond();
+    }
+    else if (const SRF_ScaleBSDF *scaled = dynamic_cast<const SRF_ScaleBSDF *>(bsdf))
+        operands[0] = scaled->getOperand();
+    for (const SRF_BSDF *operand : operands)
+        if (nodes < limit)
+            nodes += treeNodes(operand, limit - nodes);
+    return nodes;
+}
+
+// Whether a composite over a and b (b may be null) stays within the bound.
+bool withinBound(const SRF_BSDF *a, const SRF_BSDF *b)
+{
+    const int nodesA = treeNodes(a, SRF_MAX_TREE_NODES);
+    return 1 + nodesA + treeNodes(b, SRF_MAX_TREE_NODES - nodesA) <= SRF_MAX_TREE_NODES;
+}
 } // namespace
 
 int opAddBB(KAL_Instance &instance, KAL_ProcArray &)
 {
     SRF_BSDF *a = Frame::getBsdf(instance, 0);
     SRF_BSDF *b = Frame::getBsdf(instance, 1);
-    if (b)
+    if (b && (!a || withinBound(a, b)))
     {
         b->addRefCount();
         Frame::setBsdf(instance, 0, a ? combine<SRF_SumBSDF>(a, b) : b);
@@ -59,6 +91,8 @@ int opMulBB(KAL_Instance &instance, KAL_ProcArray &)
     SRF_BSDF *b = Frame::getBsdf(instance, 1);
     if (a && b)
     {
+        if (!withinBound(a, b))
+            return Frame::next(instance);
         b->addRefCount();
         Frame::setBsdf(instance, 0, combine<SRF_MulBSDF>(a, b));
     }
@@ -74,7 +108,7 @@ int opMulBF(KAL_Instance &instance, KAL_ProcArray &lanes)
         return Frame::next(instance);
     if (Frame::floatsNearZero(instance.getArg<float>(1), valueCount(instance, 1, lanes)))
         Frame::dropBsdf(instance, 0);
-    else
+    else if (withinBound(a, nullptr))
         Frame::setBsdf(instance, 0, scale(a, Frame::greyBlockFromArg(1, instance, lanes)));
     return Frame::next(instance);
 }
@@ -86,7 +120,7 @@ int opMulBV(KAL_Instance &instance, KAL_ProcArray &lanes)
         return Frame::next(instance);
     if (Frame::vectorsNearZero(instance.getArg<BX_Vector3>(1), valueCount(instance, 1, lanes)))
         Frame::dropBsdf(instance, 0);
-    else
+    else if (withinBound(a, nullptr))
         Frame::setBsdf(instance, 0, scale(a, Frame::vectorBlockFromArg(1, instance, lanes)));
     return Frame::next(instance);
 }

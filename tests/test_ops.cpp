@@ -13,6 +13,7 @@
 #include "KAL_Program.h"
 #include "KAL_Shader.h"
 #include "KAL_ShaderLoader.h"
+#include "SRF_ArithmeticOps.h"
 #include "SRF_BSDF.h"
 #include "SRF_Emission.h"
 #include "SRF_Functions.h"
@@ -886,5 +887,48 @@ TEST_F(Ops, TypicalRoadReleasesEverything)
     p->setRef("F", nullptr);
     EXPECT_EQ(KAL_DataPool::getDataPool().blocksOut(), blocksBefore);
     EXPECT_EQ(KAL_RefType::liveObjects(), objectsBefore);
+}
+
+// Found by fuzzing: "add@BB F F" forty times made a tree whose queries visit
+// 2^40 nodes, so the first query hung. The arithmetic ops stop growing a
+// tree at SRF_MAX_TREE_NODES visited nodes (flatten lists each visit), and
+// a long chain of tints stops there too; the capped trees answer queries.
+TEST_F(Ops, SharedSubtreesAndLongChainsStayWithinTheNodeBound)
+{
+    const std::string shared = "isotropic@B F\n" + []
+    {
+        std::string s;
+        for (int i = 0; i < 40; ++i)
+            s += i % 2 ? "add@BB F F\n" : "mul@BB F F\n";
+        return s;
+    }();
+    const std::string chain = "isotropic@B F\n" + []
+    {
+        std::string s;
+        for (int i = 0; i < 3 * SRF_MAX_TREE_NODES; ++i)
+            s += "mul@BF F 0.999\n";
+        return s;
+    }();
+    for (const std::string &text : {shared, chain})
+    {
+        Program p(context, text);
+        ASSERT_TRUE(p.ok());
+        KAL_ProcArray lanes(3);
+        p->fillVector("N", BX_Vector3(0.0f, 0.0f, 1.0f));
+        p->run(lanes);
+        SRF_BSDF *f = p.bsdf("F");
+        ASSERT_NE(f, nullptr);
+        Flat flat(f);
+        EXPECT_LE(flat.bsdfs.entries(), SRF_MAX_TREE_NODES);
+        EXPECT_GT(flat.bsdfs.entries(), SRF_MAX_TREE_NODES / 2);
+        const BX_Vector3 u(0.0f, 0.6f, 0.8f), n(0.0f, 0.0f, 1.0f), v(0.6f, 0.0f, 0.8f);
+        BX_Vector3 colour, sampled;
+        float scalar = 0.0f;
+        int bounce = 0;
+        f->evaluate(u, n, v, colour, scalar, 1, SRF_BOUNCE_ALL);
+        EXPECT_TRUE(std::isfinite(colour.x) && std::isfinite(scalar));
+        f->sample(u, n, sampled, colour, scalar, bounce, 0.3f, 0.6f, 2, SRF_BOUNCE_ALL);
+        EXPECT_TRUE(std::isfinite(f->specularRatio(0, SRF_BOUNCE_ALL)));
+    }
 }
 } // namespace
