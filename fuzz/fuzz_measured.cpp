@@ -1,7 +1,7 @@
 // Fuzzes the measurement file reader, and the fitting and the fitted models
 // on the files that read to few points.
 //
-// Each input is written to one file in the working directory (removed at
+// Each input is written to one file beside the executable (removed at
 // exit) and read through SRF_MeasuredData::read; a small data set is then
 // fitted by both models, which are queried and wrapped in a measured lobe.
 // Besides the sanitizers, it checks that the three arrays agree with the
@@ -122,9 +122,13 @@ void exercise(SRF_MeasuredData &data)
 }
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    thePath = "fuzz_measured." + std::to_string(getpid()) + ".astm";
+    // Beside the executable, in the build tree.
+    std::string folder = *argc > 0 ? (*argv)[0] : "";
+    const size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
+    thePath = folder + "/fuzz_measured." + std::to_string(getpid()) + ".astm";
     atexit(removeFile);
     return 0;
 }
