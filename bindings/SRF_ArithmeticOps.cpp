@@ -39,37 +39,11 @@ SRF_BSDF *scale(SRF_BSDF *a, BX_Vector3 *colours)
     a->decRefCount();
     return nullptr;
 }
-// The nodes a query of `bsdf` visits (a shared subtree once per path to
-// it), counted no further than `limit`: the walk itself stays bounded.
-int treeNodes(const SRF_BSDF *bsdf, int limit)
-{
-    if (!bsdf || limit <= 0)
-        return 0;
-    int nodes = 1;
-    const SRF_BSDF *operands[2] = {nullptr, nullptr};
-    if (const SRF_SumBSDF *sum = dynamic_cast<const SRF_SumBSDF *>(bsdf))
-    {
-        operands[0] = sum->getFirst();
-        operands[1] = sum->getSecond();
-    }
-    else if (const SRF_MulBSDF *mul = dynamic_cast<const SRF_MulBSDF *>(bsdf))
-    {
-        operands[0] = mul->getFirst();
-        operands[1] = mul->getSecond();
-    }
-    else if (const SRF_ScaleBSDF *scaled = dynamic_cast<const SRF_ScaleBSDF *>(bsdf))
-        operands[0] = scaled->getOperand();
-    for (const SRF_BSDF *operand : operands)
-        if (nodes < limit)
-            nodes += treeNodes(operand, limit - nodes);
-    return nodes;
-}
-
-// Whether a composite over a and b (b may be null) stays within the bound.
+// Whether a composite over a and b (b may be null) keeps the nodes a query
+// visits within SRF_MAX_TREE_NODES.
 bool withinBound(const SRF_BSDF *a, const SRF_BSDF *b)
 {
-    const int nodesA = treeNodes(a, SRF_MAX_TREE_NODES);
-    return 1 + nodesA + treeNodes(b, SRF_MAX_TREE_NODES - nodesA) <= SRF_MAX_TREE_NODES;
+    return 1 + SRF_CompositeBSDF::queryNodes(a) + SRF_CompositeBSDF::queryNodes(b) <= SRF_MAX_TREE_NODES;
 }
 } // namespace
 

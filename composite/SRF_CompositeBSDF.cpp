@@ -68,3 +68,24 @@ void SRF_CompositeBSDF::flattenPair(SRF_BSDF *node, SRF_BSDF *first, SRF_BSDF *s
     first->flatten(bsdfs, vectors, floats);
     second->flatten(bsdfs, vectors, floats);
 }
+
+int SRF_CompositeBSDF::queryNodes(const SRF_BSDF *bsdf)
+{
+    if (!bsdf)
+        return 0;
+    const SRF_CompositeBSDF *composite = dynamic_cast<const SRF_CompositeBSDF *>(bsdf);
+    return composite ? composite->myQueryNodes : 1;
+}
+
+void SRF_CompositeBSDF::addQueryNodes(const SRF_BSDF *operand)
+{
+    const int more = queryNodes(operand);
+    myQueryNodes = more < MAX_QUERY_NODES - myQueryNodes ? myQueryNodes + more : MAX_QUERY_NODES;
+}
+
+void SRF_CompositeBSDF::countQueryNodes(const SRF_BSDF *first, const SRF_BSDF *second)
+{
+    myQueryNodes = 1;
+    addQueryNodes(first);
+    addQueryNodes(second);
+}

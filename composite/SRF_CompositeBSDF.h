@@ -34,7 +34,18 @@ public:
                   int lane) const final;
     float specularRatio(int lane) const final;
 
+    // The nodes a query of this tree may visit, a shared subtree once per
+    // path to it; saturates at MAX_QUERY_NODES.
+    int queryNodes() const { return myQueryNodes; }
+    // The same for any BSDF: 0 for null, 1 for a leaf.
+    static int queryNodes(const SRF_BSDF *bsdf);
+    static constexpr int MAX_QUERY_NODES = 1 << 30;
+
 protected:
+    // Counts this node over its operands: 1 + the operands' query nodes.
+    void countQueryNodes(const SRF_BSDF *first, const SRF_BSDF *second);
+    void addQueryNodes(const SRF_BSDF *operand);
+
     // The pick of one of two operands made from a random number in [0, 1].
     struct OperandChoice
     {
@@ -99,6 +110,9 @@ protected:
         if (operand)
             operand->decRefCount();
     }
+
+private:
+    int myQueryNodes = 1;
 };
 
 #endif

@@ -15,6 +15,7 @@ SRF_MulBSDF::SRF_MulBSDF(SRF_BSDF *a, SRF_BSDF *b) : myFirst(a), mySecond(b)
         mySecond = a;
     }
     bounces = myFirst->getBounces();
+    countQueryNodes(a, b);
 }
 
 SRF_MulBSDF::~SRF_MulBSDF()

@@ -10,6 +10,7 @@ const float LUMINANCE_BLUE = 0.114f;
 SRF_ScaleBSDF::SRF_ScaleBSDF(SRF_BSDF *operand, BX_Vector3 *colours) : myOperand(operand), myColours(colours)
 {
     bounces = operand->getBounces();
+    countQueryNodes(operand, nullptr);
 }
 
 SRF_ScaleBSDF::~SRF_ScaleBSDF()

@@ -37,9 +37,6 @@ public:
                  BX_PtrArray<float *> &floats) override;
     void dump(int indent) const override;
 
-    // The operand, for walks over the tree.
-    const SRF_BSDF *getOperand() const { return myOperand; }
-
     // L(c) = 0.299 c.x + 0.587 c.y + 0.114 c.z.
     static float luminance(const BX_Vector3 &c);
 

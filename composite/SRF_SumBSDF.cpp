@@ -11,6 +11,7 @@ const float RATIO_MIN_ALBEDO = 1e-6f;
 SRF_SumBSDF::SRF_SumBSDF(SRF_BSDF *first, SRF_BSDF *second) : myFirst(first), mySecond(second)
 {
     bounces = first->getBounces() | second->getBounces();
+    countQueryNodes(first, second);
 }
 
 SRF_SumBSDF::~SRF_SumBSDF()

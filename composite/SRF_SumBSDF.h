@@ -36,10 +36,6 @@ public:
                  BX_PtrArray<float *> &floats) override;
     void dump(int indent) const override;
 
-    // The operands, for walks over the tree.
-    const SRF_BSDF *getFirst() const { return myFirst; }
-    const SRF_BSDF *getSecond() const { return mySecond; }
-
 private:
     SRF_BSDF *myFirst;
     SRF_BSDF *mySecond;

@@ -22,9 +22,16 @@ SRF_SwitchBSDF::SRF_SwitchBSDF(const BX_PtrArray<SRF_BSDF *> &entries, int *inde
         releaseAll(entries);
         myEntries.clear();
     }
+    // A query visits one entry: the largest bounds the tree.
+    const SRF_BSDF *largest = nullptr;
     for (int i = 0; i < myEntries.entries(); ++i)
         if (myEntries[i])
+        {
             bounces |= myEntries[i]->getBounces();
+            if (queryNodes(myEntries[i]) > queryNodes(largest))
+                largest = myEntries[i];
+        }
+    countQueryNodes(largest, nullptr);
 }
 
 SRF_SwitchBSDF::~SRF_SwitchBSDF()

@@ -516,6 +516,8 @@ TEST(SwitchBSDF, AnswersByLane)
     auto sw = hold(new SRF_SwitchBSDF(list, ints({1, 0, 2, -1})));
 
     EXPECT_EQ(sw->getBounces(), 5);
+    EXPECT_EQ(SRF_CompositeBSDF::queryNodes(sw.get()), 2); // the switch and the one entry a lane visits
+
     EXPECT_EQ(sw->getBounces(0), SRF_BOUNCE_SPECULAR);
     EXPECT_EQ(sw->getBounces(1), SRF_BOUNCE_DIFFUSE);
 
@@ -736,6 +738,7 @@ public:
         }
         default:
         {
+            hasSwitch = true;
             BX_PtrArray<SRF_BSDF *> list;
             const int count = 1 + pick(3);
             for (int i = 0; i < count; ++i)
@@ -753,6 +756,7 @@ public:
     std::vector<SRF_BSDF *> myMade;
     std::vector<int> lobeIds;
     bool hasScale = false;
+    bool hasSwitch = false;
     int sharedCount = 0; // subtrees used a second time elsewhere
     int twinCount = 0;   // Sums whose two operands are one object
 
@@ -826,6 +830,12 @@ TEST(Composites, RandomTreesReleaseEverythingOnce)
 
         Flat flat(root);
         EXPECT_EQ(flat.bsdfs[0], root);
+        // Flatten lists a shared subtree once per path, as a query visits it
+        // (a switch lists every entry, a query visits one).
+        if (maker.hasSwitch)
+            EXPECT_LE(SRF_CompositeBSDF::queryNodes(root), flat.bsdfs.entries()) << seed;
+        else
+            EXPECT_EQ(SRF_CompositeBSDF::queryNodes(root), flat.bsdfs.entries()) << seed;
         for (int lane = 0; lane < TreeMaker::LANES; ++lane)
         {
             BX_Vector3 v, colour;
