@@ -1,4 +1,5 @@
 #include "ChiSquare.h"
+#include "CountingAllocator.h"
 #include "KAL_DataPool.h"
 #include "PoolCheck.h"
 #include "SRF_Ashikhmin.h"
@@ -301,62 +302,7 @@ TEST(LobeContract, ExponentMinusOnePassesInfinitiesOn)
 
 // ---------------------------------------------------------------------------
 // Queries run on many threads at once in a renderer's inner loop: they must
-// not allocate, lock or throw. This binary replaces the global allocation
-// functions and interposes the mutex lock (the library calls both through
-// the dynamic linker) to count what happens while the queries run.
-
-namespace
-{
-std::atomic<bool> theCounting{false};
-std::atomic<long> theAllocations{0};
-std::atomic<long> theLocks{0};
-
-void *countedAlloc(std::size_t size)
-{
-    if (theCounting.load(std::memory_order_relaxed))
-        theAllocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size ? size : 1);
-}
-
-using LockFn = int (*)(pthread_mutex_t *);
-LockFn theRealLock = nullptr;
-LockFn theRealTryLock = nullptr;
-} // namespace
-
-void *operator new(std::size_t size)
-{
-    void *p = countedAlloc(size);
-    if (!p)
-        throw std::bad_alloc();
-    return p;
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
-
-extern "C" int pthread_mutex_lock(pthread_mutex_t *m)
-{
-    if (!theRealLock)
-        theRealLock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    if (theCounting.load(std::memory_order_relaxed))
-        theLocks.fetch_add(1, std::memory_order_relaxed);
-    return theRealLock(m);
-}
-
-extern "C" int pthread_mutex_trylock(pthread_mutex_t *m)
-{
-    if (!theRealTryLock)
-        theRealTryLock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_trylock"));
-    if (theCounting.load(std::memory_order_relaxed))
-        theLocks.fetch_add(1, std::memory_order_relaxed);
-    return theRealTryLock(m);
-}
+// not allocate, lock or throw (CountingAllocator.h counts both).
 
 TEST(LobeContract, QueriesNeitherAllocateLockNorThrow)
 {

@@ -5,6 +5,7 @@
 // replaces the global allocation functions and interposes the mutex lock
 // (the libraries reach both through the dynamic linker) and counts what
 // happens while the queries run.
+#include "CountingAllocator.h"
 #include "KAL_Context.h"
 #include "KAL_Instance.h"
 #include "KAL_ProcArray.h"
@@ -33,72 +34,6 @@
 #include <pthread.h>
 #include <random>
 #include <string>
-
-namespace
-{
-std::atomic<bool> theCounting{false};
-std::atomic<long> theAllocations{0};
-std::atomic<long> theLocks{0};
-
-void *countedAlloc(std::size_t size)
-{
-    if (theCounting.load(std::memory_order_relaxed))
-        theAllocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size ? size : 1);
-}
-
-using LockFn = int (*)(pthread_mutex_t *);
-LockFn theRealLock = nullptr;
-LockFn theRealTryLock = nullptr;
-
-// Counts allocations and locks between construction and stop().
-struct Counting
-{
-    Counting()
-    {
-        theAllocations = 0;
-        theLocks = 0;
-        theCounting = true;
-    }
-    ~Counting() { theCounting = false; }
-    void stop() { theCounting = false; }
-};
-} // namespace
-
-void *operator new(std::size_t size)
-{
-    void *p = countedAlloc(size);
-    if (!p)
-        throw std::bad_alloc();
-    return p;
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
-
-extern "C" int pthread_mutex_lock(pthread_mutex_t *m)
-{
-    if (!theRealLock)
-        theRealLock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    if (theCounting.load(std::memory_order_relaxed))
-        theLocks.fetch_add(1, std::memory_order_relaxed);
-    return theRealLock(m);
-}
-
-extern "C" int pthread_mutex_trylock(pthread_mutex_t *m)
-{
-    if (!theRealTryLock)
-        theRealTryLock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_trylock"));
-    if (theCounting.load(std::memory_order_relaxed))
-        theLocks.fetch_add(1, std::memory_order_relaxed);
-    return theRealTryLock(m);
-}
 
 namespace
 {
