@@ -1,5 +1,7 @@
 #include "SRF_SphericalHarmonics.h"
 
+#include "SRF_ScratchFloats.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -8,11 +10,6 @@
 
 namespace
 {
-// Scratch arrays below this many bytes live on the stack, larger ones on
-// the heap.
-const std::size_t kStackBytes = 131072;
-const std::size_t kStackFloats = kStackBytes / sizeof(float) - 1;
-
 // 2 pi in double, rounded to float (6.2831855) only after dividing by the
 // column count; pi in single precision.
 const double kTwoPiDouble = 6.2831854820251465;
@@ -24,27 +21,6 @@ const float kSqrt2 = 1.41421356f;
 // have if its azimuthal factor were at its peak everywhere is one that the
 // grid cannot see (all its columns sit on zeros of the factor).
 const double kVisibleShare = 1e-6;
-
-// Scratch floats for one table pass, released on return; data() is null
-// when a heap buffer cannot be had.
-class Scratch
-{
-public:
-    explicit Scratch(std::size_t count)
-        : heap(count > kStackFloats ? new (std::nothrow) float[count] : nullptr),
-          ptr(count > kStackFloats ? heap : local)
-    {
-    }
-    ~Scratch() { delete[] heap; }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    float *data() { return ptr; }
-
-private:
-    float local[kStackFloats];
-    float *heap;
-    float *ptr;
-};
 
 int coefficientIndex(int l, int m) { return l * l + l + m; }
 
@@ -174,8 +150,8 @@ float SRF_SphericalHarmonics::sphericalHarmonics(float phi, float theta, int l, 
 float SRF_SphericalHarmonics::sphericalHarmonics(float *table, int nPhi, int nTheta, int l, int m,
                                                  const float *coefficient) const
 {
-    Scratch phiScratch(static_cast<std::size_t>(nPhi));
-    Scratch thetaScratch(static_cast<std::size_t>(nTheta));
+    SRF_ScratchFloats phiScratch(static_cast<std::size_t>(nPhi));
+    SRF_ScratchFloats thetaScratch(static_cast<std::size_t>(nTheta));
     float *phis = phiScratch.data();
     float *thetas = thetaScratch.data();
     if (!phis || !thetas)

@@ -1,5 +1,7 @@
 #include "SRF_Wavelet2D.h"
 
+#include "SRF_ScratchFloats.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -7,33 +9,7 @@
 
 namespace
 {
-// Scratch images below this many bytes live on the stack, larger ones on
-// the heap.
-const std::size_t kStackBytes = 131072;
-const std::size_t kStackFloats = kStackBytes / sizeof(float) - 1;
-
 const char *const kZeroPdf = "Error: pdf has probability 0\n";
-
-// n^2 scratch floats for one compress or decompress, released on return.
-// data() is null when a heap buffer cannot be had.
-class Scratch
-{
-public:
-    explicit Scratch(std::size_t count)
-        : heap(count > kStackFloats ? new (std::nothrow) float[count] : nullptr),
-          ptr(count > kStackFloats ? heap : local)
-    {
-    }
-    ~Scratch() { delete[] heap; }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    float *data() { return ptr; }
-
-private:
-    float local[kStackFloats];
-    float *heap;
-    float *ptr;
-};
 
 // The rescaled random number of a half: (s - start) / width, limited to
 // [0, 1] so that a zero or negative half of a bad table cannot spread NaN.
@@ -89,7 +65,7 @@ void SRF_Wavelet2D::compress(const float *values)
         return;
     }
 
-    Scratch scratch(count);
+    SRF_ScratchFloats scratch(count);
     float *image = scratch.data();
     if (!image)
         return;
@@ -139,7 +115,7 @@ void SRF_Wavelet2D::decompress(float *values) const
         return;
     }
 
-    Scratch scratch(count);
+    SRF_ScratchFloats scratch(count);
     float *means = scratch.data();
     if (!means)
     {
