@@ -28,15 +28,22 @@ template <class T> void toModel(SRF_FitModel::Kind model, const T *x, T *p)
 // direction, 0 below the surface.
 double cosineWeight(const SRF_FitData::Point &point) { return std::max(point.incoming[2], 0.0); }
 
-// The three residuals of one measurement.
-template <SRF_FitModel::Kind MODEL> class PointResidual
+// The residuals of a run of measurements, three each. Grouping a few
+// measurements into one residual block costs the solver less bookkeeping
+// than a block per measurement.
+template <SRF_FitModel::Kind MODEL> class GroupResidual
 {
 public:
-    PointResidual(const SRF_FitData::Point &point, bool logRelative)
-        : myPoint(point), myLogRelative(logRelative), myWeight(cosineWeight(point))
+    GroupResidual(const SRF_FitData::Point *points, int count, bool logRelative)
+        : myPoints(points), myCount(count), myLogRelative(logRelative)
     {
-        for (int c = 0; c < 3; ++c)
-            myTarget[c] = logRelative ? std::log1p(myWeight * std::max(point.value[c], 0.0)) : point.value[c];
+        for (int i = 0; i < count; ++i)
+        {
+            myWeights[i] = cosineWeight(points[i]);
+            for (int c = 0; c < 3; ++c)
+                myTargets[i][c] =
+                    logRelative ? std::log1p(myWeights[i] * std::max(points[i].value[c], 0.0)) : points[i].value[c];
+        }
     }
 
     template <class T> bool operator()(const T *x, T *residual) const
@@ -44,18 +51,25 @@ public:
         using std::log;
         T p[SRF_FitModel::MAX_PARAMETERS];
         toModel(MODEL, x, p);
-        T f[3];
-        SRF_FitModel::evaluate(MODEL, p, myPoint.incoming, myPoint.scattered, f);
-        for (int c = 0; c < 3; ++c)
-            residual[c] = myLogRelative ? log(1.0 + myWeight * f[c]) - myTarget[c] : f[c] - myTarget[c];
+        for (int i = 0; i < myCount; ++i)
+        {
+            T f[3];
+            SRF_FitModel::evaluate(MODEL, p, myPoints[i].incoming, myPoints[i].scattered, f);
+            for (int c = 0; c < 3; ++c)
+                residual[3 * i + c] =
+                    myLogRelative ? log(1.0 + myWeights[i] * f[c]) - myTargets[i][c] : f[c] - myTargets[i][c];
+        }
         return true;
     }
 
+    static constexpr int SIZE = 16;
+
 private:
-    const SRF_FitData::Point &myPoint;
+    const SRF_FitData::Point *myPoints;
+    int myCount;
     bool myLogRelative;
-    double myWeight;
-    double myTarget[3];
+    double myWeights[SIZE];
+    double myTargets[SIZE][3];
 };
 
 template <SRF_FitModel::Kind MODEL>
@@ -63,10 +77,14 @@ void addResiduals(ceres::Problem &problem, const SRF_FitData &data, bool logRela
 {
     constexpr int COUNT =
         MODEL == SRF_FitModel::PHONG ? SRF_FitModel::PHONG_PARAMETERS : SRF_FitModel::ASHIKHMIN_PARAMETERS;
-    for (const SRF_FitData::Point &point : data.points)
-        problem.AddResidualBlock(new ceres::AutoDiffCostFunction<PointResidual<MODEL>, 3, COUNT>(
-                                     new PointResidual<MODEL>(point, logRelative)),
+    using Group = GroupResidual<MODEL>;
+    for (int first = 0; first < data.size(); first += Group::SIZE)
+    {
+        const int count = std::min(Group::SIZE, data.size() - first);
+        problem.AddResidualBlock(new ceres::AutoDiffCostFunction<Group, ceres::DYNAMIC, COUNT>(
+                                     new Group(&data.points[first], count, logRelative), 3 * count),
                                  nullptr, x);
+    }
 }
 
 // Bounds of parameter i in the model's terms.
