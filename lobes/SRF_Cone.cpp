@@ -27,15 +27,14 @@ float SRF_Cone::albedo(const BX_Vector3 &, const BX_Vector3 &, int lane) const
 float SRF_Cone::specularRatio(int lane) const { return std::cos(halfAngle[lane]); }
 
 // f(v) = 1 where m.v > 0 and D.v > cos(alpha), both strict, else 0, with m
-// the normal turned toward D; scalar = A = 1 - cos(alpha). The cosine is
-// taken once for both: this runs once per lane in a renderer's inner loop.
-void SRF_Cone::evaluate(const BX_Vector3 &, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
-                        int lane) const
+// the normal turned toward D; scalar = A, the lobe's own albedo.
+void SRF_Cone::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                        float &scalar, int lane) const
 {
     const BX_Vector3 &d = axis[lane];
     const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
     const float cosAlpha = std::cos(halfAngle[lane]);
-    scalar = 1.0f - cosAlpha;
+    scalar = albedo(u, n, lane);
     const bool inside = m.dot(v) > 0.0f && d.dot(v) > cosAlpha;
     colour = inside ? BX_Vector3(1.0f, 1.0f, 1.0f) : BX_Vector3(0.0f, 0.0f, 0.0f);
 }
@@ -43,17 +42,14 @@ void SRF_Cone::evaluate(const BX_Vector3 &, const BX_Vector3 &n, const BX_Vector
 // (x, y) = sin(alpha) * (uniform unit-disk point), z = sqrt(1 - x^2 - y^2),
 // v = x F1 + y F2 + z D: pdf(v) = (D.v) / (pi sin^2 alpha) inside the cone
 // (alpha <= pi/2). v is folded across the normal turned toward D when it
-// lands on the other side of n than D. Weight: 1; scalar: A = 1 - cos(alpha).
-// The sine and cosine of alpha are taken side by side, so that the compiler
-// computes them in one call.
-void SRF_Cone::sample(const BX_Vector3 &, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+// lands on the other side of n than D. Weight: 1; scalar: A, the lobe's own
+// albedo.
+void SRF_Cone::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
                       int &bounce, float sx, float sy, int lane) const
 {
     bounce = bounces;
-    const float alpha = halfAngle[lane];
-    const float cosAlpha = std::cos(alpha);
-    const float sinAlpha = std::sin(alpha);
-    scalar = 1.0f - cosAlpha;
+    scalar = albedo(u, n, lane);
+    const float sinAlpha = std::sin(halfAngle[lane]);
     const BX_Vector3 &d = axis[lane];
     const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
 

@@ -16,9 +16,29 @@ public:
     float length2() const { return x * x + y * y + z * z; }
     float length() const { return std::sqrt(length2()); }
 
-    // Scales to unit length in place and returns the old length. A zero
-    // vector (or one too short to invert) stays as it is: never a NaN.
-    float normalize();
+    // Scales to unit length in place and returns the old length. A vector
+    // whose squared length a float cannot hold (components beyond about
+    // 1e19 or below about 1e-19) is scaled in double precision first, so
+    // (1e30, 0, 0) and (1e-25, 0, 0) both become (1, 0, 0). A zero vector, or
+    // one with an infinite or NaN component, stays as it is.
+    // Inline, so that lane loops over it vectorise.
+    float normalize()
+    {
+        const float len2 = length2();
+        if (len2 >= MIN_SQUARED && len2 <= MAX_SQUARED)
+        {
+            const float len = std::sqrt(len2);
+            const float inv = 1.0f / len;
+            x *= inv;
+            y *= inv;
+            z *= inv;
+            return len;
+        }
+        return normalizeWide();
+    }
+
+    // normalize's path for the lengths a float cannot square.
+    float normalizeWide();
 
     void negate()
     {
@@ -27,10 +47,24 @@ public:
         z = -z;
     }
 
-    // Writes into a and b two unit vectors perpendicular to this (unit)
-    // vector and to each other, so that (a, b, this) is right-handed. Stable
-    // for every direction, the poles included.
-    void getFrameOfReference(BX_Vector3 &a, BX_Vector3 &b) const;
+    // Writes into a and b two unit vectors perpendicular to this vector and
+    // to each other, so that (a, b, this) is right-handed, for any non-zero
+    // length: the frame is built on the normalised direction n with the
+    // branchless basis of Duff et al. 2017,
+    //   s = sign(n.z), k = -1/(s + n.z), m = n.x n.y k,
+    //   a = (1 + s n.x^2 k, s m, -s n.x), b = (m, s + n.y^2 k, -n.y),
+    // whose sign choice keeps s + n.z away from 0, so both poles are exact.
+    // A zero vector gives (1, 0, 0) and (0, 1, 0).
+    void getFrameOfReference(BX_Vector3 &a, BX_Vector3 &b) const
+    {
+        BX_Vector3 n = *this;
+        n.normalize();
+        const float s = std::copysign(1.0f, n.z);
+        const float k = -1.0f / (s + n.z);
+        const float m = n.x * n.y * k;
+        a = BX_Vector3(1.0f + s * n.x * n.x * k, s * m, -s * n.x);
+        b = BX_Vector3(m, s + n.y * n.y * k, -n.y);
+    }
 
     BX_Vector3 operator-() const { return BX_Vector3(-x, -y, -z); }
     BX_Vector3 operator+(const BX_Vector3 &o) const { return BX_Vector3(x + o.x, y + o.y, z + o.z); }
@@ -58,6 +92,14 @@ public:
         z *= s;
         return *this;
     }
+    // The squared lengths a float holds with full precision; outside them
+    // normalize works in double.
+    static constexpr float MIN_SQUARED = 0x1p-100f;
+    static constexpr float MAX_SQUARED = 0x1p100f;
+    // The largest finite length of a vector of finite floats (sqrt 3 times
+    // the largest float).
+    static constexpr double MAX_LENGTH = 5.9e38;
+
     int operator==(const BX_Vector3 &o) const { return x == o.x && y == o.y && z == o.z; }
     int operator!=(const BX_Vector3 &o) const { return !(*this == o); }
 
@@ -67,6 +109,20 @@ public:
         return BX_Vector3(y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x);
     }
 };
+
+// The normalisation of a vector whose squared length under- or overflows a
+// float: the sum of squares is taken in double, where neither can happen.
+inline float BX_Vector3::normalizeWide()
+{
+    const double dx = x, dy = y, dz = z;
+    const double len = std::sqrt(dx * dx + dy * dy + dz * dz);
+    if (!(len > 0.0) || !(len <= MAX_LENGTH))
+        return float(len);
+    x = float(dx / len);
+    y = float(dy / len);
+    z = float(dz / len);
+    return float(len);
+}
 
 inline BX_Vector3 operator*(float s, const BX_Vector3 &v) { return v * s; }
 inline float dot(const BX_Vector3 &a, const BX_Vector3 &b) { return a.dot(b); }
