@@ -77,15 +77,14 @@ int SRF_CompositeBSDF::queryNodes(const SRF_BSDF *bsdf)
     return composite ? composite->myQueryNodes : 1;
 }
 
-void SRF_CompositeBSDF::addQueryNodes(const SRF_BSDF *operand)
+int SRF_CompositeBSDF::queryNodes(const SRF_BSDF *first, const SRF_BSDF *second)
 {
-    const int more = queryNodes(operand);
-    myQueryNodes = more < MAX_QUERY_NODES - myQueryNodes ? myQueryNodes + more : MAX_QUERY_NODES;
+    // Each count lies in [0, MAX_QUERY_NODES], so the sum fits in 64 bits.
+    const long long total = 1LL + queryNodes(first) + queryNodes(second);
+    return total < MAX_QUERY_NODES ? static_cast<int>(total) : MAX_QUERY_NODES;
 }
 
 void SRF_CompositeBSDF::countQueryNodes(const SRF_BSDF *first, const SRF_BSDF *second)
 {
-    myQueryNodes = 1;
-    addQueryNodes(first);
-    addQueryNodes(second);
+    myQueryNodes = queryNodes(first, second);
 }

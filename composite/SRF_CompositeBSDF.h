@@ -39,12 +39,15 @@ public:
     int queryNodes() const { return myQueryNodes; }
     // The same for any BSDF: 0 for null, 1 for a leaf.
     static int queryNodes(const SRF_BSDF *bsdf);
+    // The nodes a query of a composite over first and second (either may be
+    // null) would visit: 1 + both counts, saturating at MAX_QUERY_NODES, so
+    // that no sum of saturated counts wraps around to a small number.
+    static int queryNodes(const SRF_BSDF *first, const SRF_BSDF *second);
     static constexpr int MAX_QUERY_NODES = 1 << 30;
 
 protected:
     // Counts this node over its operands: 1 + the operands' query nodes.
     void countQueryNodes(const SRF_BSDF *first, const SRF_BSDF *second);
-    void addQueryNodes(const SRF_BSDF *operand);
 
     // The pick of one of two operands made from a random number in [0, 1].
     struct OperandChoice

@@ -138,9 +138,11 @@ SRF_BSDF *SRF_SwitchBSDF::duplicate(int count) const
             return nullptr;
         }
     }
+    // A Switch without an index block answers as null on every lane; its
+    // copy has none either, rather than a fresh block of stale indices.
     void *storage = takeStorage(sizeof(SRF_SwitchBSDF));
-    int *index = storage ? copy(myIndex, count) : nullptr;
-    if (!index)
+    int *index = storage && myIndex ? copy(myIndex, count) : nullptr;
+    if (!storage || (myIndex && !index))
     {
         if (storage)
             giveBackStorage(storage, sizeof(SRF_SwitchBSDF));
