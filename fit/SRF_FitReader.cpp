@@ -11,6 +11,7 @@
 #include <numeric>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace
 {
@@ -75,6 +76,11 @@ constexpr double SRF_FitReader::PRIMARY_WAVELENGTHS[3];
 
 SRF_FitData SRF_FitReader::read(const std::string &path)
 {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0)
+        throw std::runtime_error("cannot read '" + path + "': " + std::strerror(errno));
+    if (!S_ISREG(status.st_mode))
+        throw std::runtime_error("cannot read '" + path + "': not a regular file");
     FILE *probe = std::fopen(path.c_str(), "r");
     if (!probe)
         throw std::runtime_error("cannot read '" + path + "': " + std::strerror(errno));
@@ -176,7 +182,7 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
 
     std::vector<double> row(nameCount + 2);
     std::vector<double> spectrum(bands.size());
-    int blank = 0, irregular = 0, negative = 0, rowsRead = 0;
+    int blank = 0, notFinite = 0, irregular = 0, negative = 0, rowsRead = 0;
     for (int i = 0; i < file.pointCount() && !file.atEnd();)
     {
         const int count = file.readRow(row.data(), int(row.size()));
@@ -186,6 +192,11 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
             continue;
         }
         ++i;
+        if (!std::all_of(row.begin(), row.begin() + count, [](double x) { return std::isfinite(x); }))
+        {
+            ++notFinite;
+            continue;
+        }
         Layout *layout = &everyName;
         if (count == phiCount)
             layout = &withPhi;
@@ -274,6 +285,8 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
         "rows: " + std::to_string(rowsRead) + " read of " + std::to_string(file.pointCount()) + " announced";
     if (blank > 0)
         rows += ", " + std::to_string(blank) + " blank lines skipped";
+    if (notFinite > 0)
+        rows += ", " + std::to_string(notFinite) + " rows with a value that is not a finite number skipped";
     if (irregular > 0)
         rows += ", " + std::to_string(irregular) + " rows with an unexpected number of values";
     account.push_back(rows);

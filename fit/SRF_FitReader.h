@@ -20,7 +20,9 @@
 //   is read with phi_s in its usual fourth place. A row with as many values
 //   as there are angle, colour and wavelength names is read with the other
 //   names taking no place, as the shading op reads every file.
-// - Blank lines are skipped; at most NUM_POINTS rows are read.
+// - Blank lines are skipped, and so are rows holding a value that is not a
+//   finite number (counted in the account); at most NUM_POINTS rows are
+//   read.
 //
 // Failures (no file, no NUM_POINTS, no angle or colour column, no row)
 // raise std::runtime_error with a one-line message naming the file.

@@ -149,11 +149,12 @@ TEST(FitReader, SpectraBandsMissingPhiAndTheOpsReader)
         {"extra", "theta_i,phi_i,X,theta_s,phi_s,R,G,B", "0.3,0,9,0.5,1.0,0.1,0.2,0.3", {0.1, 0.2, 0.3}, "skipped columns: X"},
         {"noplace", "theta_i,phi_i,X,theta_s,phi_s,I", "0.3,0,0.5,1.0,0.25", {0.25, 0.25, 0.25}, "1 rows without"},
         {"grey", "theta_i,phi_i,theta_s,phi_s,550nm", "0.3,0,0.5,1.0,0.25", {0.25, 0.25, 0.25}, "550nm as grey"},
+        {"nan", "theta_i,phi_i,theta_s,phi_s,I", "0.3,0,0.5,1.0,nan\n0.3,0,0.5,1.0,0.25", {0.25, 0.25, 0.25}, "not a finite"},
         // clang-format on
     };
     for (const Case &c : cases)
     {
-        const std::string file = write(std::string(c.name) + ".astm", "NUM_POINTS 1\nVARS " + c.vars + "\n\n" + c.row);
+        const std::string file = write(std::string(c.name) + ".astm", "NUM_POINTS 2\nVARS " + c.vars + "\n\n" + c.row);
         const SRF_FitData data = SRF_FitReader::read(file);
         ASSERT_EQ(data.size(), 1) << c.name;
         const SRF_FitData::Point &p = data.points[0];
@@ -172,7 +173,7 @@ TEST(FitReader, SpectraBandsMissingPhiAndTheOpsReader)
     Probe<SRF_MeasuredPhong> op;
     BX_Vector3Array in, out, values;
     op.read(path("bands.astm"), in, out, values);
-    ASSERT_EQ(values.entries(), 1);
+    ASSERT_EQ(values.entries(), 2); // the announced count, the missing row zero
     EXPECT_EQ(values[0].x + values[0].y + values[0].z, 0.0f);
     EXPECT_NEAR(out[0].y, std::sin(0.5f), 1e-6f);
     op.read(path("extra.astm"), in, out, values);
@@ -183,6 +184,7 @@ TEST(FitReader, SpectraBandsMissingPhiAndTheOpsReader)
                                   {"NUM_POINTS 1\nVARS theta_i theta_s X\n\n1 2 3\n", "colour column"},
                                   {"NUM_POINTS 3\nVARS theta_i theta_s I\n\n\n\n", "no data row"},
                                   {nullptr, "No such file"}};
+    EXPECT_THROW(SRF_FitReader::read(SRF_BINARY_TEST_DIR), std::runtime_error); // a folder
     for (const auto &b : bad)
         try
         {

@@ -190,6 +190,8 @@ int SrfCommands::fit(int argc, char **argv)
         settings.model = SRF_Fitter::parseModel(options.text("--model"));
         settings.metric = SRF_Fitter::parseMetric(options.text("--metric"));
         const std::string solver = options.text("--solver");
+        if (solver != "both" && solver != "defined" && solver != "robust")
+            throw std::invalid_argument("solver must be defined, robust or both, not '" + solver + "'");
         if (solver == "both")
             solvers = {SRF_Fitter::DEFINED, SRF_Fitter::ROBUST};
         else
