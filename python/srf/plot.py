@@ -86,7 +86,7 @@ def lobe(bsdf, theta=45.0, size=160, samples=1 << 20, seed=1, mask=srf.SCATTER, 
     figure = Figure(figsize=(9.0, 8.0), layout="constrained")
     axes = figure.subplots(2, 2)
     luminance = data["value"] @ LUMINANCE
-    columns = [(luminance, "evaluate (luminance)", "value"), (data["density"], "sampled directions", "draws per sr")]
+    columns = [(luminance, "evaluate", "luminance of the value"), (data["density"], "sampled", "draws per sr")]
     for column, (images, title, unit) in enumerate(columns):
         top = np.nanmax(images) if np.any(images > 0) else 1.0
         for h, side in enumerate(("upper", "lower")):
@@ -94,7 +94,7 @@ def lobe(bsdf, theta=45.0, size=160, samples=1 << 20, seed=1, mask=srf.SCATTER, 
             shown = ax.imshow(images[h], extent=(-1, 1, -1, 1), cmap=cmap, vmin=0.0, vmax=top,
                               interpolation="nearest")
             ax.add_patch(_rim())
-            ax.set_title(f"{title}, {side} hemisphere")
+            ax.set_title(f"{title}, {side} hemisphere", fontsize="medium")
             ax.set_xlabel("x")
             ax.set_ylabel("y")
         figure.colorbar(shown, ax=axes[:, column], shrink=0.8, label=unit)
@@ -125,9 +125,11 @@ def polar(bsdf, theta=45.0, count=721, mask=srf.SCATTER):
         ax.plot(a, colour[:, channel], color=name, linewidth=1.2, label=name[0].upper())
     ax.plot(a, colour @ LUMINANCE, color="black", linewidth=1.8, label="luminance")
     top = max(float(np.nanmax(colour)), 1e-6)
-    ax.annotate("u", xy=(np.radians(theta), top), xytext=(0.0, 0.0), arrowprops={"arrowstyle": "<-"})
+    ax.annotate("", xy=(np.radians(theta), top), xytext=(0.0, 0.0), arrowprops={"arrowstyle": "->"})
+    ax.text(np.radians(theta), 1.05 * top, "u")
     ax.set_rlim(0.0, 1.1 * top)
-    ax.legend(loc="lower left", fontsize="small")
+    ax.set_thetagrids(range(0, 360, 45), labels=["0", "45", "90", "135", "180", "-135", "-90", "-45"])
+    ax.legend(loc="upper left", bbox_to_anchor=(-0.12, 1.05), fontsize="small")
     ax.set_title(f"{bsdf.class_name} in the plane of incidence, u at {theta:g} degrees")
     return figure
 
