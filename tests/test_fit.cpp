@@ -299,50 +299,57 @@ TEST(RobustFit, StartingColoursSolveTheLinearProblem)
     }
 }
 
-// The shader of a fit, run by the runtime: its lobes equal the model where
-// u = v = n; at v = (0.6, 0, 0.8) the Phong shader gives Kd 0.8 + 4 Ks c^e /
-// (4 h.u) with c = h.u = h.n, that is Kd 0.8 + Ks c^(e - 1).
+// The shader of a fit, run by the runtime, with u = n: its lobes equal the
+// model at v = n; the Ashikhmin lobe equals the model's specular term at any
+// v when Rs = 1 (no Fresnel, no diffuse), with exponent.u along dPds, the
+// measurement's y axis; at v = (0.6, 0, 0.8) the Phong shader gives
+// Kd 0.8 + 4 Ks c^e / (4 h.u) with c = h.u = h.n, that is Kd 0.8 + Ks c^(e - 1).
 TEST(FitShader, LobesEqualTheModelWhereTheyShould)
 {
     KAL_Context context;
     SRF_Functions::installFunctions(context);
-    const std::vector<double> phong = {0.4, 0.3, 0.2, 0.5, 0.25, 0.125, 30},
-                              ashikhmin = {40, 200, 0.05, 0.1, 0.2, 0.6, 0.4, 0.2};
-    const double c = 1.8 / std::sqrt(0.36 + 3.24), n[3] = {0, 0, 1}, side[3] = {0.6, 0, 0.8};
-    for (const double *v : {n, side})
-        for (SRF_FitModel::Kind kind : {SRF_FitModel::PHONG, SRF_FitModel::ASHIKHMIN})
+    const double c = 1.8 / std::sqrt(0.36 + 3.24), n[3] = {0, 0, 1}, x[3] = {0.6, 0, 0.8}, y[3] = {0, 0.6, 0.8};
+    struct Case
+    {
+        SRF_FitModel::Kind kind;
+        std::vector<double> p;
+        std::vector<const double *> directions;
+    } const cases[] = {{SRF_FitModel::PHONG, {0.4, 0.3, 0.2, 0.5, 0.25, 0.125, 30}, {n, x}},
+                       {SRF_FitModel::ASHIKHMIN, {40, 200, 0.05, 0.1, 0.2, 0.6, 0.4, 0.2}, {n}},
+                       {SRF_FitModel::ASHIKHMIN, {40, 200, 1, 1, 1, 0.6, 0.4, 0.2}, {x, y}}};
+    for (const Case &k : cases)
+    {
+        SRF_Fitter::Result result;
+        result.model = k.kind;
+        for (int i = 0; i < int(k.p.size()); ++i)
+            result.parameters.emplace_back(SRF_FitModel::parameterName(k.kind, i), k.p[i]);
+        std::string error;
+        const std::unique_ptr<KAL_Shader> shader =
+            KAL_ShaderLoader::compileText(context, SRF_FitShader::text(result, "test"), "fit.kal", error);
+        ASSERT_TRUE(shader) << error;
+        const std::unique_ptr<KAL_Instance> instance(shader->createInstance());
+        instance->setVector("N", 0, BX_Vector3(0.0f, 0.0f, 1.0f));
+        instance->setVector("dPds", 0, BX_Vector3(0.0f, 1.0f, 0.0f));
+        instance->setVector("dPdt", 0, BX_Vector3(1.0f, 0.0f, 0.0f));
+        KAL_ProcArray lanes(1);
+        instance->run(lanes);
+        const SRF_BSDF *bsdf = static_cast<const SRF_BSDF *>(instance->getRef("F"));
+        ASSERT_TRUE(bsdf);
+        for (const double *v : k.directions)
         {
-            const std::vector<double> &p = kind == SRF_FitModel::PHONG ? phong : ashikhmin;
-            if (v == side && kind == SRF_FitModel::ASHIKHMIN)
-                continue;
-            SRF_Fitter::Result result;
-            result.model = kind;
-            for (int i = 0; i < int(p.size()); ++i)
-                result.parameters.emplace_back(SRF_FitModel::parameterName(kind, i), p[i]);
-            std::string error;
-            const std::unique_ptr<KAL_Shader> shader =
-                KAL_ShaderLoader::compileText(context, SRF_FitShader::text(result, "test"), "fit.kal", error);
-            ASSERT_TRUE(shader) << error;
-            const std::unique_ptr<KAL_Instance> instance(shader->createInstance());
-            instance->setVector("N", 0, BX_Vector3(0.0f, 0.0f, 1.0f));
-            instance->setVector("dPds", 0, BX_Vector3(1.0f, 0.0f, 0.0f));
-            instance->setVector("dPdt", 0, BX_Vector3(0.0f, 1.0f, 0.0f));
-            KAL_ProcArray lanes(1);
-            instance->run(lanes);
-            const SRF_BSDF *bsdf = static_cast<const SRF_BSDF *>(instance->getRef("F"));
-            ASSERT_TRUE(bsdf);
             BX_Vector3 colour;
             float scalar;
             bsdf->evaluate(BX_Vector3(0.0f, 0.0f, 1.0f), BX_Vector3(0.0f, 0.0f, 1.0f),
                            BX_Vector3(float(v[0]), float(v[1]), float(v[2])), colour, scalar, 0, 15);
             double expected[3];
-            SRF_FitModel::evaluate(kind, p.data(), n, v, expected);
-            for (int k = 0; k < 3 && v == side; ++k)
-                expected[k] = p[3 + k] * 0.8 + p[k] * std::pow(c, p[6] - 1);
+            SRF_FitModel::evaluate(k.kind, k.p.data(), n, v, expected);
+            for (int i = 0; i < 3 && k.kind == SRF_FitModel::PHONG && v == x; ++i)
+                expected[i] = k.p[3 + i] * 0.8 + k.p[i] * std::pow(c, k.p[6] - 1);
             const float got[3] = {colour.x, colour.y, colour.z};
-            for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(got[k], expected[k], 1e-5) << kind << (v == side ? " side" : " normal");
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(got[i], expected[i], 1e-5 * (1 + expected[i])) << k.kind << " at " << v[0] << " " << v[1];
         }
+    }
 }
 
 // Bad requests get an exception, never a fit.
