@@ -154,9 +154,11 @@ TEST(FitReader, SpectraBandsMissingPhiAndTheOpsReader)
     };
     for (const Case &c : cases)
     {
-        const std::string file = write(std::string(c.name) + ".astm", "NUM_POINTS 2\nVARS " + c.vars + "\n\n" + c.row);
+        const std::string file = write(std::string(c.name) + ".astm",
+                                       "SAMPLE_NAME \t two words \r\nNUM_POINTS 2\nVARS " + c.vars + "\n\n" + c.row);
         const SRF_FitData data = SRF_FitReader::read(file);
         ASSERT_EQ(data.size(), 1) << c.name;
+        EXPECT_EQ(data.sampleName, "two words");
         const SRF_FitData::Point &p = data.points[0];
         EXPECT_NEAR(p.incoming[1], std::sin(0.3), 1e-12) << c.name;
         EXPECT_NEAR(p.scattered[0], std::sin(0.5) * std::sin(1.0), 1e-12) << c.name;
@@ -272,6 +274,10 @@ TEST(RobustFit, RecoversGeneratedParameters)
                                            std::vector<double>(c.p.size(), 0.0).data(), SRF_Fitter::ABSOLUTE));
         ++index;
     }
+    // An exponent beyond the bound ends at the bound.
+    const std::vector<double> sharp = {1, 1, 1, 0.1, 0.1, 0.1, 3e5};
+    const double e = SRF_Fitter::fit(generate("sharp.astm", SRF_FitModel::PHONG, sharp, 5), {}).values()[6];
+    EXPECT_NEAR(e, SRF_RobustFitter::MAX_EXPONENT, 1e-6 * SRF_RobustFitter::MAX_EXPONENT);
 }
 
 // With the exponents right, the starting colours of a start are those of
