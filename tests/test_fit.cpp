@@ -45,18 +45,15 @@ std::string write(const std::string &name, const std::string &text)
 
 bool present(const std::string &file) { return std::ifstream(MEASURED + file).good(); }
 
-// The op's reader, reached through a model that fits nothing.
+// The op's reader and a model's parameters, reached through a model that
+// fits nothing.
 template <class Model> struct Probe : Model
 {
     Probe() : Model("") {}
-    void set(const std::vector<double> &p)
+    void set(const std::vector<double> &p) { std::copy(p.begin(), p.end(), this->myParameters); }
+    void read(const std::string &f, BX_Vector3Array &in, BX_Vector3Array &out, BX_Vector3Array &values)
     {
-        for (int i = 0; i < int(p.size()); ++i)
-            this->myParameters[i] = float(p[i]);
-    }
-    void read(const std::string &file, BX_Vector3Array &in, BX_Vector3Array &out, BX_Vector3Array &values)
-    {
-        Model::read(file.c_str(), in, out, values);
+        Model::read(f.c_str(), in, out, values);
     }
 };
 
