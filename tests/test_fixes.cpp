@@ -52,7 +52,7 @@ void *compressTables(void *arg)
 }
 
 // Hosts build tables on worker threads with small stacks; a 2 x 2 pyramid
-// and a 4 x 4 harmonics grid need a few hundred bytes of scratch.
+// and a 4 x 4 harmonics grid need only a few floats of scratch.
 TEST(Fixes, TableCompressionRunsOnA64KiBStack)
 {
     pthread_attr_t attr;
@@ -65,10 +65,9 @@ TEST(Fixes, TableCompressionRunsOnA64KiBStack)
     pthread_attr_destroy(&attr);
     // Mean 2, columns (1 + 0) - (3 + 4), rows (0 + 4) - (1 + 3), anti-diagonal
     // (3 + 0) - (1 + 4), each over 4.
-    EXPECT_EQ(run.wavelet[0], 2.0f);
-    EXPECT_EQ(run.wavelet[1], -1.5f);
-    EXPECT_EQ(run.wavelet[2], 0.0f);
-    EXPECT_EQ(run.wavelet[3], -0.5f);
+    const float expected[4] = {2.0f, -1.5f, 0.0f, -0.5f};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(run.wavelet[i], expected[i]) << i;
     // A constant 1 projects onto Y(0, 0) = sqrt(1 / (4 pi)) as sqrt(4 pi).
     EXPECT_NEAR(run.harmonic, std::sqrt(4.0 * TestUtil::PI), 1e-4);
 }
