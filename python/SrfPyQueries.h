@@ -6,14 +6,15 @@ class SRF_BSDF;
 
 // The queries that the module's array methods make, one function each, for
 // lanes 0 to count - 1 of one chunk (see SrfPyBSDF). Inputs and outputs are
-// arrays indexed by lane. Each lane gets exactly what the masked per-lane
-// query of SRF_BSDF answers; the outputs are preset as the query ops preset
-// them (zero colour, direction and scalar, bounce type 0), so that a lane the
-// mask leaves alone reads as zeros.
+// arrays of rows indexed by lane. Each is one batch query of SRF_BSDF over
+// the chunk, every lane running with the one mask: what the query ops ask
+// for an op call, with the same presets (zero colour, direction and scalar,
+// bounce type 0), so that a lane the mask leaves alone reads as zeros. In
+// the per-lane batch mode (SRFsetBatchMode) each lane is asked its masked
+// per-lane query instead, as the ops then do.
 //
 // Every array method of the module goes through these six functions and
-// nothing else, so that moving to a faster way of querying many lanes at
-// once is a change here only.
+// nothing else.
 class SrfPyQueries
 {
 public:

@@ -45,8 +45,10 @@ from ._srf import (  # noqa: F401
     Switch,
     WireBlinn,
     WireDiffuse,
+    batch_mode,
     live_objects,
     pool_blocks_out,
+    set_batch_mode,
 )
 from . import _srf
 
@@ -56,7 +58,7 @@ __all__ = [
     "Ashikhmin", "Blinn", "Cone", "Emission", "Isotropic", "Lafortune", "Measured", "Phong", "Specular",
     "WireBlinn", "WireDiffuse", "Mul", "Scale", "Sum", "Switch",
     "Measurements", "FitResult", "read_measurements", "fit",
-    "live_objects", "pool_blocks_out",
+    "batch_mode", "set_batch_mode", "live_objects", "pool_blocks_out",
 ]
 
 
