@@ -157,11 +157,20 @@ def test_lanes_take_their_own_parameters_and_broadcast():
     # Emission is (1, 1, 1) per lane, scaled by a grey number.
     np.testing.assert_array_equal((0.5 * srf.Emission()).emission(), [[0.5, 0.5, 0.5]])
     assert srf.Isotropic().evaluate(np.zeros((0, 3)), Z, Z)[0].shape == (0, 3)
-    # A masked-out sample leaves zeros; the bounce types come back by lane.
-    d, c, b = srf.Phong(Z, 10.0).sample(Z, Z, 0.3, 0.7, mask=srf.DIFFUSE)
+    # One row of an input serves every row of the others.
+    v = unit(rng.normal(size=(40, 3)) + (0, 0, 2))
+    blinn = srf.Blinn(Z, 20.0)
+    np.testing.assert_array_equal(blinn.evaluate((0.6, 0, 0.8), Z, v)[0], blinn.evaluate([(0.6, 0, 0.8)] * 40, Z, v)[0])
+    assert repr(blinn) == "<srf.BSDF SRF_Blinn, 1 lane>"
+    # A masked-out sample leaves zeros (random numbers 0 and 1 are in
+    # range); the bounce types come back by lane.
+    d, c, b = srf.Phong(Z, 10.0).sample(Z, Z, 0.0, 1.0, mask=srf.DIFFUSE)
     assert not d.any() and not c.any() and b[0] == 0
     both = srf.Switch([srf.Isotropic(), srf.Phong(Z, 3.0)], [0, 1, 5])
     np.testing.assert_array_equal(both.bounces(), [srf.DIFFUSE, srf.GLOSSY, 0])
+
+
+FIT = srf.FitResult(path="", model="phong", parameters=dict.fromkeys("abcdefg", 0.5), rms=0, points=0, seconds=0)
 
 
 @pytest.mark.parametrize("call, message", [
@@ -188,6 +197,8 @@ def test_lanes_take_their_own_parameters_and_broadcast():
     (lambda: srf.fit("no-such-file.astm"), r"no-such-file.astm"),
     (lambda: srf.fit(PLASTIC_FILE, model="lambert"), r"model must be phong or ashikhmin"),
     (lambda: srf.fit(PLASTIC_FILE, solver="fast"), r"solver must be defined or robust"),
+    (lambda: FIT.values(np.ones((2, 2)), np.ones((2, 3))), r"incoming and scattered must both have shape \(N, 3\)"),
+    (lambda: FIT.values(np.ones((2, 3)), np.ones((2, 2))), r"incoming and scattered must both have shape"),
 ])
 def test_bad_input_is_a_clear_value_error(call, message):
     with pytest.raises((ValueError, TypeError), match=message):
@@ -213,6 +224,8 @@ def test_shader_errors_name_file_and_line(work):
         srf.Shader(path)
     with pytest.raises(srf.Error, match=r"cannot read 'missing\.kal'"):
         srf.Shader("missing.kal")
+    # One line with a call is a text, not a file name.
+    assert srf.Shader("isotropic@B F").run()["F"].class_name == "SRF_Isotropic"
 
 
 def test_references_and_ownership():
@@ -222,6 +235,8 @@ def test_references_and_ownership():
     plastic, coat = out["F"], out["coat"]
     assert plastic.lanes == coat.lanes == LANES and out["shine"] == 40.0
     np.testing.assert_array_equal(out["N"], AXES.astype(np.float32))
+    # dPds and dPdt: the default flat shading point.
+    np.testing.assert_array_equal([out["dPds"][-1], out["dPdt"][-1]], [[1, 0, 0], [0, 1, 0]])
     np.testing.assert_array_equal(out["tint"], np.float32([0.8, 0.2, 0.1]))
     del shader, out
     gc.collect()
