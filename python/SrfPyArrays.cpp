@@ -95,10 +95,8 @@ SrfPyArrays::Floats SrfPyArrays::colours(py::handle value, const char *name)
 
 long SrfPyArrays::commonRows(long a, long b, const char *name)
 {
-    if (a == b || b == 1)
-        return a;
-    if (a == 1)
-        return b;
+    if (broadcast(a, b) >= 0)
+        return broadcast(a, b);
     throw py::value_error(std::string(name) + " has " + std::to_string(b) + " rows where " + std::to_string(a) +
                           " are wanted (or one row for all)");
 }

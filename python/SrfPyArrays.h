@@ -33,8 +33,12 @@ public:
     static Floats colours(pybind11::handle value, const char *name);
 
     static long rows(const pybind11::array &array) { return long(array.shape(0)); }
-    // The row count of inputs of `a` and `b` rows used together: equal, or
-    // one of them 1.
+    // The count of rows (or lanes) of something made of parts of `a` and
+    // `b`: equal counts, or one of them 1, which serves every row of the
+    // other; -1 otherwise.
+    static long broadcast(long a, long b) { return a == b || b == 1 ? a : (a == 1 ? b : -1); }
+    // The row count of inputs of `a` and `b` rows used together; a
+    // ValueError naming the input of `b` rows when they do not fit.
     static long commonRows(long a, long b, const char *name);
     // The array with exactly `count` rows: itself, or its one row repeated.
     static Floats expand(const Floats &array, long count);

@@ -1,5 +1,7 @@
 #include "SrfPyBSDF.h"
 
+#include "SrfPyArrays.h"
+
 #include "SRF_BSDF.h"
 
 #include <pybind11/pybind11.h>
@@ -39,10 +41,8 @@ SrfPyBSDF::~SrfPyBSDF()
 
 long SrfPyBSDF::commonLanes(long a, long b, const char *what)
 {
-    if (a == b || b == 1)
-        return a;
-    if (a == 1)
-        return b;
+    if (SrfPyArrays::broadcast(a, b) >= 0)
+        return SrfPyArrays::broadcast(a, b);
     throw py::value_error(std::string(what) + ": " + std::to_string(a) + " lanes against " + std::to_string(b) +
                           " (give both the same lane count, or one of them one lane)");
 }

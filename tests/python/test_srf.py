@@ -319,8 +319,9 @@ def test_fit_many_files_on_a_local_cluster(work):
         phong_file(os.path.join(folder, name), (0.3, 0.3, 0.3), (0.2, 0.4, 0.6), exponent, points=400)
     csv = os.path.join(work, "fits.csv")
     script = os.path.join(EXAMPLES, "python", "fit_many.py")
+    env = dict(os.environ, DASK_TEMPORARY_DIRECTORY=os.path.join(work, "dask"))  # the workers' scratch space
     run = subprocess.run([sys.executable, script, folder, "-o", csv, "--workers", "2"], capture_output=True,
-                         text=True, timeout=240)
+                         text=True, timeout=240, env=env)
     assert run.returncode == 0, run.stderr
     with open(csv, newline="") as f:
         rows = list(DictReader(f))
