@@ -160,7 +160,9 @@ def test_lanes_take_their_own_parameters_and_broadcast():
     # One row of an input serves every row of the others.
     v = unit(rng.normal(size=(40, 3)) + (0, 0, 2))
     blinn = srf.Blinn(Z, 20.0)
-    np.testing.assert_array_equal(blinn.evaluate((0.6, 0, 0.8), Z, v)[0], blinn.evaluate([(0.6, 0, 0.8)] * 40, Z, v)[0])
+    v[::2, 2] *= -1  # half of them below the surface, where n decides
+    rows = np.tile([0.6, 0, 0.8, 0, 0, 1], (40, 1))
+    np.testing.assert_array_equal(blinn.evaluate((0.6, 0, 0.8), Z, v)[0], blinn.evaluate(rows[:, :3], rows[:, 3:], v)[0])
     assert repr(blinn) == "<srf.BSDF SRF_Blinn, 1 lane>"
     # A masked-out sample leaves zeros (random numbers 0 and 1 are in
     # range); the bounce types come back by lane.
@@ -287,6 +289,8 @@ def test_read_and_fit_recover_a_generated_file(work):
     np.testing.assert_allclose(list(result.parameters.values()), ks + kd + (exponent,), rtol=0.01)
     np.testing.assert_allclose(result.values(m.incoming, m.scattered), rgb, atol=1e-4)
     # The defined solver is the fit the measured lobe renders with.
+    logrel = srf.fit(path, model="phong", metric="logrel")
+    assert logrel.metric == "logrel" and logrel.metric_value != logrel.rms
     defined = srf.fit(path, model="phong", solver="defined")
     assert defined.solver == "defined" and list(defined.parameters) == list(result.parameters)
 
