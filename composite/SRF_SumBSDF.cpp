@@ -237,8 +237,8 @@ void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
                     OperandChoice choice;
                     const bool chosen = chooseByAlbedo(b.sx[lane], a1[lane], a2[lane], choice);
                     const bool both = one & two;
-                    firstLanes[lane] = both ? chosen & choice.first : one;
-                    secondLanes[lane] = both ? chosen & !choice.first : running & !one;
+                    firstLanes[lane] = (both & chosen & choice.first) | (!both & one);
+                    secondLanes[lane] = (both & chosen & !choice.first) | (!both & running & !one);
                     rescaled[lane] = both ? choice.sx : b.sx[lane];
                     weight[lane] = both & chosen ? choice.weight : 1.0f;
                 });

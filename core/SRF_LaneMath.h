@@ -50,6 +50,20 @@ struct SRF_LaneMath
     static double sinCos(float a, bool cosine);
 
 private:
+    // c ? a : b by bit masks: a test of the result downstream (a later pow
+    // of it, a clamp) cannot be folded into selects of booleans, which the
+    // vectoriser does not take.
+    static float pick(bool c, float a, float b)
+    {
+        std::uint32_t ia, ib;
+        std::memcpy(&ia, &a, sizeof ia);
+        std::memcpy(&ib, &b, sizeof ib);
+        const std::uint32_t m = 0u - std::uint32_t(c);
+        const std::uint32_t r = (ia & m) | (ib & ~m);
+        float f;
+        std::memcpy(&f, &r, sizeof f);
+        return f;
+    }
     static double fromBits(std::uint64_t bits)
     {
         double d;
@@ -139,21 +153,23 @@ inline float SRF_LaneMath::pow(float x, float y)
     const bool yInfinite = std::fabs(y) > 3.4028235e38f;
     const bool yPositive = y > 0.0f;
     // Zero and infinity: x^y is 0 or infinite by the sign of y.
-    const bool towardZero = (ax == 0.0f) ? yPositive : (ax > 3.4028235e38f ? !yPositive : false);
-    const bool towardInf = (ax == 0.0f) ? y < 0.0f : (ax > 3.4028235e38f ? yPositive : false);
-    magnitude = towardZero ? 0.0f : magnitude;
-    magnitude = towardInf ? INFINITY : magnitude;
-    magnitude = (yInfinite & (ax == 1.0f)) ? 1.0f : magnitude;
+    // (Boolean algebra rather than selects of booleans, which the
+    // vectoriser does not take.)
+    const bool zero = ax == 0.0f, infinite = ax > 3.4028235e38f;
+    const bool towardZero = (zero & yPositive) | (infinite & !yPositive);
+    const bool towardInf = (zero & (y < 0.0f)) | (infinite & yPositive);
+    magnitude = pick(towardZero, 0.0f, magnitude);
+    magnitude = pick(towardInf, INFINITY, magnitude);
+    magnitude = pick(yInfinite & (ax == 1.0f), 1.0f, magnitude);
     // A negative base: an integer y keeps the magnitude, negated when odd.
     const float halfY = y * 0.5f;
     const bool integer = (std::trunc(y) == y) & !yInfinite;
     const bool odd = integer & (std::trunc(halfY) != halfY);
     const bool negative = std::signbit(x);
-    float result = (negative & odd) ? -magnitude : magnitude;
-    result = (x < 0.0f) & !integer & !yInfinite ? NAN : result;
-    result = (x != x) | (y != y) ? x + y : result;
-    result = (y == 0.0f) | (x == 1.0f) ? 1.0f : result;
-    return result;
+    float result = pick(negative & odd, -magnitude, magnitude);
+    result = pick((x < 0.0f) & (x >= -3.4028235e38f) & !integer & !yInfinite, NAN, result);
+    result = pick((x != x) | (y != y), x + y, result);
+    return pick((y == 0.0f) | (x == 1.0f), 1.0f, result);
 }
 
 // a = k pi/2 + r with |r| <= pi/4; sin and cos of r by their Taylor series

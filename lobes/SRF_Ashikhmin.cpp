@@ -64,7 +64,6 @@ BX_Vector3 ashikhminDirection(const BX_Vector3 &nl, const BX_Vector3 &t1, const 
 {
     BX_Vector3 x, y;
     tangentFrame(nl, t1, t2, x, y);
-    const BX_PolarSample polar(nl, x, y);
     // The quadrant of sx, and a for the quadrant's inversion, mirrored in
     // the second and fourth.
     const bool first = sx < 0.25f, second = sx < 0.5f, third = sx < 0.75f;
@@ -73,8 +72,7 @@ BX_Vector3 ashikhminDirection(const BX_Vector3 &nl, const BX_Vector3 &t1, const 
     float phi, cosTheta;
     ashikhminQuadrant<M>(e1, e2, a, sy, phi, cosTheta);
     phi = first ? phi : (second ? PI - phi : (third ? PI + phi : TWO_PI - phi));
-    BX_Vector3 h;
-    polar.compute<M>(h, phi * INV_TWO_PI, (cosTheta + 1.0f) * 0.5f);
+    BX_Vector3 h = BX_PolarSample::about<M>(nl, x, y, phi * INV_TWO_PI, (cosTheta + 1.0f) * 0.5f);
     h = h.dot(u) < 0.0f ? -h : h;
     const BX_Vector3 w = -u;
     const BX_Vector3 v = w - h * (2.0f * w.dot(h));

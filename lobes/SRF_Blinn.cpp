@@ -28,10 +28,8 @@ template <class M>
 BX_Vector3 blinnDirection(const BX_Vector3 &nl, float e, const BX_Vector3 &u, const BX_Vector3 &n, float sx, float sy,
                           float &f)
 {
-    const BX_PolarSample polar(nl);
     const float c = M::pow(sy, 1.0f / (e + 1.0f));
-    BX_Vector3 h;
-    polar.compute<M>(h, sx, (c + 1.0f) * 0.5f);
+    BX_Vector3 h = BX_PolarSample::about<M>(nl, sx, (c + 1.0f) * 0.5f);
     h = h.dot(u) < 0.0f ? -h : h;
     const BX_Vector3 w = -u;
     const BX_Vector3 v = w - h * (2.0f * w.dot(h));

@@ -10,9 +10,7 @@ const BX_Vector3 ONE(1.0f, 1.0f, 1.0f);
 // The direction drawn, over the maths set M (SRF_LaneMath.h).
 template <class M> BX_Vector3 isotropicDirection(const BX_Vector3 &u, float sx, float sy)
 {
-    BX_Vector3 v;
-    BX_PolarSample(u).compute<M>(v, sx, sy);
-    return v;
+    return BX_PolarSample::about<M>(u, sx, sy);
 }
 } // namespace
 

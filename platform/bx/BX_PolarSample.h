@@ -23,16 +23,17 @@ class BX_PolarSample
 {
 public:
     // A frame built from the axis alone.
-    explicit BX_PolarSample(const BX_Vector3 &axis) : myAxis(axis)
+    explicit BX_PolarSample(const BX_Vector3 &axis) : myAxis(axis.x, axis.y, axis.z)
     {
         myAxis.normalize();
-        myAxis.getFrameOfReference(myT1, myT2);
+        axis.getFrameOfReference(myT1, myT2);
     }
     // A frame given whole: the azimuth starts at tangent1 and turns toward
     // tangent2 about axis. The tangents are taken as given (unit and
     // perpendicular to the axis); the axis is normalised.
     BX_PolarSample(const BX_Vector3 &axis, const BX_Vector3 &tangent1, const BX_Vector3 &tangent2)
-        : myAxis(axis), myT1(tangent1), myT2(tangent2)
+        : myAxis(axis.x, axis.y, axis.z), myT1(tangent1.x, tangent1.y, tangent1.z),
+          myT2(tangent2.x, tangent2.y, tangent2.z)
     {
         myAxis.normalize();
     }
@@ -41,12 +42,26 @@ public:
     // dir = sin(theta) (cos(phi) t1 + sin(phi) t2) + cos(theta) axis.
     template <class Trig = BX_StdTrig> void compute(BX_Vector3 &dir, float s, float t) const
     {
-        const float cosTheta = std::clamp(2.0f * t - 1.0f, -1.0f, 1.0f);
-        const float sinTheta = std::sqrt(std::max(0.0f, 1.0f - cosTheta * cosTheta));
-        const float phi = TWO_PI * s;
-        const float a = sinTheta * Trig::cos(phi);
-        const float b = sinTheta * Trig::sin(phi);
-        dir = myT1 * a + myT2 * b + myAxis * cosTheta;
+        dir = onFrame<Trig>(myAxis, myT1, myT2, s, t);
+    }
+
+    // What BX_PolarSample(axis).compute and BX_PolarSample(axis, tangent1,
+    // tangent2).compute write, without an object: lane loops vectorise over
+    // values, not over an object whose members they address.
+    template <class Trig = BX_StdTrig> static BX_Vector3 about(const BX_Vector3 &axis, float s, float t)
+    {
+        BX_Vector3 unitAxis = axis, t1, t2;
+        unitAxis.normalize();
+        axis.getFrameOfReference(t1, t2);
+        return onFrame<Trig>(unitAxis, t1, t2, s, t);
+    }
+    template <class Trig = BX_StdTrig>
+    static BX_Vector3 about(const BX_Vector3 &axis, const BX_Vector3 &tangent1, const BX_Vector3 &tangent2, float s,
+                            float t)
+    {
+        BX_Vector3 unitAxis = axis;
+        unitAxis.normalize();
+        return onFrame<Trig>(unitAxis, tangent1, tangent2, s, t);
     }
 
     // Area-preserving map of the unit square onto the unit disk (the
@@ -76,6 +91,17 @@ public:
     static constexpr float QUARTER_PI = 0.78539819f;
 
 private:
+    template <class Trig>
+    static BX_Vector3 onFrame(const BX_Vector3 &unitAxis, const BX_Vector3 &t1, const BX_Vector3 &t2, float s, float t)
+    {
+        const float cosTheta = std::clamp(2.0f * t - 1.0f, -1.0f, 1.0f);
+        const float sinTheta = std::sqrt(std::max(0.0f, 1.0f - cosTheta * cosTheta));
+        const float phi = TWO_PI * s;
+        const float a = sinTheta * Trig::cos(phi);
+        const float b = sinTheta * Trig::sin(phi);
+        return t1 * a + t2 * b + unitAxis * cosTheta;
+    }
+
     BX_Vector3 myAxis, myT1, myT2;
 };
 

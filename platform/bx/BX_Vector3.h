@@ -18,27 +18,26 @@ public:
 
     // Scales to unit length in place and returns the old length. A vector
     // whose squared length a float cannot hold (components beyond about
-    // 1e19 or below about 1e-19) is scaled in double precision first, so
-    // (1e30, 0, 0) and (1e-25, 0, 0) both become (1, 0, 0). A zero vector, or
-    // one with an infinite or NaN component, stays as it is.
-    // Inline, so that lane loops over it vectorise.
+    // 1e19 or below about 1e-19) is first scaled by 2^-100 or 2^100, which
+    // is exact, so (1e30, 0, 0) and (1e-25, 0, 0) both become (1, 0, 0). A
+    // zero vector, or one with a NaN component, stays as it is; one with an
+    // infinite component keeps its infinities and NaNs.
+    // Straight-line code, so that lane loops over it vectorise.
     float normalize()
     {
         const float len2 = length2();
-        if (len2 >= MIN_SQUARED && len2 <= MAX_SQUARED)
-        {
-            const float len = std::sqrt(len2);
-            const float inv = 1.0f / len;
-            x *= inv;
-            y *= inv;
-            z *= inv;
-            return len;
-        }
-        return normalizeWide();
+        const float scale = len2 > MAX_SQUARED ? 0x1p-100f : (len2 < MIN_SQUARED ? 0x1p100f : 1.0f);
+        const float sx = x * scale, sy = y * scale, sz = z * scale;
+        const float scaled2 = sx * sx + sy * sy + sz * sz;
+        const float len = std::sqrt(scaled2);
+        // A vector with no direction is scaled back as it was.
+        const bool valid = (scaled2 > 0.0f) & (scaled2 <= 3.4028235e38f);
+        const float inv = valid ? 1.0f / len : 1.0f / scale;
+        x = sx * inv;
+        y = sy * inv;
+        z = sz * inv;
+        return len / scale;
     }
-
-    // normalize's path for the lengths a float cannot square.
-    float normalizeWide();
 
     void negate()
     {
@@ -92,13 +91,10 @@ public:
         z *= s;
         return *this;
     }
-    // The squared lengths a float holds with full precision; outside them
-    // normalize works in double.
+    // The squared lengths normalize takes as they are; outside them it
+    // scales the vector first.
     static constexpr float MIN_SQUARED = 0x1p-100f;
     static constexpr float MAX_SQUARED = 0x1p100f;
-    // The largest finite length of a vector of finite floats (sqrt 3 times
-    // the largest float).
-    static constexpr double MAX_LENGTH = 5.9e38;
 
     int operator==(const BX_Vector3 &o) const { return x == o.x && y == o.y && z == o.z; }
     int operator!=(const BX_Vector3 &o) const { return !(*this == o); }
@@ -109,20 +105,6 @@ public:
         return BX_Vector3(y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x);
     }
 };
-
-// The normalisation of a vector whose squared length under- or overflows a
-// float: the sum of squares is taken in double, where neither can happen.
-inline float BX_Vector3::normalizeWide()
-{
-    const double dx = x, dy = y, dz = z;
-    const double len = std::sqrt(dx * dx + dy * dy + dz * dz);
-    if (!(len > 0.0) || !(len <= MAX_LENGTH))
-        return float(len);
-    x = float(dx / len);
-    y = float(dy / len);
-    z = float(dz / len);
-    return float(len);
-}
 
 inline BX_Vector3 operator*(float s, const BX_Vector3 &v) { return v * s; }
 inline float dot(const BX_Vector3 &a, const BX_Vector3 &b) { return a.dot(b); }

@@ -84,7 +84,8 @@ int SrfCommands::render(int argc, char **argv)
                         {"--size", nullptr, "N", "width and height in pixels", "256"},
                         {"--spp", nullptr, "N", "samples per pixel", "64"},
                         {"--threads", nullptr, "N", "threads to render with (default: every core)", nullptr},
-                        {"--seed", nullptr, "N", "seed of the random numbers", "1"}},
+                        {"--seed", nullptr, "N", "seed of the random numbers", "1"},
+                        {"--per-lane", nullptr, nullptr, "query the BSDF lane by lane, not in batches", nullptr}},
                        0, 1);
     options.parse(argc, argv);
     if (options.helpRequested())
@@ -93,6 +94,7 @@ int SrfCommands::render(int argc, char **argv)
         return 0;
     }
     SrfRenderer::Settings settings;
+    settings.perLane = options.given("--per-lane");
     settings.size = options.integer("--size", 1, MAX_SIZE);
     settings.samples = options.integer("--spp", 1, MAX_SAMPLES);
     settings.threads = options.given("--threads") ? options.integer("--threads", 1, MAX_THREADS) : 0;
