@@ -199,6 +199,7 @@ FIT = srf.FitResult(path="", model="phong", parameters=dict.fromkeys("abcdefg", 
     (lambda: srf.fit("no-such-file.astm"), r"no-such-file.astm"),
     (lambda: srf.fit(PLASTIC_FILE, model="lambert"), r"model must be phong or ashikhmin"),
     (lambda: srf.fit(PLASTIC_FILE, solver="fast"), r"solver must be defined or robust"),
+    (lambda: srf.set_batch_mode("fastest"), r"batch mode must be one of auto, per_lane, scalar"),
     (lambda: FIT.values(np.ones((2, 2)), np.ones((2, 3))), r"incoming and scattered must both have shape \(N, 3\)"),
     (lambda: FIT.values(np.ones((2, 3)), np.ones((2, 2))), r"incoming and scattered must both have shape"),
 ])
