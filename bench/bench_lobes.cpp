@@ -586,9 +586,116 @@ template <class Lobe> void LobeSample(benchmark::State &state)
     made->decRefCount();
 }
 
+// The batch queries against the per-lane masked calls, over the same lanes:
+// the lobe's evaluateBatch or sampleBatch for all 256 lanes (all running,
+// mask 7) beside the loop of its masked per-lane calls.
+struct BatchLanes
+{
+    SRF_LaneVectorArrays u, n, v, colour;
+    float sx[LANES], sy[LANES], scalar[LANES];
+    int run[LANES], mask[LANES], bounce[LANES];
+    SRF_LaneBatch batch;
+
+    explicit BatchLanes(const Lanes &l)
+    {
+        batch.end = LANES;
+        batch.run = run;
+        batch.mask = mask;
+        batch.u = u.lanes();
+        batch.n = n.lanes();
+        batch.v = v.lanes();
+        batch.colour = colour.lanes();
+        batch.sx = sx;
+        batch.sy = sy;
+        batch.scalar = scalar;
+        batch.bounce = bounce;
+        for (int i = 0; i < LANES; ++i)
+        {
+            batch.u.set(i, l.u[i]);
+            batch.n.set(i, l.n[i]);
+            batch.v.set(i, l.v[i]);
+            sx[i] = l.sx[i];
+            sy[i] = l.sy[i];
+            run[i] = 1;
+            mask[i] = MASK;
+        }
+    }
+};
+
+// Isotropic, emission and specular evaluate are aimed at 8 times, the
+// others at 4.
+template <class Lobe> double batchAim(bool evaluate)
+{
+    const std::string name = Lobe::name();
+    return evaluate && (name == "isotropic" || name == "emission" || name == "specular") ? 0.125 : 0.25;
+}
+
+template <class Lobe> void LobeBatchEvaluate(benchmark::State &state)
+{
+    const Lanes &l = lanes();
+    SRF_BSDF *made = Lobe::make(l);
+    const SRF_BSDF *bsdf = opaque(made);
+    BatchLanes in(l);
+    float sink = 0.0f;
+    bench::comparePair(
+        state, "7 batch", std::string(Lobe::name()) + " evaluate, batch", "per-lane masked call", LANES,
+        batchAim<Lobe>(true),
+        [&]
+        {
+            bsdf->evaluateBatch(in.batch);
+            benchmark::DoNotOptimize(in.scalar);
+            benchmark::ClobberMemory();
+        },
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 colour;
+                float scalar;
+                bsdf->evaluate(l.u[i], l.n[i], l.v[i], colour, scalar, i, MASK);
+                sink += colour.x + scalar;
+            }
+            benchmark::DoNotOptimize(sink);
+        });
+    made->decRefCount();
+}
+
+template <class Lobe> void LobeBatchSample(benchmark::State &state)
+{
+    const Lanes &l = lanes();
+    SRF_BSDF *made = Lobe::make(l);
+    const SRF_BSDF *bsdf = opaque(made);
+    BatchLanes in(l);
+    float sink = 0.0f;
+    bench::comparePair(
+        state, "7 batch", std::string(Lobe::name()) + " sample, batch", "per-lane masked call", LANES,
+        batchAim<Lobe>(false),
+        [&]
+        {
+            bsdf->sampleBatch(in.batch);
+            benchmark::DoNotOptimize(in.scalar);
+            benchmark::ClobberMemory();
+        },
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 v, colour;
+                float scalar;
+                int bounce = 0;
+                bsdf->sample(l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i], i, MASK);
+                sink += v.x + colour.x + scalar + float(bounce);
+            }
+            benchmark::DoNotOptimize(sink);
+        });
+    made->decRefCount();
+}
+
 #define SRF_LOBE_BENCH(Lobe)                                                                                           \
     BENCHMARK_TEMPLATE(LobeEvaluate, Lobe)->Iterations(BATCHES);                                                       \
-    BENCHMARK_TEMPLATE(LobeSample, Lobe)->Iterations(BATCHES)
+    BENCHMARK_TEMPLATE(LobeSample, Lobe)->Iterations(BATCHES);                                                         \
+    BENCHMARK_TEMPLATE(LobeBatchEvaluate, Lobe)->Iterations(BATCHES);                                                  \
+    BENCHMARK_TEMPLATE(LobeBatchSample, Lobe)->Iterations(BATCHES)
 
 SRF_LOBE_BENCH(Isotropic);
 SRF_LOBE_BENCH(Emission);

@@ -96,3 +96,59 @@ void OpEvalBsdf(benchmark::State &state)
 }
 BENCHMARK(OpEvalBsdf)->Iterations(BATCHES);
 } // namespace
+
+// The batch path against the per-lane path: the same op over the same
+// lanes of the same example's tree, in the library's batch mode (the widest
+// vector variant) and in its per-lane mode.
+namespace
+{
+const double BATCH_OP_AIM = 0.2; // 5 times faster
+
+void OpBatchAgainstPerLane(benchmark::State &state, const char *example, const char *query, const char *figure)
+{
+    bench::PlasticScene scene(example);
+    std::unique_ptr<KAL_Instance> instance = scene.queryInstance(query);
+    if (!instance)
+    {
+        state.SkipWithError(scene.error.c_str());
+        return;
+    }
+    KAL_ProcArray lanes(LANES);
+    bench::comparePair(
+        state, "7 batch", figure, "per-lane path", LANES, BATCH_OP_AIM,
+        [&]
+        {
+            SRFsetBatchMode(SRF_BATCH_AUTO);
+            instance->run(lanes);
+            benchmark::ClobberMemory();
+        },
+        [&]
+        {
+            SRFsetBatchMode(SRF_BATCH_PER_LANE);
+            instance->run(lanes);
+            benchmark::ClobberMemory();
+        });
+    SRFsetBatchMode(SRF_BATCH_AUTO);
+}
+
+void OpBatchSamplePlastic(benchmark::State &state)
+{
+    OpBatchAgainstPerLane(state, "plastic", bench::SAMPLE_QUERY, "sample_bsdf@BVVVVIFFI plastic, per lane");
+}
+void OpBatchEvalPlastic(benchmark::State &state)
+{
+    OpBatchAgainstPerLane(state, "plastic", bench::EVAL_QUERY, "eval_bsdf@VBVVVI plastic, per lane");
+}
+void OpBatchSampleMetal(benchmark::State &state)
+{
+    OpBatchAgainstPerLane(state, "metal", bench::SAMPLE_QUERY, "sample_bsdf@BVVVVIFFI metal, per lane");
+}
+void OpBatchEvalMetal(benchmark::State &state)
+{
+    OpBatchAgainstPerLane(state, "metal", bench::EVAL_QUERY, "eval_bsdf@VBVVVI metal, per lane");
+}
+BENCHMARK(OpBatchSamplePlastic)->Iterations(BATCHES);
+BENCHMARK(OpBatchEvalPlastic)->Iterations(BATCHES);
+BENCHMARK(OpBatchSampleMetal)->Iterations(BATCHES);
+BENCHMARK(OpBatchEvalMetal)->Iterations(BATCHES);
+} // namespace

@@ -33,16 +33,24 @@ QueryLanes::QueryLanes()
     }
 }
 
-PlasticScene::PlasticScene()
+PlasticScene::PlasticScene(const char *example)
 {
     SRF_Functions::installFunctions(context);
-    const std::string path = std::string(SRF_SOURCE_DIR) + "/examples/plastic.kal";
+    const std::string path = std::string(SRF_SOURCE_DIR) + "/examples/" + example + ".kal";
     shader = KAL_ShaderLoader::load(context, path.c_str(), error);
     if (!shader)
         return;
     builder.reset(shader->createInstance());
     for (int i = 0; i < LANES; ++i)
+    {
+        // The surface derivatives span the tangent plane (the metal's
+        // brushing follows them).
+        BX_Vector3 dPds, dPdt;
+        in.n[i].getFrameOfReference(dPds, dPdt);
         builder->setVector("N", i, in.n[i]);
+        builder->setVector("dPds", i, dPds);
+        builder->setVector("dPdt", i, dPdt);
+    }
     KAL_ProcArray all(LANES);
     builder->run(all);
     tree = static_cast<const SRF_BSDF *>(builder->getRef("F"));

@@ -32,7 +32,8 @@ struct QueryLanes
 class PlasticScene
 {
 public:
-    PlasticScene();
+    // One of the examples (examples/NAME.kal).
+    explicit PlasticScene(const char *example = "plastic");
     ~PlasticScene();
 
     // False (with the reason in error) when the shader did not compile.

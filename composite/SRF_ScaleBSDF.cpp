@@ -5,6 +5,13 @@ namespace
 const float LUMINANCE_RED = 0.299f;
 const float LUMINANCE_GREEN = 0.587f;
 const float LUMINANCE_BLUE = 0.114f;
+
+// L(c), inline for the lane loops (the exported luminance may be interposed,
+// so the compiler does not inline it).
+inline float luminanceOf(const BX_Vector3 &c)
+{
+    return LUMINANCE_RED * c.x + LUMINANCE_GREEN * c.y + LUMINANCE_BLUE * c.z;
+}
 } // namespace
 
 SRF_ScaleBSDF::SRF_ScaleBSDF(SRF_BSDF *operand, BX_Vector3 *colours) : myOperand(operand), myColours(colours)
@@ -30,17 +37,14 @@ bool SRF_ScaleBSDF::isEqual(const KAL_RefType &other, float tolerance) const
     return myColours == scale.myColours && myOperand->isEqual(*scale.myOperand, tolerance);
 }
 
-float SRF_ScaleBSDF::luminance(const BX_Vector3 &c)
-{
-    return LUMINANCE_RED * c.x + LUMINANCE_GREEN * c.y + LUMINANCE_BLUE * c.z;
-}
+float SRF_ScaleBSDF::luminance(const BX_Vector3 &c) { return luminanceOf(c); }
 
 void SRF_ScaleBSDF::tintedLanes(const SRF_LaneBatch &batch, int *tinted) const
 {
     const SRF_LaneBatch b = batch;
     const BX_Vector3 *colours = myColours;
     SRFforLanes(b.begin, b.end,
-                [=](int lane) { tinted[lane] = b.isRunning(lane) & (luminance(colours[lane]) != 0.0f); });
+                [=](int lane) { tinted[lane] = b.isRunning(lane) & (luminanceOf(colours[lane]) != 0.0f); });
 }
 
 // A = L(c) A_operand; exactly 0 when L(c) = 0.
@@ -65,7 +69,8 @@ void SRF_ScaleBSDF::albedoBatch(const SRF_LaneBatch &batch) const
     SRFforLanes(b.begin, b.end,
                 [=](int lane)
                 {
-                    const float a = tinted[lane] ? b.scalar[lane] * luminance(colours[lane]) : 0.0f;
+                    const float l = luminanceOf(colours[lane]);
+                    const float a = tinted[lane] ? b.scalar[lane] * l : 0.0f;
                     b.scalar[lane] = b.isRunning(lane) ? a : b.scalar[lane];
                 });
 }
@@ -123,9 +128,8 @@ void SRF_ScaleBSDF::tint(const SRF_LaneBatch &batch, const int *tinted, bool sam
                     const BX_Vector3 c = colours[lane];
                     const BX_Vector3 out = b.colour.get(lane);
                     b.colour.blend(lane, running, on ? BX_Vector3(out.x * c.x, out.y * c.y, out.z * c.z) : zero);
-                    b.scalar[lane] = running ? (on ? b.scalar[lane] * luminance(c) : 0.0f) : b.scalar[lane];
-                    if (sampled)
-                        b.v.blend(lane, running & !on, zero);
+                    b.scalar[lane] = running ? (on ? b.scalar[lane] * luminanceOf(c) : 0.0f) : b.scalar[lane];
+                    b.v.blend(lane, sampled & running & !on, zero);
                 });
 }
 

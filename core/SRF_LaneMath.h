@@ -31,6 +31,8 @@ struct SRF_StdMath
     static float atan(float a) { return std::atan(a); }
     // sin(acos(c)) for c clamped to [-1, 1].
     static float sinOfAcos(float c) { return std::sin(std::acos(c < -1.0f ? -1.0f : (c > 1.0f ? 1.0f : c))); }
+    // c ? a : b.
+    static float pick(bool c, float a, float b) { return c ? a : b; }
 };
 
 struct SRF_LaneMath
@@ -49,7 +51,6 @@ struct SRF_LaneMath
     // sin(a) or cos(a) in double.
     static double sinCos(float a, bool cosine);
 
-private:
     // c ? a : b by bit masks: a test of the result downstream (a later pow
     // of it, a clamp) cannot be folded into selects of booleans, which the
     // vectoriser does not take.
@@ -64,6 +65,8 @@ private:
         std::memcpy(&f, &r, sizeof f);
         return f;
     }
+
+private:
     static double fromBits(std::uint64_t bits)
     {
         double d;
@@ -144,8 +147,9 @@ inline double SRF_LaneMath::exp2(double t)
 inline float SRF_LaneMath::pow(float x, float y)
 {
     const float ax = std::fabs(x);
-    const bool usable = (ax > 0.0f) & (ax <= 3.4028235e38f);
-    const double lx = log2(usable ? double(ax) : 1.0);
+    // A zero, infinite or NaN x gives a finite or NaN lx here; the special
+    // cases below replace what follows from it.
+    const double lx = log2(double(ax));
     double t = double(y) * lx;
     t = t < -300.0 ? -300.0 : t;
     t = t > 300.0 ? 300.0 : t;

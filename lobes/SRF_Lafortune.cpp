@@ -67,7 +67,10 @@ BX_Vector3 lafortuneDirection(const BX_Vector3 &normal, const BX_Vector3 &k, flo
     const float r = std::sqrt(r2);
     const bool offCentre = r > DISK_CENTRE;
     const float inv = 1.0f / r;
-    const float c = glossy & offCentre ? M::pow(r2, 1.0f / (e + 1.0f)) : 0.0f;
+    // Taken in every lane (a diffuse or centred one discards it): a power
+    // under a condition keeps this loop from vectorising.
+    const float power = M::pow(r2, 1.0f / (e + 1.0f));
+    const float c = M::pick(glossy & offCentre, power, 0.0f);
     const float s = offCentre ? M::sinOfAcos(c) : r;
     const float gx = offCentre ? (x * inv) * s : x;
     const float gy = offCentre ? (y * inv) * s : y;

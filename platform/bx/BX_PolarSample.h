@@ -73,14 +73,15 @@ public:
     {
         const float a = 2.0f * s - 1.0f;
         const float b = 2.0f * t - 1.0f;
-        const bool centre = (a == 0.0f) & (b == 0.0f);
         const bool wide = std::fabs(a) > std::fabs(b);
         const float r = wide ? a : b;
-        // The centre divides nothing: its angle is 0 and its radius 0.
-        const float ratio = centre ? 0.0f : (wide ? b / a : a / b);
+        const float numerator = wide ? b : a;
+        // The centre (a = b = 0) divides nothing: its ratio is 0, its radius 0.
+        const float denominator = r == 0.0f ? 1.0f : r;
+        const float ratio = numerator / denominator;
         const float phi = wide ? QUARTER_PI * ratio : 2.0f * QUARTER_PI - QUARTER_PI * ratio;
-        x = centre ? 0.0f : r * Trig::cos(phi);
-        y = centre ? 0.0f : r * Trig::sin(phi);
+        x = r * Trig::cos(phi);
+        y = r * Trig::sin(phi);
     }
 
     const BX_Vector3 &axis() const { return myAxis; }
