@@ -64,7 +64,8 @@ struct OpBatch
     }
 
     // Calls read(lane) for every running lane, in order, after presetting
-    // every lane of the range; false when no lane runs.
+    // its outputs; lanes of the range that do not run get zero inputs and
+    // outputs. False when no lane runs.
     template <class Read> bool gather(KAL_ProcIterator &it, Read read)
     {
         it.rewind();
@@ -76,8 +77,9 @@ struct OpBatch
         {
             const int lane = it.getLane();
             for (; next < lane; ++next)
-                preset(next, 0);
-            preset(lane, 1);
+                idle(next);
+            run[lane] = 1;
+            presetOutputs(lane);
             read(lane);
             next = lane + 1;
         }
@@ -85,16 +87,22 @@ struct OpBatch
         return true;
     }
 
-    void preset(int lane, int running)
+    void presetOutputs(int lane)
     {
-        run[lane] = running;
+        batch.v.set(lane, ZERO);
+        batch.colour.set(lane, ZERO);
+        scalar[lane] = 0.0f;
+        bounce[lane] = 0;
+    }
+
+    void idle(int lane)
+    {
+        run[lane] = 0;
         mask[lane] = 0;
         batch.u.set(lane, ZERO);
         batch.n.set(lane, ZERO);
-        batch.v.set(lane, ZERO);
-        batch.colour.set(lane, ZERO);
-        sx[lane] = sy[lane] = scalar[lane] = 0.0f;
-        bounce[lane] = 0;
+        sx[lane] = sy[lane] = 0.0f;
+        presetOutputs(lane);
     }
 };
 
