@@ -164,10 +164,15 @@ def test_lanes_take_their_own_parameters_and_broadcast():
     rows = np.tile([0.6, 0, 0.8, 0, 0, 1], (40, 1))
     np.testing.assert_array_equal(blinn.evaluate((0.6, 0, 0.8), Z, v)[0], blinn.evaluate(rows[:, :3], rows[:, 3:], v)[0])
     assert repr(blinn) == "<srf.BSDF SRF_Blinn, 1 lane>"
-    # A masked-out sample leaves zeros (random numbers 0 and 1 are in
-    # range); the bounce types come back by lane.
-    d, c, b = srf.Phong(Z, 10.0).sample(Z, Z, 0.0, 1.0, mask=srf.DIFFUSE)
-    assert not d.any() and not c.any() and b[0] == 0
+    # The measured lobe's default frame is the flat shading point's.
+    flat = srf.Measured(PLASTIC_FILE, normal=Z, dPds=(1, 0, 0), dPdt=(0, 1, 0))
+    np.testing.assert_array_equal(srf.Measured(PLASTIC_FILE).evaluate(Z, Z, v)[0], flat.evaluate(Z, Z, v)[0])
+    # A masked-out sample leaves zeros in both modes (random numbers 0 and 1
+    # are in range); the bounce types come back by lane.
+    for mode in ("per_lane", "auto"):
+        srf.set_batch_mode(mode)
+        d, c, b = srf.Phong(Z, 10.0).sample(Z, Z, 0.0, 1.0, mask=srf.DIFFUSE)
+        assert not d.any() and not c.any() and b[0] == 0
     both = srf.Switch([srf.Isotropic(), srf.Phong(Z, 3.0)], [0, 1, 5])
     np.testing.assert_array_equal(both.bounces(), [srf.DIFFUSE, srf.GLOSSY, 0])
 
@@ -227,8 +232,10 @@ def test_shader_errors_name_file_and_line(work):
         srf.Shader(path)
     with pytest.raises(srf.Error, match=r"cannot read 'missing\.kal'"):
         srf.Shader("missing.kal")
-    # One line with a call is a text, not a file name.
-    assert srf.Shader("isotropic@B F").run()["F"].class_name == "SRF_Isotropic"
+    # One line with a call is a text, not a file name; uniform ints and the
+    # default normal come back.
+    out = srf.Shader("int k = 3\nisotropic@B F").run()
+    assert out["F"].class_name == "SRF_Isotropic" and out["k"] == 3 and out["N"].tolist() == [[0, 0, 1]]
 
 
 def test_references_and_ownership():
