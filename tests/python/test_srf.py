@@ -262,8 +262,14 @@ def test_references_and_ownership():
     with pytest.raises(ValueError, match="more than 4096 nodes"):
         for _ in range(20):
             x = x + x
-    # A shader that leaves no BSDF gives None.
+    # A shader that leaves no BSDF gives None; one that leaves none in the
+    # first chunk of lanes only (a factor of 0 drops it there) answers as a
+    # null BSDF on those lanes.
     assert srf.Shader("mul@BF F 0.5\n").run(3)["F"] is None
+    k = (np.arange(LANES) >= srf.CHUNK_LANES).astype(np.float32)
+    part = srf.Shader("varying float k\nisotropic@B F\nmul@BF F k\n").run(LANES, k=k)["F"]
+    np.testing.assert_array_equal(part.evaluate(Z, Z, Z)[0][:, 0], k)
+    np.testing.assert_array_equal(part.bounces(), k.astype(int) * srf.DIFFUSE)
 
 
 def phong_file(path, ks, kd, exponent, points=1200, seed=3):
