@@ -86,7 +86,8 @@ def lobe(bsdf, theta=45.0, size=160, samples=1 << 20, seed=1, mask=srf.SCATTER, 
     figure = Figure(figsize=(9.0, 8.0), layout="constrained")
     axes = figure.subplots(2, 2)
     luminance = data["value"] @ LUMINANCE
-    columns = [(luminance, "evaluate", "luminance of the value"), (data["density"], "sampled", "draws per sr")]
+    columns = [(luminance, "evaluate", "luminance of the value"),
+               (data["density"], "sampled", "fraction of draws per sr")]
     for column, (images, title, unit) in enumerate(columns):
         top = np.nanmax(images) if np.any(images > 0) else 1.0
         for h, side in enumerate(("upper", "lower")):

@@ -162,7 +162,8 @@ def test_lanes_take_their_own_parameters_and_broadcast():
     blinn = srf.Blinn(Z, 20.0)
     v[::2, 2] *= -1  # half of them below the surface, where n decides
     rows = np.tile([0.6, 0, 0.8, 0, 0, 1], (40, 1))
-    np.testing.assert_array_equal(blinn.evaluate((0.6, 0, 0.8), Z, v)[0], blinn.evaluate(rows[:, :3], rows[:, 3:], v)[0])
+    np.testing.assert_array_equal(blinn.evaluate((0.6, 0, 0.8), Z, v)[0],
+                                  blinn.evaluate(rows[:, :3], rows[:, 3:], v)[0])
     assert repr(blinn) == "<srf.BSDF SRF_Blinn, 1 lane>"
     # The measured lobe's default frame is the flat shading point's.
     flat = srf.Measured(PLASTIC_FILE, normal=Z, dPds=(1, 0, 0), dPdt=(0, 1, 0))
