@@ -9,14 +9,16 @@ namespace
 // per-lane queries call them with the C library, the batch queries with the
 // vectorisable set.
 
-template <class M> float coneAlbedo(float alpha) { return 1.0f - M::cos(alpha); }
+float coneAlbedoOfCosine(float cosAlpha) { return 1.0f - cosAlpha; }
+
+template <class M> float coneAlbedo(float alpha) { return coneAlbedoOfCosine(M::cos(alpha)); }
 
 template <class M> float coneSpecularRatio(float alpha) { return M::cos(alpha); }
 
-template <class M> BX_Vector3 coneColour(const BX_Vector3 &d, float alpha, const BX_Vector3 &n, const BX_Vector3 &v)
+BX_Vector3 coneColour(const BX_Vector3 &d, float cosAlpha, const BX_Vector3 &n, const BX_Vector3 &v)
 {
     const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
-    const bool inside = (m.dot(v) > 0.0f) & (d.dot(v) > M::cos(alpha));
+    const bool inside = (m.dot(v) > 0.0f) & (d.dot(v) > cosAlpha);
     return inside ? BX_Vector3(1.0f, 1.0f, 1.0f) : BX_Vector3(0.0f, 0.0f, 0.0f);
 }
 
@@ -86,8 +88,12 @@ void SRF_Cone::specularRatioBatch(const SRF_LaneBatch &batch) const
 void SRF_Cone::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
                         float &scalar, int lane) const
 {
-    scalar = albedo(u, n, lane);
-    colour = coneColour<SRF_StdMath>(axis[lane], halfAngle[lane], n, v);
+    // The cone's own class takes its albedo from the cosine it has, the
+    // value its albedo gives (a second cosine costs a third of the query);
+    // a host's subclass is asked through the virtual table.
+    const float cosAlpha = std::cos(halfAngle[lane]);
+    scalar = isExactly<SRF_Cone>() ? coneAlbedoOfCosine(cosAlpha) : albedo(u, n, lane);
+    colour = coneColour(axis[lane], cosAlpha, n, v);
 }
 
 void SRF_Cone::evaluateBatch(const SRF_LaneBatch &batch) const
@@ -101,9 +107,9 @@ void SRF_Cone::evaluateBatch(const SRF_LaneBatch &batch) const
     SRFforLanes(b.begin, b.end,
                 [=](int lane)
                 {
-                    const BX_Vector3 colour =
-                        coneColour<SRF_LaneMath>(d[lane], alpha[lane], b.n.get(lane), b.v.get(lane));
-                    b.putEvaluate(lane, set, colour, coneAlbedo<SRF_LaneMath>(alpha[lane]));
+                    const float cosAlpha = SRF_LaneMath::cos(alpha[lane]);
+                    const BX_Vector3 colour = coneColour(d[lane], cosAlpha, b.n.get(lane), b.v.get(lane));
+                    b.putEvaluate(lane, set, colour, coneAlbedoOfCosine(cosAlpha));
                 });
 }
 

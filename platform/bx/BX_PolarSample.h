@@ -26,7 +26,7 @@ public:
     explicit BX_PolarSample(const BX_Vector3 &axis) : myAxis(axis.x, axis.y, axis.z)
     {
         myAxis.normalize();
-        axis.getFrameOfReference(myT1, myT2);
+        myAxis.getFrameOfUnit(myT1, myT2);
     }
     // A frame given whole: the azimuth starts at tangent1 and turns toward
     // tangent2 about axis. The tangents are taken as given (unit and
@@ -52,7 +52,7 @@ public:
     {
         BX_Vector3 unitAxis = axis, t1, t2;
         unitAxis.normalize();
-        axis.getFrameOfReference(t1, t2);
+        unitAxis.getFrameOfUnit(t1, t2);
         return onFrame<Trig>(unitAxis, t1, t2, s, t);
     }
     template <class Trig = BX_StdTrig>

@@ -21,16 +21,25 @@ public:
     // 1e19 or below about 1e-19) is first scaled by 2^-100 or 2^100, which
     // is exact, so (1e30, 0, 0) and (1e-25, 0, 0) both become (1, 0, 0). A
     // zero vector, or one with a NaN component, stays as it is; one with an
-    // infinite component keeps its infinities and NaNs.
-    // Straight-line code, so that lane loops over it vectorise.
+    // infinite component keeps its infinities and NaNs. Inline, so that
+    // lane loops over it vectorise (they take both paths and select).
     float normalize()
     {
         const float len2 = length2();
-        const float scale = len2 > MAX_SQUARED ? 0x1p-100f : (len2 < MIN_SQUARED ? 0x1p100f : 1.0f);
+        if ((len2 >= MIN_SQUARED) & (len2 <= MAX_SQUARED))
+        {
+            const float len = std::sqrt(len2);
+            const float inv = 1.0f / len;
+            x *= inv;
+            y *= inv;
+            z *= inv;
+            return len;
+        }
+        const float scale = len2 > MAX_SQUARED ? 0x1p-100f : 0x1p100f;
         const float sx = x * scale, sy = y * scale, sz = z * scale;
         const float scaled2 = sx * sx + sy * sy + sz * sz;
         const float len = std::sqrt(scaled2);
-        // A vector with no direction is scaled back as it was.
+        // A vector with no direction (zero, NaN) is scaled back as it was.
         const bool valid = (scaled2 > 0.0f) & (scaled2 <= 3.4028235e38f);
         const float inv = valid ? 1.0f / len : 1.0f / scale;
         x = sx * inv;
@@ -58,11 +67,16 @@ public:
     {
         BX_Vector3 n = *this;
         n.normalize();
-        const float s = std::copysign(1.0f, n.z);
-        const float k = -1.0f / (s + n.z);
-        const float m = n.x * n.y * k;
-        a = BX_Vector3(1.0f + s * n.x * n.x * k, s * m, -s * n.x);
-        b = BX_Vector3(m, s + n.y * n.y * k, -n.y);
+        n.getFrameOfUnit(a, b);
+    }
+    // The same for a vector already of unit length: the basis alone.
+    void getFrameOfUnit(BX_Vector3 &a, BX_Vector3 &b) const
+    {
+        const float s = std::copysign(1.0f, z);
+        const float k = -1.0f / (s + z);
+        const float m = x * y * k;
+        a = BX_Vector3(1.0f + s * x * x * k, s * m, -s * x);
+        b = BX_Vector3(m, s + y * y * k, -y);
     }
 
     BX_Vector3 operator-() const { return BX_Vector3(-x, -y, -z); }
