@@ -58,7 +58,7 @@ void SRF_MulBSDF::albedoBatch(const SRF_LaneBatch &batch) const
                 [=](int lane)
                 {
                     const float a1 = b.scalar[lane];
-                    b.scalar[lane] = b.isRunning(lane) & (a2[lane] < a1) ? a2[lane] : a1;
+                    b.scalar[lane] = (b.isRunning(lane) & (a2[lane] < a1)) ? a2[lane] : a1;
                 });
 }
 
@@ -86,7 +86,7 @@ void SRF_MulBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
                 [=](int lane)
                 {
                     const float r1 = b.scalar[lane];
-                    b.scalar[lane] = b.isRunning(lane) & !(r1 > r2[lane]) ? r2[lane] : r1;
+                    b.scalar[lane] = (b.isRunning(lane) & !(r1 > r2[lane])) ? r2[lane] : r1;
                 });
 }
 

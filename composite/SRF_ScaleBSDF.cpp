@@ -44,7 +44,11 @@ void SRF_ScaleBSDF::tintedLanes(const SRF_LaneBatch &batch, int *tinted) const
     const SRF_LaneBatch b = batch;
     const BX_Vector3 *colours = myColours;
     SRFforLanes(b.begin, b.end,
-                [=](int lane) { tinted[lane] = b.isRunning(lane) & (luminanceOf(colours[lane]) != 0.0f); });
+                [=](int lane)
+                {
+                    const bool black = luminanceOf(colours[lane]) == 0.0f;
+                    tinted[lane] = b.isRunning(lane) & !black;
+                });
 }
 
 // A = L(c) A_operand; exactly 0 when L(c) = 0.

@@ -240,7 +240,7 @@ void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
                     firstLanes[lane] = (both & chosen & choice.first) | (!both & one);
                     secondLanes[lane] = (both & chosen & !choice.first) | (!both & running & !one);
                     rescaled[lane] = both ? choice.sx : b.sx[lane];
-                    weight[lane] = both & chosen ? choice.weight : 1.0f;
+                    weight[lane] = (both & chosen) ? choice.weight : 1.0f;
                 });
     SRF_LaneBatch first = sub, second = sub;
     first.run = firstLanes;

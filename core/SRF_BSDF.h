@@ -102,9 +102,10 @@ using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
 // override them with loops the compiler vectorises, computing each formula
 // with the same inline function as their per-lane query. A lobe's override
 // serves its own class only: a host's subclass of a lobe, which may
-// override any per-lane query, is answered lane by lane. Composites keep
-// their temporaries on the stack (about 8 KiB a level); below
-// MAX_BATCH_DEPTH composite levels a subtree is answered lane by lane.
+// override any per-lane query, is answered lane by lane. A query op keeps
+// its lanes' arrays on the stack (18 KiB) and composites their temporaries
+// (up to 9 KiB a level); below MAX_BATCH_DEPTH composite levels a subtree is
+// answered lane by lane, so a query takes at most about 75 KiB of stack.
 class SRF_API SRF_BSDF : public SRF_BSDFBase
 {
 public:
@@ -153,7 +154,7 @@ public:
     virtual void getBouncesBatch(const SRF_LaneBatch &batch) const;
 
     // Composite levels whose batch queries keep temporaries on the stack.
-    static constexpr int MAX_BATCH_DEPTH = 8;
+    static constexpr int MAX_BATCH_DEPTH = 6;
 
     bool hasBounce(int mask) const { return (bounces & mask) != 0; }
     int getBounces() const { return bounces; }

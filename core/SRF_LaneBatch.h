@@ -108,7 +108,7 @@ inline void SRF_LaneBatch::putSample(int lane, int bounces, const BX_Vector3 &di
     const bool running = isRunning(lane);
     const bool admitted = admits(lane, bounces);
     v.blend(lane, running & admitted, direction);
-    bounce[lane] = running & admitted ? bounceType : bounce[lane];
+    bounce[lane] = (running & admitted) ? bounceType : bounce[lane];
     colour.blend(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
     scalar[lane] = running ? (admitted ? s : 0.0f) : scalar[lane];
 }

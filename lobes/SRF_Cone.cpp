@@ -18,7 +18,8 @@ template <class M> float coneSpecularRatio(float alpha) { return M::cos(alpha); 
 BX_Vector3 coneColour(const BX_Vector3 &d, float cosAlpha, const BX_Vector3 &n, const BX_Vector3 &v)
 {
     const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
-    const bool inside = (m.dot(v) > 0.0f) & (d.dot(v) > cosAlpha);
+    const bool above = m.dot(v) > 0.0f, within = d.dot(v) > cosAlpha;
+    const bool inside = above & within;
     return inside ? BX_Vector3(1.0f, 1.0f, 1.0f) : BX_Vector3(0.0f, 0.0f, 0.0f);
 }
 

@@ -36,7 +36,7 @@ BX_Vector3 lafortuneColour(const BX_Vector3 &nl, const BX_Vector3 &k, float e, c
     BX_Vector3 t, b;
     localFrame(nl, u, t, b);
     const float q = (k.z * nl.dot(u) * nl.dot(v) + k.y * b.dot(u) * b.dot(v)) + k.x * t.dot(u) * t.dot(v);
-    const float c = sameSide & glossy & (q > 0.0f) ? M::pow(q, e) : 0.0f;
+    const float c = (sameSide & glossy & (q > 0.0f)) ? M::pow(q, e) : 0.0f;
     const float a = std::fabs(nl.dot(v));
     const float value = !sameSide ? 0.0f : (glossy ? c : a);
     return BX_Vector3(value, value, value);
