@@ -273,6 +273,7 @@ TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
                     if (!SRFbatchModeSupported(variant))
                         continue;
                     SRFsetBatchMode(variant);
+                    ASSERT_EQ(SRFbatchMode(), variant);
                     Batch got(in, maskFree);
                     ask(*bsdf, q, got.b, false);
                     const std::vector<float> values = got.outputs();
@@ -290,7 +291,12 @@ TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
             }
         bsdf->decRefCount();
     }
+    // The default runs the widest variant the processor has.
     SRFsetBatchMode(SRF_BATCH_AUTO);
+    const SRF_BatchMode widest = SRFbatchModeSupported(SRF_BATCH_AVX512) ? SRF_BATCH_AVX512
+                                 : SRFbatchModeSupported(SRF_BATCH_AVX2) ? SRF_BATCH_AVX2
+                                                                         : SRF_BATCH_SSE2;
+    EXPECT_EQ(SRFbatchMode(), widest);
 }
 
 // The base class's batch answer is the per-lane queries' answer, lane by
