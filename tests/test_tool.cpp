@@ -5,6 +5,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,9 +36,8 @@ std::string path(const std::string &name) { return workDir() + "/" + name; }
 
 std::string readFile(const std::string &name)
 {
-    std::ifstream in(name, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(name, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -49,29 +49,18 @@ struct Result
     std::string out, err;
 };
 
-// Runs srf with the arguments (already quoted for the shell) from `dir`.
+// Runs srf with the arguments (already quoted for the shell) from `dir`;
+// each test keeps its own output files, as CTest may run them at once.
 Result run(const std::string &arguments, const std::string &dir = workDir())
 {
-    // CTest may run these tests at the same time: each keeps its own files.
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string out = path(test + ".stdout"), err = path(test + ".stderr");
-    const std::string command =
-        "cd '" + dir + "' && '" + std::string(SRF_TOOL) + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
-    const int raw = std::system(command.c_str());
-    Result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = readFile(out);
-    result.err = readFile(err);
-    return result;
+    const int raw = std::system(("cd '" + dir + "' && '" + SRF_TOOL + "' " + arguments + " > '" + out + "' 2> '" +
+                                 err + "'").c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
 }
 
-int lineCount(const std::string &text)
-{
-    int lines = 0;
-    for (char c : text)
-        lines += c == '\n';
-    return lines;
-}
+int lineCount(const std::string &text) { return int(std::count(text.begin(), text.end(), '\n')); }
 
 struct Picture
 {
