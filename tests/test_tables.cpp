@@ -220,6 +220,10 @@ TEST(Tables, PyramidLayoutRoundTripAndBadTables)
             const bool nothing = table[0] <= 0.0f && table[1] <= 0.0f && table[3] <= 0.0f;
             EXPECT_TRUE(!nothing || (said == ZERO_PDF && x == 0.0f && y == 0.0f));
         }
+        // All zero: t = 0 is below no sum, so the CDF enters the last row and
+        // column at their start.
+        cdf.sample(0.5f, 0.5f, x, y);
+        EXPECT_TRUE(&table != &bad[0] || (x == 0.5f && y == 0.5f)) << x << " " << y;
     }
 }
 
