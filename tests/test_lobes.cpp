@@ -393,6 +393,10 @@ std::vector<ChiSquare::Sampler> everySampler()
         sampler("ashikhmin", Registry::make("SRF_Ashikhmin", L(nl, 4.0f, t1, t2, 40.0f)), ua, ua, frameAbout(ua),
                 turned(anisotropic, ua), true),
         sampler("wire blinn", Registry::make("SRF_WireBlinn", L(t, 6.0f)), uw, uw, wire, wireHalf, true),
+        // A Sum draws each operand in proportion to its albedo (1/5 against
+        // 1) and passes it the rescaled sx: the mixture of the two densities.
+        sampler("sum", Registry::make("SRF_SumBSDF", L(d, 4.0f)), Z, ZERO, frameAbout(d),
+                [p = cosinePower(d, 4.0)](const BX_Vector3 &v) { return p(v) / 6.0 + 5.0 / 6.0 / (4.0 * PI); }),
         // The harness rejects the neighbouring exponent.
         sampler("phong e = 4 against 5", Registry::make("SRF_Phong", L(d, 4.0f)), Z, d, frameAbout(d),
                 cosinePower(d, 5.0)),
@@ -404,14 +408,14 @@ std::vector<ChiSquare::Sampler> everySampler()
 TEST(Samplers, DirectionsHaveTheirDensities)
 {
     const std::vector<ChiSquare::Sampler> samplers = everySampler();
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 7; ++i)
         EXPECT_TRUE(ChiSquare::fits(samplers[i]));
 }
 
 TEST(Samplers, FoldedAndHalfVectorsHaveTheirDensities)
 {
     const std::vector<ChiSquare::Sampler> samplers = everySampler();
-    for (size_t i = 6; i + 1 < samplers.size(); ++i)
+    for (size_t i = 7; i + 1 < samplers.size(); ++i)
         EXPECT_TRUE(ChiSquare::fits(samplers[i]));
     const ChiSquare::Result wrong = ChiSquare::run(samplers.back());
     EXPECT_FALSE(wrong.passed) << wrong.report;
