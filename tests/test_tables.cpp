@@ -142,6 +142,10 @@ TEST(Tables, TwoByTwoByHand)
     SRF_Cdf2D empty;
     empty.sample(0.25f, 0.75f, x, y);
     EXPECT_TRUE(x == 0.25f && y == 0.75f && empty.getScaling() == 0.0f);
+    SRF_Wavelet2D none; // no storage: nothing to draw, a mean of 0
+    CaptureStderr();
+    none.sample(0.5f, 0.5f, x, y, value);
+    EXPECT_TRUE(GetCapturedStderr() == ZERO_PDF && none.getScaling() == 0.0f);
 
     // Float splitting for table lookup; values outside the callers' range
     // still give a defined index.
