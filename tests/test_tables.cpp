@@ -420,7 +420,8 @@ TEST(Tables, WaveletBsdfReadsAndSamplesItsTables)
     r->convert(false);
     EXPECT_NEAR(r->getData(1)[5], 5.0f, 1e-5f);
     auto none = TestUtil::hold(new SRF_WaveletBSDF(0, 3));
-    EXPECT_TRUE(none->albedo(u, UP, 0) == 0.0f && TestUtil::evaluateOf(*none, u, UP, u).scalar == 0.0f);
+    const TestUtil::Evaluated nothing = TestUtil::evaluateOf(*none, u, UP, u);
+    EXPECT_TRUE(none->albedo(u, UP, 0) == 0.0f && nothing.scalar == 0.0f && nothing.colour == BX_Vector3(0, 0, 0));
     // Dumps: the means one a line, indented, then the coefficients.
     const float means[2] = {1, 3};
     auto dumped = TestUtil::hold(new SRF_WaveletBSDF(2, 0));
