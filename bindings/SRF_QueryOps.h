@@ -6,11 +6,14 @@
 class KAL_Instance;
 class KAL_ProcArray;
 
-// Handlers of the ops that ask a BSDF value about one lane at a time. Each
-// walks the running lanes, reads its inputs for the lane, calls one masked
-// query of the BSDF with the lane's index and writes its outputs for the
-// lane. A null BSDF scatters and emits nothing: its outputs are zero. Lanes
-// that are not running keep their old values. No reference changes.
+// Handlers of the ops that ask a BSDF value about its lanes. Each reads the
+// inputs of the running lanes, asks the BSDF one batch query for all of
+// them (SRF_BSDF.h), and writes each running lane's outputs: what the
+// masked per-lane query with the lane's index gives. A null BSDF scatters
+// and emits nothing: its outputs are zero. Lanes that are not running keep
+// their old values. No reference changes. In the per-lane mode
+// (SRFsetBatchMode(SRF_BATCH_PER_LANE), for comparison and debugging) each
+// running lane calls the per-lane query instead.
 
 SRF_API int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes);            // "albedo@VBVVI"
 SRF_API int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes);          // "eval_bsdf@VBVVVI"

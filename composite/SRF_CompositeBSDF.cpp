@@ -19,27 +19,11 @@ void SRF_CompositeBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const
 
 float SRF_CompositeBSDF::specularRatio(int lane) const { return specularRatio(lane, SRF_BOUNCE_SCATTER); }
 
-bool SRF_CompositeBSDF::chooseByAlbedo(float sx, float a1, float a2, OperandChoice &choice)
+void SRF_CompositeBSDF::eligibleLanes(const SRF_LaneBatch &operandLanes, const SRF_BSDF &operand, int *eligible)
 {
-    const float total = a1 + a2;
-    if (!(total > 0.0f))
-        return false;
-    const float t = sx * total;
-    const float rest = total - a1;
-    if (t < a1 || !(rest > 0.0f))
-    {
-        const float rescaled = t / a1;
-        choice.first = true;
-        choice.sx = rescaled < 1.0f ? rescaled : 1.0f;
-        choice.weight = total / a1;
-    }
-    else
-    {
-        choice.first = false;
-        choice.sx = (t - a1) / rest;
-        choice.weight = total / rest;
-    }
-    return true;
+    const SRF_LaneBatch b = operandLanes;
+    const int set = operand.getBounces();
+    SRFforLanes(b.begin, b.end, [=](int lane) { eligible[lane] = b.isRunning(lane) & ((set & b.mask[lane]) != 0); });
 }
 
 void SRF_CompositeBSDF::reweight(BX_Vector3 &colour, float &scalar, float weight)
@@ -77,15 +61,14 @@ int SRF_CompositeBSDF::queryNodes(const SRF_BSDF *bsdf)
     return composite ? composite->myQueryNodes : 1;
 }
 
-void SRF_CompositeBSDF::addQueryNodes(const SRF_BSDF *operand)
+int SRF_CompositeBSDF::queryNodes(const SRF_BSDF *first, const SRF_BSDF *second)
 {
-    const int more = queryNodes(operand);
-    myQueryNodes = more < MAX_QUERY_NODES - myQueryNodes ? myQueryNodes + more : MAX_QUERY_NODES;
+    // Each count lies in [0, MAX_QUERY_NODES], so the sum fits in 64 bits.
+    const long long total = 1LL + queryNodes(first) + queryNodes(second);
+    return total < MAX_QUERY_NODES ? static_cast<int>(total) : MAX_QUERY_NODES;
 }
 
 void SRF_CompositeBSDF::countQueryNodes(const SRF_BSDF *first, const SRF_BSDF *second)
 {
-    myQueryNodes = 1;
-    addQueryNodes(first);
-    addQueryNodes(second);
+    myQueryNodes = queryNodes(first, second);
 }

@@ -39,12 +39,15 @@ public:
     int queryNodes() const { return myQueryNodes; }
     // The same for any BSDF: 0 for null, 1 for a leaf.
     static int queryNodes(const SRF_BSDF *bsdf);
+    // The nodes a query of a composite over first and second (either may be
+    // null) would visit: 1 + both counts, saturating at MAX_QUERY_NODES, so
+    // that no sum of saturated counts wraps around to a small number.
+    static int queryNodes(const SRF_BSDF *first, const SRF_BSDF *second);
     static constexpr int MAX_QUERY_NODES = 1 << 30;
 
 protected:
     // Counts this node over its operands: 1 + the operands' query nodes.
     void countQueryNodes(const SRF_BSDF *first, const SRF_BSDF *second);
-    void addQueryNodes(const SRF_BSDF *operand);
 
     // The pick of one of two operands made from a random number in [0, 1].
     struct OperandChoice
@@ -64,7 +67,37 @@ protected:
     // (sx = 1 and a2 = 0, or a2 lost to rounding) the first is picked with
     // sx' = 1 and weight A / a1, which stays finite. False when A <= 0: there
     // is nothing to pick in proportion to.
-    static bool chooseByAlbedo(float sx, float a1, float a2, OperandChoice &choice);
+    // Inline, for the batch queries' lane loops.
+    static bool chooseByAlbedo(float sx, float a1, float a2, OperandChoice &choice)
+    {
+        const float total = a1 + a2;
+        const float t = sx * total;
+        const float rest = total - a1;
+        const bool first = (t < a1) | !(rest > 0.0f);
+        const float rescaled = t / a1;
+        choice.first = first;
+        choice.sx = first ? (rescaled < 1.0f ? rescaled : 1.0f) : (t - a1) / rest;
+        choice.weight = first ? total / a1 : total / rest;
+        return total > 0.0f;
+    }
+
+    // The batch an operand is asked: the same lanes, inputs and outputs, one
+    // composite level deeper and masked (a composite's mask-free query is its
+    // query over the three scattering types).
+    static SRF_LaneBatch operandBatch(const SRF_LaneBatch &batch)
+    {
+        SRF_LaneBatch sub = batch;
+        sub.mask = batch.maskFree ? SRF_LaneBatch::scatterMasks() : batch.mask;
+        sub.maskFree = false;
+        sub.depth = batch.depth + 1;
+        return sub;
+    }
+    // Below MAX_BATCH_DEPTH levels a subtree is answered lane by lane, so
+    // that the stack the temporaries take stays bounded.
+    static bool batchTooDeep(const SRF_LaneBatch &batch) { return batch.depth >= MAX_BATCH_DEPTH; }
+    // eligible[lane]: the lane runs and the operand shares a bounce type with
+    // the lane's mask.
+    static void eligibleLanes(const SRF_LaneBatch &operandLanes, const SRF_BSDF &operand, int *eligible);
 
     // colour *= w, scalar *= w.
     static void reweight(BX_Vector3 &colour, float &scalar, float weight);

@@ -42,12 +42,66 @@ float SRF_MulBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, in
     return a2 < a1 ? a2 : a1;
 }
 
+void SRF_MulBSDF::albedoBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::albedoBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    float a2Store[KAL_MAX_LANES];
+    float *const a2 = a2Store;
+    SRF_LaneBatch second = sub;
+    second.scalar = a2;
+    mySecond->albedoBatch(second);
+    myFirst->albedoBatch(sub);
+    const SRF_LaneBatch b = batch;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const float a1 = b.scalar[lane];
+                    b.scalar[lane] = b.isRunning(lane) & (a2[lane] < a1) ? a2[lane] : a1;
+                });
+}
+
 // r = max(r_1, r_2); the second operand's unless the first's is greater.
 float SRF_MulBSDF::specularRatio(int lane, int mask) const
 {
     const float r2 = mySecond->specularRatio(lane, mask);
     const float r1 = myFirst->specularRatio(lane, mask);
     return r1 > r2 ? r1 : r2;
+}
+
+void SRF_MulBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::specularRatioBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    float r2Store[KAL_MAX_LANES];
+    float *const r2 = r2Store;
+    SRF_LaneBatch second = sub;
+    second.scalar = r2;
+    mySecond->specularRatioBatch(second);
+    myFirst->specularRatioBatch(sub);
+    const SRF_LaneBatch b = batch;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const float r1 = b.scalar[lane];
+                    b.scalar[lane] = b.isRunning(lane) & !(r1 > r2[lane]) ? r2[lane] : r1;
+                });
+}
+
+void SRF_MulBSDF::modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2)
+{
+    const SRF_LaneBatch b = batch;
+    const SRF_LaneVectors by = c2;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool running = b.isRunning(lane);
+                    const BX_Vector3 c = b.colour.get(lane), m = by.get(lane);
+                    b.colour.blend(lane, running, BX_Vector3(c.x * m.x, c.y * m.y, c.z * m.z));
+                    b.scalar[lane] = running ? b.scalar[lane] * s2[lane] : b.scalar[lane];
+                });
 }
 
 // f(u, v) = f_1(u, v) f_2(u, v), colours component by component; the
@@ -62,6 +116,22 @@ void SRF_MulBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Ve
     modulate(colour, scalar, c, s);
 }
 
+void SRF_MulBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::evaluateBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    SRF_LaneVectorArrays c2;
+    float s2Store[KAL_MAX_LANES];
+    float *const s2 = s2Store;
+    SRF_LaneBatch second = sub;
+    second.colour = c2.lanes();
+    second.scalar = s2;
+    myFirst->evaluateBatch(sub);
+    mySecond->evaluateBatch(second);
+    modulateLanes(batch, second.colour, s2);
+}
+
 // v drawn by the first operand, weighted by f_2(u, v); the second operand
 // consumes no random number.
 void SRF_MulBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
@@ -74,6 +144,22 @@ void SRF_MulBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v
     modulate(colour, scalar, c, s);
 }
 
+void SRF_MulBSDF::sampleBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::sampleBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    SRF_LaneVectorArrays c2;
+    float s2Store[KAL_MAX_LANES];
+    float *const s2 = s2Store;
+    SRF_LaneBatch second = sub;
+    second.colour = c2.lanes();
+    second.scalar = s2;
+    myFirst->sampleBatch(sub);
+    mySecond->evaluateBatch(second);
+    modulateLanes(batch, second.colour, s2);
+}
+
 // Le = Le_1 Le_2, component by component.
 void SRF_MulBSDF::emission(BX_Vector3 &colour, int lane) const
 {
@@ -81,6 +167,26 @@ void SRF_MulBSDF::emission(BX_Vector3 &colour, int lane) const
     myFirst->emission(colour, lane);
     mySecond->emission(second, lane);
     modulate(colour, second);
+}
+
+void SRF_MulBSDF::emissionBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::emissionBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    SRF_LaneVectorArrays e2;
+    SRF_LaneBatch second = sub;
+    second.colour = e2.lanes();
+    myFirst->emissionBatch(sub);
+    mySecond->emissionBatch(second);
+    const SRF_LaneBatch b = batch;
+    const SRF_LaneVectors by = second.colour;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const BX_Vector3 c = b.colour.get(lane), m = by.get(lane);
+                    b.colour.blend(lane, b.isRunning(lane), BX_Vector3(c.x * m.x, c.y * m.y, c.z * m.z));
+                });
 }
 
 SRF_BSDF *SRF_MulBSDF::duplicate(int count) const

@@ -32,12 +32,21 @@ public:
                 float sx, float sy, int lane, int mask) const override;
     void emission(BX_Vector3 &colour, int lane) const override;
 
+    void albedoBatch(const SRF_LaneBatch &batch) const override;
+    void specularRatioBatch(const SRF_LaneBatch &batch) const override;
+    void evaluateBatch(const SRF_LaneBatch &batch) const override;
+    void sampleBatch(const SRF_LaneBatch &batch) const override;
+    void emissionBatch(const SRF_LaneBatch &batch) const override;
+
     SRF_BSDF *duplicate(int count) const override;
     void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
                  BX_PtrArray<float *> &floats) override;
     void dump(int indent) const override;
 
 private:
+    // colour *= c2 and scalar *= s2 in the running lanes.
+    static void modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2);
+
     SRF_BSDF *myFirst;
     SRF_BSDF *mySecond;
 };

@@ -35,6 +35,14 @@ float SRF_ScaleBSDF::luminance(const BX_Vector3 &c)
     return LUMINANCE_RED * c.x + LUMINANCE_GREEN * c.y + LUMINANCE_BLUE * c.z;
 }
 
+void SRF_ScaleBSDF::tintedLanes(const SRF_LaneBatch &batch, int *tinted) const
+{
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *colours = myColours;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane) { tinted[lane] = b.isRunning(lane) & (luminance(colours[lane]) != 0.0f); });
+}
+
 // A = L(c) A_operand; exactly 0 when L(c) = 0.
 float SRF_ScaleBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, int mask) const
 {
@@ -42,8 +50,35 @@ float SRF_ScaleBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, 
     return l == 0.0f ? 0.0f : myOperand->albedo(u, n, lane, mask) * l;
 }
 
+void SRF_ScaleBSDF::albedoBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::albedoBatch(batch);
+    SRF_LaneBatch sub = operandBatch(batch);
+    int tintedStore[KAL_MAX_LANES];
+    int *const tinted = tintedStore;
+    tintedLanes(batch, tinted);
+    sub.run = tinted;
+    myOperand->albedoBatch(sub);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *colours = myColours;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const float a = tinted[lane] ? b.scalar[lane] * luminance(colours[lane]) : 0.0f;
+                    b.scalar[lane] = b.isRunning(lane) ? a : b.scalar[lane];
+                });
+}
+
 // The operand's ratio: a tint does not change how specular a BSDF is.
 float SRF_ScaleBSDF::specularRatio(int lane, int mask) const { return myOperand->specularRatio(lane, mask); }
+
+void SRF_ScaleBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::specularRatioBatch(batch);
+    myOperand->specularRatioBatch(operandBatch(batch));
+}
 
 // f(u, v) = c f_operand(u, v), scalar L(c) s_operand.
 void SRF_ScaleBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
@@ -59,6 +94,39 @@ void SRF_ScaleBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_
     }
     myOperand->evaluate(u, n, v, colour, scalar, lane, mask);
     modulate(colour, scalar, c, l);
+}
+
+void SRF_ScaleBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::evaluateBatch(batch);
+    SRF_LaneBatch sub = operandBatch(batch);
+    int tintedStore[KAL_MAX_LANES];
+    int *const tinted = tintedStore;
+    tintedLanes(batch, tinted);
+    sub.run = tinted;
+    myOperand->evaluateBatch(sub);
+    tint(batch, tinted, false);
+}
+
+// The outputs of the running lanes: tinted ones modulated by the colour and
+// its luminance, black ones zero (and v zero too after a sample).
+void SRF_ScaleBSDF::tint(const SRF_LaneBatch &batch, const int *tinted, bool sampled) const
+{
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *colours = myColours;
+    const BX_Vector3 zero(0.0f, 0.0f, 0.0f);
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool running = b.isRunning(lane), on = tinted[lane];
+                    const BX_Vector3 c = colours[lane];
+                    const BX_Vector3 out = b.colour.get(lane);
+                    b.colour.blend(lane, running, on ? BX_Vector3(out.x * c.x, out.y * c.y, out.z * c.z) : zero);
+                    b.scalar[lane] = running ? (on ? b.scalar[lane] * luminance(c) : 0.0f) : b.scalar[lane];
+                    if (sampled)
+                        b.v.blend(lane, running & !on, zero);
+                });
 }
 
 // The operand's sample with colour c w and scalar L(c) s; a black lane
@@ -79,6 +147,19 @@ void SRF_ScaleBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 
     modulate(colour, scalar, c, l);
 }
 
+void SRF_ScaleBSDF::sampleBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::sampleBatch(batch);
+    SRF_LaneBatch sub = operandBatch(batch);
+    int tintedStore[KAL_MAX_LANES];
+    int *const tinted = tintedStore;
+    tintedLanes(batch, tinted);
+    sub.run = tinted;
+    myOperand->sampleBatch(sub);
+    tint(batch, tinted, true);
+}
+
 // Le = c Le_operand.
 void SRF_ScaleBSDF::emission(BX_Vector3 &colour, int lane) const
 {
@@ -90,6 +171,27 @@ void SRF_ScaleBSDF::emission(BX_Vector3 &colour, int lane) const
     }
     myOperand->emission(colour, lane);
     modulate(colour, c);
+}
+
+void SRF_ScaleBSDF::emissionBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::emissionBatch(batch);
+    SRF_LaneBatch sub = operandBatch(batch);
+    int tintedStore[KAL_MAX_LANES];
+    int *const tinted = tintedStore;
+    tintedLanes(batch, tinted);
+    sub.run = tinted;
+    myOperand->emissionBatch(sub);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *colours = myColours;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const BX_Vector3 c = colours[lane], out = b.colour.get(lane);
+                    const BX_Vector3 tintedColour(out.x * c.x, out.y * c.y, out.z * c.z);
+                    b.colour.blend(lane, b.isRunning(lane), tinted[lane] ? tintedColour : BX_Vector3(0.0f, 0.0f, 0.0f));
+                });
 }
 
 SRF_BSDF *SRF_ScaleBSDF::duplicate(int count) const

@@ -32,6 +32,12 @@ public:
                 float sx, float sy, int lane, int mask) const override;
     void emission(BX_Vector3 &colour, int lane) const override;
 
+    void albedoBatch(const SRF_LaneBatch &batch) const override;
+    void specularRatioBatch(const SRF_LaneBatch &batch) const override;
+    void evaluateBatch(const SRF_LaneBatch &batch) const override;
+    void sampleBatch(const SRF_LaneBatch &batch) const override;
+    void emissionBatch(const SRF_LaneBatch &batch) const override;
+
     SRF_BSDF *duplicate(int count) const override;
     void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
                  BX_PtrArray<float *> &floats) override;
@@ -41,6 +47,10 @@ public:
     static float luminance(const BX_Vector3 &c);
 
 private:
+    // tinted[lane]: the lane runs and its colour's luminance is not 0.
+    void tintedLanes(const SRF_LaneBatch &batch, int *tinted) const;
+    void tint(const SRF_LaneBatch &batch, const int *tinted, bool sampled) const;
+
     SRF_BSDF *myOperand;
     BX_Vector3 *myColours;
 };

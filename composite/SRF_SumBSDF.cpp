@@ -6,6 +6,10 @@ namespace
 const BX_Vector3 RATIO_DIRECTION(1.0f, 0.0f, 0.0f);
 // A total albedo at or below this has no specular share worth weighting.
 const float RATIO_MIN_ALBEDO = 1e-6f;
+
+// acc + value where `add`, else acc: the sum over the eligible operands,
+// taken in the per-lane query's order.
+inline float addIf(bool add, float acc, float value) { return add ? acc + value : acc; }
 } // namespace
 
 SRF_SumBSDF::SRF_SumBSDF(SRF_BSDF *first, SRF_BSDF *second) : myFirst(first), mySecond(second)
@@ -41,6 +45,33 @@ float SRF_SumBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, in
     return total;
 }
 
+void SRF_SumBSDF::albedoBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::albedoBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
+    int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore;
+    float a2Store[KAL_MAX_LANES];
+    float *const a2 = a2Store;
+    eligibleLanes(sub, *myFirst, firstLanes);
+    eligibleLanes(sub, *mySecond, secondLanes);
+    SRF_LaneBatch first = sub, second = sub;
+    first.run = firstLanes;
+    second.run = secondLanes;
+    second.scalar = a2;
+    myFirst->albedoBatch(first);
+    mySecond->albedoBatch(second);
+    const SRF_LaneBatch b = batch;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const float total =
+                        addIf(secondLanes[lane], addIf(firstLanes[lane], 0.0f, b.scalar[lane]), a2[lane]);
+                    b.scalar[lane] = b.isRunning(lane) ? total : b.scalar[lane];
+                });
+}
+
 // r = sum(r_i a_i) / sum(a_i) over the eligible operands, a_i their albedos
 // at u = n = (1, 0, 0); 0 when sum(a_i) <= 1e-6.
 float SRF_SumBSDF::specularRatio(int lane, int mask) const
@@ -56,6 +87,46 @@ float SRF_SumBSDF::specularRatio(int lane, int mask) const
         weighted += operand->specularRatio(lane) * a;
     }
     return total > RATIO_MIN_ALBEDO ? weighted / total : 0.0f;
+}
+
+void SRF_SumBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::specularRatioBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
+    int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore;
+    eligibleLanes(sub, *myFirst, firstLanes);
+    eligibleLanes(sub, *mySecond, secondLanes);
+    SRF_LaneVectorArrays direction;
+    float a1Store[KAL_MAX_LANES], a2Store[KAL_MAX_LANES], r1Store[KAL_MAX_LANES], r2Store[KAL_MAX_LANES];
+    float *const a1 = a1Store, *const a2 = a2Store, *const r1 = r1Store, *const r2 = r2Store;
+    SRF_LaneVectors ratioDirection = direction.lanes();
+    SRFforLanes(sub.begin, sub.end, [=](int lane) { ratioDirection.set(lane, RATIO_DIRECTION); });
+    // The operands' mask-free albedos at u = n = (1, 0, 0) and ratios.
+    SRF_LaneBatch first = sub, second = sub;
+    first.maskFree = second.maskFree = true;
+    first.u = first.n = second.u = second.n = ratioDirection;
+    first.run = firstLanes;
+    second.run = secondLanes;
+    first.scalar = a1;
+    second.scalar = a2;
+    myFirst->albedoBatch(first);
+    mySecond->albedoBatch(second);
+    first.scalar = r1;
+    second.scalar = r2;
+    myFirst->specularRatioBatch(first);
+    mySecond->specularRatioBatch(second);
+    const SRF_LaneBatch b = batch;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool one = firstLanes[lane], two = secondLanes[lane];
+                    const float total = addIf(two, addIf(one, 0.0f, a1[lane]), a2[lane]);
+                    const float weighted = addIf(two, addIf(one, 0.0f, r1[lane] * a1[lane]), r2[lane] * a2[lane]);
+                    const float ratio = total > RATIO_MIN_ALBEDO ? weighted / total : 0.0f;
+                    b.scalar[lane] = b.isRunning(lane) ? ratio : b.scalar[lane];
+                });
 }
 
 // f(u, v) = sum over the eligible operands of f_i(u, v).
@@ -74,6 +145,41 @@ void SRF_SumBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Ve
         colour += c;
         scalar += s;
     }
+}
+
+void SRF_SumBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::evaluateBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
+    int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore;
+    eligibleLanes(sub, *myFirst, firstLanes);
+    eligibleLanes(sub, *mySecond, secondLanes);
+    SRF_LaneVectorArrays c2;
+    float s2Store[KAL_MAX_LANES];
+    float *const s2 = s2Store;
+    SRF_LaneBatch first = sub, second = sub;
+    first.run = firstLanes;
+    second.run = secondLanes;
+    second.colour = c2.lanes();
+    second.scalar = s2;
+    myFirst->evaluateBatch(first);
+    mySecond->evaluateBatch(second);
+    const SRF_LaneBatch b = batch;
+    const SRF_LaneVectors c2Lanes = second.colour;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool one = firstLanes[lane], two = secondLanes[lane];
+                    const BX_Vector3 c1 = b.colour.get(lane), c = c2Lanes.get(lane);
+                    const BX_Vector3 sum(addIf(two, addIf(one, 0.0f, c1.x), c.x),
+                                         addIf(two, addIf(one, 0.0f, c1.y), c.y),
+                                         addIf(two, addIf(one, 0.0f, c1.z), c.z));
+                    const bool running = b.isRunning(lane);
+                    b.colour.blend(lane, running, sum);
+                    b.scalar[lane] = running ? addIf(two, addIf(one, 0.0f, b.scalar[lane]), s2[lane]) : b.scalar[lane];
+                });
 }
 
 // Operand i is drawn with probability a_i / A (mask-free albedos) and its
@@ -100,6 +206,59 @@ void SRF_SumBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v
     reweight(colour, scalar, choice.weight);
 }
 
+// The lanes are split by the operand each samples, by the same rule: an
+// operand alone eligible takes the lane as it is; with both eligible, the
+// lane's albedos choose one, rescale sx and weight the result.
+void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::sampleBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES], bothLanesStore[KAL_MAX_LANES];
+    int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore, *const bothLanes = bothLanesStore;
+    float a1Store[KAL_MAX_LANES], a2Store[KAL_MAX_LANES], rescaledStore[KAL_MAX_LANES], weightStore[KAL_MAX_LANES];
+    float *const a1 = a1Store, *const a2 = a2Store, *const rescaled = rescaledStore, *const weight = weightStore;
+    eligibleLanes(sub, *myFirst, firstLanes);
+    eligibleLanes(sub, *mySecond, secondLanes);
+    SRFforLanes(sub.begin, sub.end, [=](int lane) { bothLanes[lane] = firstLanes[lane] & secondLanes[lane]; });
+    SRF_LaneBatch albedos = sub;
+    albedos.maskFree = true;
+    albedos.run = bothLanes;
+    albedos.scalar = a1;
+    myFirst->albedoBatch(albedos);
+    albedos.scalar = a2;
+    mySecond->albedoBatch(albedos);
+    // firstLanes and secondLanes become the lanes each operand samples.
+    const SRF_LaneBatch b = sub;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool one = firstLanes[lane], two = secondLanes[lane], running = b.isRunning(lane);
+                    OperandChoice choice;
+                    const bool chosen = chooseByAlbedo(b.sx[lane], a1[lane], a2[lane], choice);
+                    const bool both = one & two;
+                    firstLanes[lane] = (both & chosen & choice.first) | (!both & one);
+                    secondLanes[lane] = (both & chosen & !choice.first) | (!both & running & !one);
+                    rescaled[lane] = both ? choice.sx : b.sx[lane];
+                    weight[lane] = both & chosen ? choice.weight : 1.0f;
+                });
+    SRF_LaneBatch first = sub, second = sub;
+    first.run = firstLanes;
+    second.run = secondLanes;
+    first.sx = second.sx = rescaled;
+    myFirst->sampleBatch(first);
+    mySecond->sampleBatch(second);
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool reweighted = bothLanes[lane] & (firstLanes[lane] | secondLanes[lane]);
+                    const float w = weight[lane];
+                    const BX_Vector3 c = b.colour.get(lane);
+                    b.colour.blend(lane, reweighted, c * w);
+                    b.scalar[lane] = reweighted ? b.scalar[lane] * w : b.scalar[lane];
+                });
+}
+
 // Le = Le_1 + Le_2.
 void SRF_SumBSDF::emission(BX_Vector3 &colour, int lane) const
 {
@@ -107,6 +266,22 @@ void SRF_SumBSDF::emission(BX_Vector3 &colour, int lane) const
     myFirst->emission(colour, lane);
     mySecond->emission(second, lane);
     colour += second;
+}
+
+void SRF_SumBSDF::emissionBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::emissionBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    SRF_LaneVectorArrays second;
+    SRF_LaneBatch secondBatch = sub;
+    secondBatch.colour = second.lanes();
+    myFirst->emissionBatch(sub);
+    mySecond->emissionBatch(secondBatch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LaneVectors e2 = secondBatch.colour;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane) { b.colour.blend(lane, b.isRunning(lane), b.colour.get(lane) + e2.get(lane)); });
 }
 
 SRF_BSDF *SRF_SumBSDF::duplicate(int count) const { return duplicatePair<SRF_SumBSDF>(*myFirst, *mySecond, count); }

@@ -31,6 +31,12 @@ public:
                 float sx, float sy, int lane, int mask) const override;
     void emission(BX_Vector3 &colour, int lane) const override;
 
+    void albedoBatch(const SRF_LaneBatch &batch) const override;
+    void specularRatioBatch(const SRF_LaneBatch &batch) const override;
+    void evaluateBatch(const SRF_LaneBatch &batch) const override;
+    void sampleBatch(const SRF_LaneBatch &batch) const override;
+    void emissionBatch(const SRF_LaneBatch &batch) const override;
+
     SRF_BSDF *duplicate(int count) const override;
     void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
                  BX_PtrArray<float *> &floats) override;

@@ -35,6 +35,13 @@ public:
                 float sx, float sy, int lane, int mask) const override;
     void emission(BX_Vector3 &colour, int lane) const override;
 
+    void getBouncesBatch(const SRF_LaneBatch &batch) const override;
+    void albedoBatch(const SRF_LaneBatch &batch) const override;
+    void specularRatioBatch(const SRF_LaneBatch &batch) const override;
+    void evaluateBatch(const SRF_LaneBatch &batch) const override;
+    void sampleBatch(const SRF_LaneBatch &batch) const override;
+    void emissionBatch(const SRF_LaneBatch &batch) const override;
+
     SRF_BSDF *duplicate(int count) const override;
     void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
                  BX_PtrArray<float *> &floats) override;
@@ -44,6 +51,9 @@ private:
     // The entry picked for a lane, or null when the lane's index lies
     // outside the list.
     const SRF_BSDF *picked(int lane) const;
+    // Its position in the list, or -1.
+    int pickedIndex(int lane) const;
+    template <class Query, class None> void byEntry(const SRF_LaneBatch &batch, Query query, None none) const;
 
     BX_PtrArray<SRF_BSDF *> myEntries;
     int *myIndex;

@@ -89,12 +89,80 @@ int *SRF_BSDF::copy(const int *from, int count) const { return copyBlock(allocIn
 
 bool SRF_BSDF::sameHemisphere(const BX_Vector3 &a, const BX_Vector3 &normal, const BX_Vector3 &b) const
 {
-    const float d1 = a.dot(normal);
-    const float d2 = b.dot(normal);
-    return (d1 > 0.0f) == (d2 > 0.0f);
+    return SRFsameHemisphere(a, normal, b);
 }
 
 float SRF_BSDF::cosine(const BX_Vector3 &a, const BX_Vector3 &b) const
 {
     return std::fabs(a.z * b.z + a.y * b.y + a.x * b.x);
+}
+
+// The batch queries of a class that has none of its own: each running lane
+// asks the per-lane virtual query, masked or mask-free as the batch asks.
+
+void SRF_BSDF::sampleBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+    {
+        if (!b.isRunning(lane))
+            continue;
+        BX_Vector3 v = b.v.get(lane), colour = b.colour.get(lane);
+        if (b.maskFree)
+            sample(b.u.get(lane), b.n.get(lane), v, colour, b.scalar[lane], b.bounce[lane], b.sx[lane], b.sy[lane],
+                   lane);
+        else
+            sample(b.u.get(lane), b.n.get(lane), v, colour, b.scalar[lane], b.bounce[lane], b.sx[lane], b.sy[lane],
+                   lane, b.mask[lane]);
+        b.v.set(lane, v);
+        b.colour.set(lane, colour);
+    }
+}
+
+void SRF_BSDF::evaluateBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+    {
+        if (!b.isRunning(lane))
+            continue;
+        BX_Vector3 colour = b.colour.get(lane);
+        if (b.maskFree)
+            evaluate(b.u.get(lane), b.n.get(lane), b.v.get(lane), colour, b.scalar[lane], lane);
+        else
+            evaluate(b.u.get(lane), b.n.get(lane), b.v.get(lane), colour, b.scalar[lane], lane, b.mask[lane]);
+        b.colour.set(lane, colour);
+    }
+}
+
+void SRF_BSDF::albedoBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+        if (b.isRunning(lane))
+            b.scalar[lane] = b.maskFree ? albedo(b.u.get(lane), b.n.get(lane), lane)
+                                        : albedo(b.u.get(lane), b.n.get(lane), lane, b.mask[lane]);
+}
+
+void SRF_BSDF::specularRatioBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+        if (b.isRunning(lane))
+            b.scalar[lane] = b.maskFree ? specularRatio(lane) : specularRatio(lane, b.mask[lane]);
+}
+
+void SRF_BSDF::emissionBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+    {
+        if (!b.isRunning(lane))
+            continue;
+        BX_Vector3 colour = b.colour.get(lane);
+        emission(colour, lane);
+        b.colour.set(lane, colour);
+    }
+}
+
+void SRF_BSDF::getBouncesBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+        if (b.isRunning(lane))
+            b.bounce[lane] = getBounces(lane);
 }

@@ -7,6 +7,9 @@
 #include "BX_SmallObject.h"
 #include "BX_Vector3.h"
 #include "KAL_RefType.h"
+#include "SRF_LaneBatch.h"
+
+#include <typeinfo>
 
 // Bounce types: bits of SRF_BSDF::bounces and of every query mask.
 enum
@@ -20,6 +23,15 @@ enum
 };
 
 class SRF_BSDF;
+
+// True when a and b lie on the same side of the plane of `normal`:
+// (a.normal > 0) == (b.normal > 0); a direction in the plane counts as below
+// it. Inline for the lobes' lane loops.
+inline bool SRFsameHemisphere(const BX_Vector3 &a, const BX_Vector3 &normal, const BX_Vector3 &b)
+{
+    return (a.dot(normal) > 0.0f) == (b.dot(normal) > 0.0f);
+}
+
 using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
 
 // SRF_BSDF: the reference-counted base of every BSDF.
@@ -68,6 +80,31 @@ using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
 //
 // Nothing throws and nothing reports: failures show as null BSDFs or zero
 // outputs.
+//
+// Batch queries (sampleBatch, evaluateBatch, albedoBatch,
+// specularRatioBatch, emissionBatch, getBouncesBatch) answer one query for
+// many lanes at once, as the query ops ask it: the same values, lane by
+// lane, as the per-lane query. They take one SRF_LaneBatch:
+//   lanes   the lanes of [begin, end) whose run flag is non-zero; every
+//           output of every other lane is left as it was;
+//   layout  structure of arrays: every input and output array (the x, y and
+//           z arrays of a vector, the scalars, masks, random numbers and
+//           bounce types) has an element per lane, indexed by the lane,
+//           like the parameter blocks;
+//   masks   mask[lane] is the lane's mask, and each query acts as its masked
+//           per-lane form; with maskFree set, as its mask-free form;
+//   inputs  u, n, v (evaluate), sx and sy (sample);
+//   outputs sample writes v, colour, scalar and bounce; evaluate colour and
+//           scalar; albedo and specularRatio scalar; emission colour;
+//           getBounces bounce.
+// The base class answers each running lane with the per-lane virtual query,
+// so every class works unchanged; the analytic lobes and the composites
+// override them with loops the compiler vectorises, computing each formula
+// with the same inline function as their per-lane query. A lobe's override
+// serves its own class only: a host's subclass of a lobe, which may
+// override any per-lane query, is answered lane by lane. Composites keep
+// their temporaries on the stack (about 8 KiB a level); below
+// MAX_BATCH_DEPTH composite levels a subtree is answered lane by lane.
 class SRF_API SRF_BSDF : public SRF_BSDFBase
 {
 public:
@@ -106,6 +143,18 @@ public:
     virtual void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
                          BX_PtrArray<float *> &floats) = 0;
 
+    // Batch queries: the queries above for many lanes at once (see the
+    // contract above the class).
+    virtual void sampleBatch(const SRF_LaneBatch &batch) const;
+    virtual void evaluateBatch(const SRF_LaneBatch &batch) const;
+    virtual void albedoBatch(const SRF_LaneBatch &batch) const;
+    virtual void specularRatioBatch(const SRF_LaneBatch &batch) const;
+    virtual void emissionBatch(const SRF_LaneBatch &batch) const;
+    virtual void getBouncesBatch(const SRF_LaneBatch &batch) const;
+
+    // Composite levels whose batch queries keep temporaries on the stack.
+    static constexpr int MAX_BATCH_DEPTH = 8;
+
     bool hasBounce(int mask) const { return (bounces & mask) != 0; }
     int getBounces() const { return bounces; }
 
@@ -134,6 +183,25 @@ protected:
 
     // Writes the "%*c<name>\n" line that every node of a dump starts with.
     void dumpName(int indent) const;
+
+    // Whether this object is exactly of class Lobe, so that Lobe's batch
+    // queries may compute its formulas inline; a host's subclass is
+    // answered lane by lane through its virtual queries.
+    template <class Lobe> bool isExactly() const { return typeid(*this) == typeid(Lobe); }
+
+    // emissionBatch of a lobe class that emits nothing: zero colour in every
+    // running lane.
+    template <class Lobe> void emitNothingBatch(const SRF_LaneBatch &batch) const
+    {
+        if (!isExactly<Lobe>())
+        {
+            SRF_BSDF::emissionBatch(batch);
+            return;
+        }
+        const SRF_LaneBatch b = batch;
+        SRFforLanes(b.begin, b.end,
+                    [=](int lane) { b.colour.blend(lane, b.isRunning(lane), BX_Vector3(0.0f, 0.0f, 0.0f)); });
+    }
 
     int bounces;
 };

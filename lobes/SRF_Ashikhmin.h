@@ -34,6 +34,13 @@ public:
     void sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar, int &bounce,
                 float sx, float sy, int lane) const override;
 
+    // Batch queries (SRF_BSDF.h).
+    void albedoBatch(const SRF_LaneBatch &batch) const override;
+    void specularRatioBatch(const SRF_LaneBatch &batch) const override;
+    void evaluateBatch(const SRF_LaneBatch &batch) const override;
+    void sampleBatch(const SRF_LaneBatch &batch) const override;
+    void emissionBatch(const SRF_LaneBatch &batch) const override;
+
     SRF_BSDF *duplicate(int count) const override;
     void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
                  BX_PtrArray<float *> &floats) override;
@@ -45,10 +52,6 @@ protected:
     void sampleFirstQuadrant(float a, float b, float &phi, float &cosTheta, int lane) const;
 
 private:
-    // X = t2 x N and Y = N x t1, normalised: X along t1 and Y along t2 for a
-    // right-handed (t1, t2, N), both perpendicular to N.
-    void tangentFrame(int lane, BX_Vector3 &x, BX_Vector3 &y) const;
-
     BX_Vector3 *normal;
     BX_Vector3 *tangent1;
     BX_Vector3 *tangent2;

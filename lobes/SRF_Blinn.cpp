@@ -1,6 +1,42 @@
 #include "SRF_Blinn.h"
 
 #include "BX_PolarSample.h"
+#include "SRF_LaneMath.h"
+
+namespace
+{
+// The formulas, written once over the maths set M (SRF_LaneMath.h): the
+// per-lane queries call them with the C library, the batch queries with the
+// vectorisable set.
+
+float blinnAlbedo(float e) { return 1.0f / (e + 1.0f); }
+
+float blinnSpecularRatio(float e) { return e / (e + 1.0f); }
+
+template <class M> BX_Vector3 blinnColour(const BX_Vector3 &nl, float e, const BX_Vector3 &u, const BX_Vector3 &v)
+{
+    BX_Vector3 h = u + v;
+    h.normalize();
+    const float k = nl.dot(h);
+    const bool lit = (nl.dot(v) > 0.0f) & (k > 0.0f);
+    const float f = lit ? M::pow(k, e) / (4.0f * h.dot(u)) : 0.0f;
+    return BX_Vector3(f, f, f);
+}
+
+// The sampled direction; f receives its weight.
+template <class M>
+BX_Vector3 blinnDirection(const BX_Vector3 &nl, float e, const BX_Vector3 &u, const BX_Vector3 &n, float sx, float sy,
+                          float &f)
+{
+    const float c = M::pow(sy, 1.0f / (e + 1.0f));
+    BX_Vector3 h = BX_PolarSample::about<M>(nl, sx, (c + 1.0f) * 0.5f);
+    h = h.dot(u) < 0.0f ? -h : h;
+    const BX_Vector3 w = -u;
+    const BX_Vector3 v = w - h * (2.0f * w.dot(h));
+    f = M::pow(c, e) / (4.0f * h.dot(u));
+    return SRFsameHemisphere(u, n, v) ? v : v - n * (2.0f * v.dot(n));
+}
+} // namespace
 
 SRF_Blinn::SRF_Blinn(BX_Vector3 *normal, float *exponent) : normal(normal), exponent(exponent)
 {
@@ -18,16 +54,29 @@ SRF_Blinn::~SRF_Blinn()
 const char *SRF_Blinn::className() const { return "SRF_Blinn"; }
 
 // A = 1 / (e + 1).
-float SRF_Blinn::albedo(const BX_Vector3 &, const BX_Vector3 &, int lane) const
+float SRF_Blinn::albedo(const BX_Vector3 &, const BX_Vector3 &, int lane) const { return blinnAlbedo(exponent[lane]); }
+
+void SRF_Blinn::albedoBatch(const SRF_LaneBatch &batch) const
 {
-    return 1.0f / (exponent[lane] + 1.0f);
+    if (!isExactly<SRF_Blinn>())
+        return SRF_BSDF::albedoBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end, [=](int lane) { b.putScalar(lane, set, blinnAlbedo(e[lane])); });
 }
 
 // e / (e + 1).
-float SRF_Blinn::specularRatio(int lane) const
+float SRF_Blinn::specularRatio(int lane) const { return blinnSpecularRatio(exponent[lane]); }
+
+void SRF_Blinn::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
-    const float e = exponent[lane];
-    return e / (e + 1.0f);
+    if (!isExactly<SRF_Blinn>())
+        return SRF_BSDF::specularRatioBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end, [=](int lane) { b.putScalar(lane, set, blinnSpecularRatio(e[lane])); });
 }
 
 // H = (u + v) / |u + v|; f = (N.H)^e / (4 H.u) where N.v > 0 and N.H > 0,
@@ -35,16 +84,25 @@ float SRF_Blinn::specularRatio(int lane) const
 void SRF_Blinn::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
                          float &scalar, int lane) const
 {
-    const BX_Vector3 &nl = normal[lane];
-    BX_Vector3 h = u + v;
-    h.normalize();
-    const float k = nl.dot(h);
     scalar = albedo(u, n, lane);
-    colour = BX_Vector3(0.0f, 0.0f, 0.0f);
-    if (!(nl.dot(v) > 0.0f) || !(k > 0.0f))
-        return;
-    const float f = std::pow(k, exponent[lane]) / (4.0f * h.dot(u));
-    colour = BX_Vector3(f, f, f);
+    colour = blinnColour<SRF_StdMath>(normal[lane], exponent[lane], u, v);
+}
+
+void SRF_Blinn::evaluateBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isExactly<SRF_Blinn>())
+        return SRF_BSDF::evaluateBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *nl = normal;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const BX_Vector3 colour =
+                        blinnColour<SRF_LaneMath>(nl[lane], e[lane], b.u.get(lane), b.v.get(lane));
+                    b.putEvaluate(lane, set, colour, blinnAlbedo(e[lane]));
+                });
 }
 
 // H about N with cos(H, N) = c = sy^(1/(e+1)), pdf(H) = (e+1)/(2 pi) (N.H)^e,
@@ -55,22 +113,32 @@ void SRF_Blinn::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vect
 void SRF_Blinn::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
                        int &bounce, float sx, float sy, int lane) const
 {
-    const BX_PolarSample polar(normal[lane]);
-    const float e = exponent[lane];
-    const float c = std::pow(sy, 1.0f / (e + 1.0f));
-    BX_Vector3 h;
-    polar.compute(h, sx, (c + 1.0f) * 0.5f);
-    if (h.dot(u) < 0.0f)
-        h.negate();
-    const BX_Vector3 w = -u;
-    v = w - h * (2.0f * w.dot(h));
+    float f;
+    v = blinnDirection<SRF_StdMath>(normal[lane], exponent[lane], u, n, sx, sy, f);
     scalar = albedo(u, n, lane);
     bounce = bounces;
-    const float f = std::pow(c, e) / (4.0f * h.dot(u));
     colour = BX_Vector3(f, f, f);
-    if (!sameHemisphere(u, n, v))
-        v -= n * (2.0f * v.dot(n));
 }
+
+void SRF_Blinn::sampleBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isExactly<SRF_Blinn>())
+        return SRF_BSDF::sampleBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *nl = normal;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    float f;
+                    const BX_Vector3 v = blinnDirection<SRF_LaneMath>(nl[lane], e[lane], b.u.get(lane), b.n.get(lane),
+                                                                      b.sx[lane], b.sy[lane], f);
+                    b.putSample(lane, set, v, BX_Vector3(f, f, f), blinnAlbedo(e[lane]), set);
+                });
+}
+
+void SRF_Blinn::emissionBatch(const SRF_LaneBatch &batch) const { emitNothingBatch<SRF_Blinn>(batch); }
 
 SRF_BSDF *SRF_Blinn::duplicate(int count) const
 {

@@ -1,8 +1,7 @@
 #include "SRF_Lafortune.h"
 
 #include "BX_PolarSample.h"
-
-#include <algorithm>
+#include "SRF_LaneMath.h"
 
 namespace
 {
@@ -19,6 +18,65 @@ void localFrame(const BX_Vector3 &nl, const BX_Vector3 &u, BX_Vector3 &t, BX_Vec
     t = nl.cross(u);
     t.normalize();
     b = nl.cross(t);
+}
+
+// The formulas, written once over the maths set M (SRF_LaneMath.h): the
+// per-lane queries call them with the C library, the batch queries with the
+// vectorisable set.
+
+float lafortuneAlbedo(float e) { return isGlossy(e) ? 1.0f / (e + 1.0f) : 0.5f; }
+
+float lafortuneSpecularRatio(float e) { return e / (e + 1.0f); }
+
+template <class M>
+BX_Vector3 lafortuneColour(const BX_Vector3 &nl, const BX_Vector3 &k, float e, const BX_Vector3 &u, const BX_Vector3 &v)
+{
+    const bool sameSide = SRFsameHemisphere(u, nl, v);
+    const bool glossy = isGlossy(e);
+    BX_Vector3 t, b;
+    localFrame(nl, u, t, b);
+    const float q = (k.z * nl.dot(u) * nl.dot(v) + k.y * b.dot(u) * b.dot(v)) + k.x * t.dot(u) * t.dot(v);
+    const float c = sameSide & glossy & (q > 0.0f) ? M::pow(q, e) : 0.0f;
+    const float a = std::fabs(nl.dot(v));
+    const float value = !sameSide ? 0.0f : (glossy ? c : a);
+    return BX_Vector3(value, value, value);
+}
+
+// The sampled direction; weight receives its weight.
+template <class M>
+BX_Vector3 lafortuneDirection(const BX_Vector3 &normal, const BX_Vector3 &k, float e, const BX_Vector3 &u,
+                              const BX_Vector3 &n, float sx, float sy, float &weight)
+{
+    const BX_Vector3 nl = SRFsameHemisphere(u, n, normal) ? normal : -normal;
+    BX_Vector3 t, b;
+    localFrame(nl, u, t, b);
+    float x, y;
+    BX_PolarSample::computeDisk2<M>(sx, sy, x, y);
+    const bool glossy = isGlossy(e);
+
+    // A diffuse lane: the cosine distribution about N', folded across n.
+    BX_Vector3 diffuse = (t * x + b * y) + nl * std::sqrt(1.0f - x * x - y * y);
+    diffuse = SRFsameHemisphere(u, n, diffuse) ? diffuse : diffuse - n * (2.0f * diffuse.dot(n));
+    const float a = std::fabs(nl.dot(diffuse));
+
+    // A glossy lane: the cosine-power distribution about the local axis w.
+    const BX_Vector3 w(k.x * t.dot(u), k.y * b.dot(u), k.z * nl.dot(u));
+    BX_Vector3 f1, f2;
+    w.getFrameOfReference(f1, f2);
+    const float r2 = x * x + y * y;
+    const float r = std::sqrt(r2);
+    const bool offCentre = r > DISK_CENTRE;
+    const float inv = 1.0f / r;
+    const float c = glossy & offCentre ? M::pow(r2, 1.0f / (e + 1.0f)) : 0.0f;
+    const float s = offCentre ? M::sinOfAcos(c) : r;
+    const float gx = offCentre ? (x * inv) * s : x;
+    const float gy = offCentre ? (y * inv) * s : y;
+    BX_Vector3 local = (f1 * gx + f2 * gy) + w * std::sqrt(1.0f - s * s);
+    local.z = local.z <= 0.0f ? -local.z : local.z;
+    const BX_Vector3 lobe = (t * local.x + b * local.y) + nl * local.z;
+
+    weight = glossy ? r2 : a;
+    return glossy ? lobe : diffuse;
 }
 } // namespace
 
@@ -49,15 +107,30 @@ const char *SRF_Lafortune::className() const { return "SRF_Lafortune"; }
 // A = 1 / (e + 1) for a glossy lane, 1/2 for a diffuse one.
 float SRF_Lafortune::albedo(const BX_Vector3 &, const BX_Vector3 &, int lane) const
 {
-    const float e = exponent[lane];
-    return isGlossy(e) ? 1.0f / (e + 1.0f) : 0.5f;
+    return lafortuneAlbedo(exponent[lane]);
+}
+
+void SRF_Lafortune::albedoBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isExactly<SRF_Lafortune>())
+        return SRF_BSDF::albedoBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end, [=](int lane) { b.putScalar(lane, set, lafortuneAlbedo(e[lane])); });
 }
 
 // e / (e + 1), for diffuse lanes too.
-float SRF_Lafortune::specularRatio(int lane) const
+float SRF_Lafortune::specularRatio(int lane) const { return lafortuneSpecularRatio(exponent[lane]); }
+
+void SRF_Lafortune::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
-    const float e = exponent[lane];
-    return e / (e + 1.0f);
+    if (!isExactly<SRF_Lafortune>())
+        return SRF_BSDF::specularRatioBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end, [=](int lane) { b.putScalar(lane, set, lafortuneSpecularRatio(e[lane])); });
 }
 
 // Zero unless u and v lie on the same side of N. Diffuse lane: f = |N.v|.
@@ -67,26 +140,24 @@ void SRF_Lafortune::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_
                              float &scalar, int lane) const
 {
     scalar = albedo(u, n, lane);
-    colour = BX_Vector3(0.0f, 0.0f, 0.0f);
-    const BX_Vector3 &nl = normal[lane];
-    if (!sameHemisphere(u, nl, v))
-        return;
-    const float e = exponent[lane];
-    if (!isGlossy(e))
-    {
-        const float a = std::fabs(nl.dot(v));
-        colour = BX_Vector3(a, a, a);
-        return;
-    }
-    BX_Vector3 t, b;
-    localFrame(nl, u, t, b);
-    const BX_Vector3 &k = coefficients[lane];
-    const float q = (k.z * nl.dot(u) * nl.dot(v) + k.y * b.dot(u) * b.dot(v)) + k.x * t.dot(u) * t.dot(v);
-    if (q > 0.0f)
-    {
-        const float c = std::pow(q, e);
-        colour = BX_Vector3(c, c, c);
-    }
+    colour = lafortuneColour<SRF_StdMath>(normal[lane], coefficients[lane], exponent[lane], u, v);
+}
+
+void SRF_Lafortune::evaluateBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isExactly<SRF_Lafortune>())
+        return SRF_BSDF::evaluateBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *nl = normal, *k = coefficients;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const BX_Vector3 colour =
+                        lafortuneColour<SRF_LaneMath>(nl[lane], k[lane], e[lane], b.u.get(lane), b.v.get(lane));
+                    b.putEvaluate(lane, set, colour, lafortuneAlbedo(e[lane]));
+                });
 }
 
 // N' is N turned to u's side of n, with the frame (T, B, N').
@@ -102,50 +173,30 @@ void SRF_Lafortune::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 
 {
     bounce = bounces;
     scalar = albedo(u, n, lane);
-    BX_Vector3 nl = normal[lane];
-    if (!sameHemisphere(u, n, nl))
-        nl.negate();
-    BX_Vector3 t, b;
-    localFrame(nl, u, t, b);
-
-    float x, y;
-    BX_PolarSample::computeDisk2(sx, sy, x, y);
-    const float e = exponent[lane];
-    if (!isGlossy(e))
-    {
-        v = (t * x + b * y) + nl * std::sqrt(1.0f - x * x - y * y);
-        if (!sameHemisphere(u, n, v))
-            v -= n * (2.0f * v.dot(n));
-        const float a = std::fabs(nl.dot(v));
-        colour = BX_Vector3(a, a, a);
-        return;
-    }
-
-    const BX_Vector3 &k = coefficients[lane];
-    const BX_Vector3 w(k.x * t.dot(u), k.y * b.dot(u), k.z * nl.dot(u));
-    BX_Vector3 f1, f2;
-    w.getFrameOfReference(f1, f2);
-    const float r2 = x * x + y * y;
-    const float r = std::sqrt(r2);
-    colour = BX_Vector3(r2, r2, r2);
-    float s;
-    if (r > DISK_CENTRE)
-    {
-        const float inv = 1.0f / r;
-        x *= inv;
-        y *= inv;
-        const float c = std::pow(r2, 1.0f / (e + 1.0f));
-        s = std::sin(std::acos(std::clamp(c, -1.0f, 1.0f)));
-        x *= s;
-        y *= s;
-    }
-    else
-        s = r;
-    BX_Vector3 local = (f1 * x + f2 * y) + w * std::sqrt(1.0f - s * s);
-    if (local.z <= 0.0f)
-        local.z = -local.z;
-    v = (t * local.x + b * local.y) + nl * local.z;
+    float weight;
+    v = lafortuneDirection<SRF_StdMath>(normal[lane], coefficients[lane], exponent[lane], u, n, sx, sy, weight);
+    colour = BX_Vector3(weight, weight, weight);
 }
+
+void SRF_Lafortune::sampleBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isExactly<SRF_Lafortune>())
+        return SRF_BSDF::sampleBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *nl = normal, *k = coefficients;
+    const float *e = exponent;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    float weight;
+                    const BX_Vector3 v = lafortuneDirection<SRF_LaneMath>(
+                        nl[lane], k[lane], e[lane], b.u.get(lane), b.n.get(lane), b.sx[lane], b.sy[lane], weight);
+                    b.putSample(lane, set, v, BX_Vector3(weight, weight, weight), lafortuneAlbedo(e[lane]), set);
+                });
+}
+
+void SRF_Lafortune::emissionBatch(const SRF_LaneBatch &batch) const { emitNothingBatch<SRF_Lafortune>(batch); }
 
 SRF_BSDF *SRF_Lafortune::duplicate(int count) const
 {

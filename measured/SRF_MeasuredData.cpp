@@ -1,143 +1,24 @@
 #include "SRF_MeasuredData.h"
 
+#include "SRF_MeasurementFile.h"
 #include "SRFfastRandom.h"
 
 #include "BX_BitArray.h"
-#include "BX_IFStream.h"
 #include "BX_IntArray.h"
 #include "BX_Matrix.h"
 #include "BX_MatrixSolver.h"
 #include "BX_PermutationT.h"
 #include "BX_VectorT.h"
-#include "BX_WorkBuffer.h"
 
 #include <atomic>
-#include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace
 {
-// Separators of a header line's first token, and of column names and row
-// values. A carriage return separates like a blank, so files written with
-// Windows line endings read the same.
-const char *const KEYWORD_SEPARATORS = " \t\n\r";
-const char *const VALUE_SEPARATORS = ", \t\n\r";
-
-enum KeywordKind
-{
-    KEYWORD_NONE,
-    KEYWORD_NUM_POINTS,
-    KEYWORD_VARS,
-    KEYWORD_IGNORED
-};
-
-struct Keyword
-{
-    const char *name;
-    KeywordKind kind;
-};
-
-// Header keywords: a line starting with any other token ends the header.
-const Keyword KEYWORDS[] = {
-    {"NUM_POINTS", KEYWORD_NUM_POINTS}, {"VARS", KEYWORD_VARS},
-    {"APERTURE", KEYWORD_IGNORED},      {"FILE_NAME", KEYWORD_IGNORED},
-    {"LAB_NAME", KEYWORD_IGNORED},      {"LAB_ADD", KEYWORD_IGNORED},
-    {"LAB_CITY", KEYWORD_IGNORED},      {"LAB_STATE", KEYWORD_IGNORED},
-    {"LAB_ZIP", KEYWORD_IGNORED},       {"LAB_PHONE", KEYWORD_IGNORED},
-    {"LAB_OPERATOR", KEYWORD_IGNORED},  {"LAB_COMMENTS", KEYWORD_IGNORED},
-    {"MEAS_NAME", KEYWORD_IGNORED},     {"MEAS_DATE", KEYWORD_IGNORED},
-    {"MEAS_TIME", KEYWORD_IGNORED},     {"SAMPLE_NAME", KEYWORD_IGNORED},
-    {"SAMPLE_TYPE", KEYWORD_IGNORED},   {"SYSTEM_NAME", KEYWORD_IGNORED},
-};
-
-enum ColumnCode
-{
-    COLUMN_THETA_I = 0,
-    COLUMN_PHI_I = 1,
-    COLUMN_THETA_S = 2,
-    COLUMN_PHI_S = 3,
-    COLUMN_R = 4,
-    COLUMN_G = 5,
-    COLUMN_B = 6,
-    COLUMN_I = 7
-};
-
-struct Column
-{
-    const char *name;
-    ColumnCode code;
-};
-
-// Recognised column names; any other name takes no place in a row.
-const Column COLUMNS[] = {
-    {"theta_i", COLUMN_THETA_I},
-    {"phi_i", COLUMN_PHI_I},
-    {"theta_s", COLUMN_THETA_S},
-    {"phi_s", COLUMN_PHI_S},
-    {"R", COLUMN_R},
-    {"G", COLUMN_G},
-    {"B", COLUMN_B},
-    {"I", COLUMN_I},
-};
-
-KeywordKind findKeyword(const char *token)
-{
-    for (const Keyword &keyword : KEYWORDS)
-        if (std::strcmp(token, keyword.name) == 0)
-            return keyword.kind;
-    return KEYWORD_NONE;
-}
-
-int findColumn(const char *token)
-{
-    for (const Column &column : COLUMNS)
-        if (std::strcmp(token, column.name) == 0)
-            return column.code;
-    return -1;
-}
-
-// The decimal integer leading the token, as atoi reads it, clamped to the
-// range of int; negative counts read as 0.
-int readCount(const char *token)
-{
-    const long value = std::strtol(token, nullptr, 10);
-    if (value <= 0)
-        return 0;
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
-}
-
-// The token's leading decimal number, exactly as atof reads it (to double,
-// then stored as float; 0 when nothing numeric leads). The common forms are
-// parsed without the locale machinery of atof; anything else (a leading '+',
-// a hexadecimal number, an exponent out of range, no number) goes to atof
-// itself.
-float readValue(const BX_WorkBuffer &token)
-{
-    const char *begin = token.buffer();
-    const char *end = begin + token.length();
-    double value = 0.0;
-    const std::from_chars_result parsed = std::from_chars(begin, end, value);
-    if (parsed.ec == std::errc() && (parsed.ptr == end || (*parsed.ptr != 'x' && *parsed.ptr != 'X')))
-        return static_cast<float>(value);
-    return static_cast<float>(std::atof(begin));
-}
-
-// (r, theta, phi) held in (x, y, z) -> the direction
-// r (sin theta sin phi, sin theta cos phi, cos theta), normalised: the polar
-// angle from +z, the azimuth from +y towards +x.
-void sphericalToDirection(BX_Vector3 &v)
-{
-    const float r = v.x;
-    const float sinTheta = std::sin(v.y);
-    const float cosTheta = std::cos(v.y);
-    v = BX_Vector3(r * sinTheta * std::sin(v.z), r * sinTheta * std::cos(v.z), r * cosTheta);
-    v.normalize();
-}
-
 // Resizes the three arrays together. Without memory for all three they
 // keep the size they had (shrinking back never allocates).
 bool resizeAll(int count, BX_Vector3Array &a, BX_Vector3Array &b, BX_Vector3Array &c)
@@ -264,98 +145,73 @@ void SRF_MeasuredData::read(const char *fileName, BX_Vector3Array &incoming, BX_
                             BX_Vector3Array &values)
 {
     myPointCount = 0;
-    BX_IntArray columns;
-    BX_WorkBuffer line, token;
-    BX_IFStream stream;
-    stream.open(fileName, 0); // a failed open reads as an empty file
+    SRF_MeasurementFile file(fileName);
 
-    // Header. Blank lines are skipped until both NUM_POINTS and VARS have
-    // been seen; after that a blank line is the line that closes the header.
-    int requested = 0;
-    bool seenCount = false, seenColumns = false;
-    while (!stream.isEof())
+    // Only the eight angle and colour names take a place in a row: the
+    // values of a row go in order to the recognised columns.
+    BX_IntArray columns;
+    for (int k = 0; k < file.nameCount(); ++k)
     {
-        stream.getLine(line, '\n');
-        if (!line.getNextToken(token, KEYWORD_SEPARATORS))
-        {
-            if (seenCount && seenColumns)
-                break;
-            continue;
-        }
-        const KeywordKind kind = findKeyword(token.buffer());
-        if (kind == KEYWORD_NONE)
-            break;
-        if (kind == KEYWORD_VARS)
-        {
-            seenColumns = true;
-            while (line.getNextToken(token, VALUE_SEPARATORS))
-            {
-                const int code = findColumn(token.buffer());
-                if (code >= 0)
-                    columns.append(code);
-            }
-        }
-        else if (kind == KEYWORD_NUM_POINTS)
-        {
-            seenCount = true;
-            line.getNextToken(token, KEYWORD_SEPARATORS);
-            requested = readCount(token.buffer());
-        }
+        const int code = SRF_MeasurementFile::columnCode(file.name(k));
+        if (code >= 0)
+            columns.append(code);
     }
+    const int columnCount = columns.entries();
+    std::vector<double> row(columnCount > 0 ? columnCount : 1);
 
     // Rows the file lacks keep the zero vectors of the resize, up to
     // MAX_UNFILLED_POINTS of them beyond the rows read; rows present are
     // appended past the first reservation, however many.
+    const int requested = file.pointCount();
     const int reserved = requested < MAX_UNFILLED_POINTS ? requested : MAX_UNFILLED_POINTS;
     resizeAll(reserved, incoming, scattered, values);
 
-    const int columnCount = columns.entries();
     int rowsRead = 0;
-    for (int i = 0; i < requested && !stream.isEof(); ++i)
+    for (int i = 0; i < requested && !file.atEnd(); ++i)
     {
         if (i >= incoming.entries() &&
             !appendAll(incoming, scattered, values, BX_Vector3(), BX_Vector3(), BX_Vector3()))
             break;
-        stream.getLine(line, '\n');
+        const int count = file.readRow(row.data(), columnCount);
         // During the row the directions hold (radius, polar angle, azimuth).
         BX_Vector3 &in = incoming[i];
         BX_Vector3 &out = scattered[i];
         BX_Vector3 &value = values[i];
         in.x = 1.0f;
         out.x = 1.0f;
-        for (int k = 0; k < columnCount && line.getNextToken(token, VALUE_SEPARATORS); ++k)
+        for (int k = 0; k < count; ++k)
         {
-            const float x = readValue(token);
+            const float x = static_cast<float>(row[k]);
             switch (columns[k])
             {
-            case COLUMN_THETA_I:
+            case SRF_MeasurementFile::THETA_I:
                 in.y = x;
                 break;
-            case COLUMN_PHI_I:
+            case SRF_MeasurementFile::PHI_I:
                 in.z = x;
                 break;
-            case COLUMN_THETA_S:
+            case SRF_MeasurementFile::THETA_S:
                 out.y = x;
                 break;
-            case COLUMN_PHI_S:
+            case SRF_MeasurementFile::PHI_S:
                 out.z = x;
                 break;
-            case COLUMN_R:
+            case SRF_MeasurementFile::R:
                 value.x = x;
                 break;
-            case COLUMN_G:
+            case SRF_MeasurementFile::G:
                 value.y = x;
                 break;
-            case COLUMN_B:
+            case SRF_MeasurementFile::B:
                 value.z = x;
                 break;
-            case COLUMN_I:
+            case SRF_MeasurementFile::I:
                 value = BX_Vector3(x, x, x);
                 break;
             }
         }
-        sphericalToDirection(in);
-        sphericalToDirection(out);
+        SRF_MeasurementFile::sphericalToDirection(in);
+        SRF_MeasurementFile::sphericalToDirection(out);
         rowsRead = i + 1;
     }
     const long unfilledEnd = static_cast<long>(rowsRead) + MAX_UNFILLED_POINTS;
@@ -363,7 +219,6 @@ void SRF_MeasuredData::read(const char *fileName, BX_Vector3Array &incoming, BX_
     if (incoming.entries() < wanted)
         resizeAll(wanted, incoming, scattered, values);
     myPointCount = incoming.entries();
-    stream.close();
 }
 
 // E = sqrt( sum_i |values_i - f(incoming_i, scattered_i)|^2 / n ), with f the

@@ -4,14 +4,19 @@
 #include <cstddef>
 #include <new>
 
-// Scratch floats for one pass over a table, released on return: below
-// 131072 bytes they live on the stack, larger ones on the heap. data() is
-// null when a heap buffer cannot be had.
+// Scratch floats for one pass over a table, released on return. A pass of
+// up to STACK_FLOATS floats (1 KiB) uses a buffer inside the object, on the
+// caller's stack; a larger one takes the heap. Hosts build tables on worker
+// threads whose stacks may be 128 KiB or less, so a pass never asks more of
+// the stack than this small buffer; a pass over a larger table does work in
+// proportion to its size, beside which one allocation costs little. data()
+// is null when a heap buffer cannot be had.
+//
+// Internal to the table classes: not installed and not part of SRF/SRF.h.
 class SRF_ScratchFloats
 {
 public:
-    static constexpr std::size_t STACK_BYTES = 131072;
-    static constexpr std::size_t STACK_FLOATS = STACK_BYTES / sizeof(float) - 1;
+    static constexpr std::size_t STACK_FLOATS = 256;
 
     explicit SRF_ScratchFloats(std::size_t count)
         : myHeap(count > STACK_FLOATS ? new (std::nothrow) float[count] : nullptr),

@@ -20,3 +20,27 @@ execute_process(COMMAND ${SRF_WORK_DIR}/build/consumer RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "the consumer failed: ${rc}")
 endif()
+
+# Internal headers stay out of the installed headers and SRF/SRF.h.
+foreach(header SRF_ScratchFloats.h)
+  if(EXISTS ${prefix}/include/SRF/${header})
+    message(FATAL_ERROR "the internal header ${header} was installed")
+  endif()
+endforeach()
+file(READ ${prefix}/include/SRF/SRF.h umbrella)
+if(umbrella MATCHES "SRF_ScratchFloats")
+  message(FATAL_ERROR "SRF/SRF.h names an internal header")
+endif()
+
+# The installed tool finds its libraries by itself: no loader path is set.
+if(SRF_EXAMPLE)
+  unset(ENV{LD_LIBRARY_PATH})
+  execute_process(COMMAND ${prefix}/bin/srf info ${SRF_EXAMPLE}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(rc)
+    message(FATAL_ERROR "the installed srf info failed (${rc}): ${err}")
+  endif()
+  if(NOT out MATCHES "SRF_SumBSDF")
+    message(FATAL_ERROR "the installed srf info printed no BSDF tree:\n${out}${err}")
+  endif()
+endif()

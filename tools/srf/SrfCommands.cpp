@@ -10,6 +10,7 @@
 
 #include "KAL_RefType.h"
 #include "SRF_BSDF.h"
+#include "SRF_FitShader.h"
 
 #include <cerrno>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@ namespace
 const int MAX_SIZE = 8192;
 const int MAX_SAMPLES = 1 << 16;
 const int MAX_THREADS = 256;
+const int MAX_STARTS = 1000;
 
 // Makes sure that the output can be written before spending time on it: a
 // missing folder or a read-only file fails now, with the system's reason.
@@ -81,7 +84,8 @@ int SrfCommands::render(int argc, char **argv)
                         {"--size", nullptr, "N", "width and height in pixels", "256"},
                         {"--spp", nullptr, "N", "samples per pixel", "64"},
                         {"--threads", nullptr, "N", "threads to render with (default: every core)", nullptr},
-                        {"--seed", nullptr, "N", "seed of the random numbers", "1"}},
+                        {"--seed", nullptr, "N", "seed of the random numbers", "1"},
+                        {"--per-lane", nullptr, nullptr, "query the BSDF lane by lane, not in batches", nullptr}},
                        0, 1);
     options.parse(argc, argv);
     if (options.helpRequested())
@@ -90,6 +94,7 @@ int SrfCommands::render(int argc, char **argv)
         return 0;
     }
     SrfRenderer::Settings settings;
+    settings.perLane = options.given("--per-lane");
     settings.size = options.integer("--size", 1, MAX_SIZE);
     settings.samples = options.integer("--spp", 1, MAX_SAMPLES);
     settings.threads = options.given("--threads") ? options.integer("--threads", 1, MAX_THREADS) : 0;
@@ -161,28 +166,63 @@ int SrfCommands::plot(int argc, char **argv)
 
 int SrfCommands::fit(int argc, char **argv)
 {
-    SrfOptions options("fit", "FILE",
-                       "Reads a measurement file, fits a reflectance model to it and prints the fitted parameters,\n"
-                       "the number of measurements, the RMS difference between model and measurements and the time\n"
-                       "the fit took.",
-                       {{"--model", nullptr, "NAME", "phong or ashikhmin", "phong"}}, 1, 1);
+    SrfOptions options(
+        "fit", "FILE",
+        "Reads a measurement file, fits a reflectance model to it and prints what the reader made of the\n"
+        "file, then for each solver the fitted parameters, the number of measurements, the absolute RMS\n"
+        "difference between model and measurements, the chosen metric and the time the fit took.\n"
+        "The defined solver is the fit that measured@BSVVV runs, on the file as that op reads it; the\n"
+        "robust one fits in double precision from several starts, and reads spectral and band files.",
+        {{"--model", nullptr, "NAME", "phong or ashikhmin", "phong"},
+         {"--solver", nullptr, "NAME", "defined, robust or both", "robust"},
+         {"--metric", nullptr, "NAME", "what the robust solver minimises: abs or logrel", "abs"},
+         {"--starts", nullptr, "N", "starting exponents of the robust solver", "8"},
+         {"--kal", nullptr, "FILE", "write a shader rendering the (last) fitted model with analytic lobes", nullptr}},
+        1, 1);
     options.parse(argc, argv);
     if (options.helpRequested())
     {
         fputs(options.help().c_str(), stdout);
         return 0;
     }
-    const std::string name = options.text("--model");
-    if (name != "phong" && name != "ashikhmin")
-        throw SrfError("--model must be phong or ashikhmin, not '" + name + "' (see 'srf fit --help')", 2);
-    const SrfFitter::Result result =
-        SrfFitter::fit(options.positional()[0], name == "phong" ? SrfFitter::PHONG : SrfFitter::ASHIKHMIN);
-    printf("model %s fitted to %s\n", name.c_str(), options.positional()[0].c_str());
-    for (const auto &parameter : result.parameters)
-        printf("  %-10s %.6g\n", parameter.first.c_str(), parameter.second);
-    printf("points: %d\n", result.points);
-    printf("rms error: %.6g\n", result.rms);
-    printf("time: %.3f s\n", result.seconds);
+    SRF_Fitter::Options settings;
+    std::vector<SRF_Fitter::Solver> solvers;
+    try
+    {
+        settings.model = SRF_Fitter::parseModel(options.text("--model"));
+        settings.metric = SRF_Fitter::parseMetric(options.text("--metric"));
+        const std::string solver = options.text("--solver");
+        if (solver != "both" && solver != "defined" && solver != "robust")
+            throw std::invalid_argument("solver must be defined, robust or both, not '" + solver + "'");
+        if (solver == "both")
+            solvers = {SRF_Fitter::DEFINED, SRF_Fitter::ROBUST};
+        else
+            solvers = {SRF_Fitter::parseSolver(solver)};
+    }
+    catch (const std::invalid_argument &error)
+    {
+        throw SrfError(std::string("--") + error.what() + " (see 'srf fit --help')", 2);
+    }
+    settings.starts = options.integer("--starts", 1, MAX_STARTS);
+    const std::string input = options.positional()[0];
+    const std::string shader = options.text("--kal");
+    if (!shader.empty())
+        checkWritable(shader);
+
+    const std::vector<SRF_Fitter::Result> results = SrfFitter::fit(input, settings, solvers);
+    fputs(SrfFitter::report(input, results, settings.starts).c_str(), stdout);
+    if (!shader.empty())
+    {
+        try
+        {
+            SRF_FitShader::write(shader, results.back(), input);
+        }
+        catch (const std::exception &error)
+        {
+            throw SrfError(error.what());
+        }
+        printf("wrote %s\n", absolute(shader).c_str());
+    }
     return 0;
 }
 

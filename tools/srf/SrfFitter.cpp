@@ -2,70 +2,70 @@
 
 #include "SrfError.h"
 
-#include "BX_Vector3Array.h"
-#include "SRF_MeasuredAshikhmin.h"
-#include "SRF_MeasuredPhong.h"
+#include "SRF_FitReader.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <stdexcept>
 
-namespace
+std::vector<SRF_Fitter::Result> SrfFitter::fit(const std::string &path, const SRF_Fitter::Options &options,
+                                               const std::vector<SRF_Fitter::Solver> &solvers)
 {
-const char *const PHONG_NAMES[] = {"Ks.r", "Ks.g", "Ks.b", "Kd.r", "Kd.g", "Kd.b", "exponent"};
-const char *const ASHIKHMIN_NAMES[] = {"exponent.u", "exponent.v", "Rs.r", "Rs.g", "Rs.b", "Rd.r", "Rd.g", "Rd.b"};
-
-// A fitted model that can read its file again, to measure the fit on the
-// measurements it was fitted to.
-template <class Model> class Fitted : public Model
-{
-public:
-    explicit Fitted(const char *path) : Model(path) {}
-
-    // sqrt(sum |measured - model|^2 / n), the model evaluated about the
-    // normal (0, 0, 1) of the measurement frame.
-    double rms(int &points)
+    std::vector<SRF_Fitter::Result> results;
+    try
     {
-        BX_Vector3Array incoming, scattered, values;
-        this->read(this->getFileName(), incoming, scattered, values);
-        points = this->getPointCount();
-        const BX_Vector3 normal(0.0f, 0.0f, 1.0f);
-        double sum = 0.0;
-        for (int i = 0; i < points; ++i)
+        const SRF_FitData data = SRF_FitReader::read(path);
+        for (SRF_Fitter::Solver solver : solvers)
         {
-            BX_Vector3 colour;
-            float scalar = 0.0f;
-            this->evaluate(incoming[i], normal, scattered[i], colour, scalar, 0);
-            sum += double((values[i] - colour).length2());
+            SRF_Fitter::Options chosen = options;
+            chosen.solver = solver;
+            results.push_back(SRF_Fitter::fit(data, chosen));
         }
-        return points > 0 ? std::sqrt(sum / points) : 0.0;
     }
-};
-
-template <class Model> SrfFitter::Result fitWith(const std::string &path, const char *const *names, int count)
-{
-    SrfFitter::Result result;
-    const auto start = std::chrono::steady_clock::now();
-    Fitted<Model> model(path.c_str());
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.rms = model.rms(result.points);
-    for (int i = 0; i < count && i < model.getParameterCount(); ++i)
-        result.parameters.emplace_back(names[i], model.getParameters()[i]);
-    return result;
+    catch (const std::exception &error)
+    {
+        throw SrfError(error.what());
+    }
+    return results;
 }
-} // namespace
 
-SrfFitter::Result SrfFitter::fit(const std::string &path, Model model)
+std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fitter::Result> &results, int starts)
 {
-    FILE *probe = fopen(path.c_str(), "r");
-    if (!probe)
-        throw SrfError("cannot read '" + path + "': " + strerror(errno));
-    fclose(probe);
-    const Result result = model == PHONG ? fitWith<SRF_MeasuredPhong>(path, PHONG_NAMES, 7)
-                                         : fitWith<SRF_MeasuredAshikhmin>(path, ASHIKHMIN_NAMES, 8);
-    if (result.points <= 0)
-        throw SrfError("no measurements in '" + path + "' (a NUM_POINTS line, a VARS line and data rows are needed)");
-    return result;
+    std::string text;
+    char line[256];
+    if (results.empty())
+        return text;
+    const SRF_Fitter::Result &first = results.front();
+    snprintf(line, sizeof line, "model %s fitted to %s\n", SRF_Fitter::modelName(first.model), path.c_str());
+    text += line;
+    // The reader's account comes first in every result; print it once.
+    size_t shared = results.front().account.size();
+    for (const SRF_Fitter::Result &result : results)
+        shared = std::min(shared, result.account.size());
+    for (size_t i = 0; i < shared; ++i)
+        text += "read: " + first.account[i] + "\n";
+    for (const SRF_Fitter::Result &result : results)
+    {
+        const bool robust = result.solver == SRF_Fitter::ROBUST;
+        snprintf(line, sizeof line, "solver %s", SRF_Fitter::solverName(result.solver));
+        text += line;
+        if (robust)
+        {
+            snprintf(line, sizeof line, ", metric %s, %d start%s", SRF_Fitter::metricName(result.metric), starts,
+                     starts == 1 ? "" : "s");
+            text += line;
+        }
+        text += "\n";
+        for (size_t i = shared; i < result.account.size(); ++i)
+            text += "  note: " + result.account[i] + "\n";
+        for (const auto &parameter : result.parameters)
+        {
+            snprintf(line, sizeof line, "  %-10s %.6g\n", parameter.first.c_str(), parameter.second);
+            text += line;
+        }
+        snprintf(line, sizeof line, "points: %d\nrms error: %.6g\n%s error: %.6g\ntime: %.3f s\n", result.points,
+                 result.rms, SRF_Fitter::metricName(result.metric), result.metricValue, result.seconds);
+        text += line;
+    }
+    return text;
 }

@@ -1,34 +1,24 @@
 #ifndef SRF_TOOL_FITTER_H
 #define SRF_TOOL_FITTER_H
 
+#include "SRF_Fitter.h"
+
 #include <string>
-#include <utility>
 #include <vector>
 
-// Fits a reflectance model to a measurement file and says how well it fits:
-// the parameters by name, the number of measurements, the RMS difference
-// between the model and the measurements (the quantity the fit minimises)
-// and the time the fit took.
+// The fit command's work: reads a measurement file once, fits a model to it
+// with one solver or both, and prints what each fit gives (parameters by
+// name, point count, absolute RMS, the chosen metric, time) after the
+// reader's account of the file.
 class SrfFitter
 {
 public:
-    enum Model
-    {
-        PHONG,    // diffuse term plus a half-vector lobe
-        ASHIKHMIN // anisotropic half-vector lobe with Fresnel and a matching diffuse term
-    };
-
-    struct Result
-    {
-        std::vector<std::pair<std::string, float>> parameters;
-        int points = 0;
-        double rms = 0.0;
-        double seconds = 0.0;
-    };
-
-    // Raises an SrfError when the file cannot be read or holds no
-    // measurement.
-    static Result fit(const std::string &path, Model model);
+    // Raises an SrfError with a one-line message for an unreadable file, a
+    // file without measurements or a bad option.
+    static std::vector<SRF_Fitter::Result> fit(const std::string &path, const SRF_Fitter::Options &options,
+                                               const std::vector<SRF_Fitter::Solver> &solvers);
+    // The printed form of the results of one file.
+    static std::string report(const std::string &path, const std::vector<SRF_Fitter::Result> &results, int starts);
 };
 
 #endif

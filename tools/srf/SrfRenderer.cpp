@@ -5,6 +5,8 @@
 #include "SrfRandom.h"
 #include "SrfShader.h"
 
+#include "SRF_LaneBatch.h"
+
 #include <atomic>
 #include <cmath>
 #include <exception>
@@ -39,6 +41,8 @@ int SrfRenderer::threadCount() const
 
 SrfImage SrfRenderer::render()
 {
+    // The library's batch mode is the process's: the render sets it.
+    SRFsetBatchMode(mySettings.perLane ? SRF_BATCH_PER_LANE : SRF_BATCH_AUTO);
     SrfImage image(mySettings.size, mySettings.size);
     const int tilesPerRow = (mySettings.size + TILE - 1) / TILE;
     const int tiles = tilesPerRow * tilesPerRow;

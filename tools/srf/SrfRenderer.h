@@ -38,6 +38,7 @@ public:
         int threads = 0;      // 0: every core
         uint32_t seed = 1;    // random sequence
         bool progress = true; // a bar on standard error when it is a terminal
+        bool perLane = false; // query lane by lane (SRF_BATCH_PER_LANE), for comparison
     };
 
     SrfRenderer(const SrfShader &shader, const Settings &settings);

@@ -1,0 +1,200 @@
+#ifndef SRF_LANEBATCH_H
+#define SRF_LANEBATCH_H
+
+#include "SRF_API.h"
+
+#include "BX_Vector3.h"
+#include "KAL_API.h"
+
+// One vector per lane, as three arrays of KAL_MAX_LANES floats (structure of
+// arrays): element `lane` of x, y and z.
+struct SRF_LaneVectors
+{
+    float *x = nullptr;
+    float *y = nullptr;
+    float *z = nullptr;
+
+    BX_Vector3 get(int lane) const { return BX_Vector3(x[lane], y[lane], z[lane]); }
+    void set(int lane, const BX_Vector3 &value) const
+    {
+        x[lane] = value.x;
+        y[lane] = value.y;
+        z[lane] = value.z;
+    }
+    // Writes value where `write` is true and rewrites the old value
+    // elsewhere: a select that a lane loop vectorises, where a conditional
+    // store would not.
+    void blend(int lane, bool write, const BX_Vector3 &value) const
+    {
+        x[lane] = write ? value.x : x[lane];
+        y[lane] = write ? value.y : y[lane];
+        z[lane] = write ? value.z : z[lane];
+    }
+};
+
+// Storage for one SRF_LaneVectors, on the stack of whoever runs a batch.
+struct SRF_LaneVectorArrays
+{
+    float x[KAL_MAX_LANES];
+    float y[KAL_MAX_LANES];
+    float z[KAL_MAX_LANES];
+
+    SRF_LaneVectors lanes()
+    {
+        SRF_LaneVectors all;
+        all.x = x;
+        all.y = y;
+        all.z = z;
+        return all;
+    }
+};
+
+// One batch query: its lanes, inputs and outputs, each array indexed by
+// lane (see SRF_BSDF.h for what each query reads and writes).
+struct SRF_API SRF_LaneBatch
+{
+    // The lanes: those of [begin, end) whose run flag is non-zero.
+    int begin = 0;
+    int end = 0;
+    const int *run = nullptr;
+    // The bounce mask of each lane; ignored when maskFree is set, which asks
+    // for the mask-free form of the query.
+    const int *mask = nullptr;
+    bool maskFree = false;
+    // Inputs: u and n; v is evaluate's direction and sample's output.
+    SRF_LaneVectors u, n, v;
+    const float *sx = nullptr;
+    const float *sy = nullptr;
+    // Outputs.
+    SRF_LaneVectors colour;
+    float *scalar = nullptr;
+    int *bounce = nullptr;
+    // Composite levels above this query; see SRF_BSDF.h.
+    int depth = 0;
+
+    bool isRunning(int lane) const { return run[lane] != 0; }
+    // The mask a lane's query is made with: a composite's mask-free query is
+    // its masked query over the three scattering types.
+    int maskOf(int lane) const { return maskFree ? int(SCATTER) : mask[lane]; }
+    // Whether a lobe of bounce set `bounces` answers the lane rather than
+    // writing zeros.
+    bool admits(int lane, int bounces) const { return maskFree | ((bounces & mask[lane]) != 0); }
+
+    // The outputs of a lobe's lane, as its masked per-lane query writes
+    // them: a running lane the mask admits gets the values, one it does
+    // not admit zero colour and scalar (and, for sample, keeps v and
+    // bounce); a lane that is not running keeps everything.
+    void putEvaluate(int lane, int bounces, const BX_Vector3 &c, float s) const;
+    void putSample(int lane, int bounces, const BX_Vector3 &direction, const BX_Vector3 &c, float s,
+                   int bounceType) const;
+    void putScalar(int lane, int bounces, float s) const;
+
+    // Mask 7 for every lane.
+    static const int *scatterMasks();
+    static constexpr int SCATTER = 7;
+};
+
+inline void SRF_LaneBatch::putEvaluate(int lane, int bounces, const BX_Vector3 &c, float s) const
+{
+    const bool running = isRunning(lane);
+    const bool admitted = admits(lane, bounces);
+    colour.blend(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
+    scalar[lane] = running ? (admitted ? s : 0.0f) : scalar[lane];
+}
+
+inline void SRF_LaneBatch::putSample(int lane, int bounces, const BX_Vector3 &direction, const BX_Vector3 &c, float s,
+                                     int bounceType) const
+{
+    const bool running = isRunning(lane);
+    const bool admitted = admits(lane, bounces);
+    v.blend(lane, running & admitted, direction);
+    bounce[lane] = running & admitted ? bounceType : bounce[lane];
+    colour.blend(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
+    scalar[lane] = running ? (admitted ? s : 0.0f) : scalar[lane];
+}
+
+inline void SRF_LaneBatch::putScalar(int lane, int bounces, float s) const
+{
+    scalar[lane] = isRunning(lane) ? (admits(lane, bounces) ? s : 0.0f) : scalar[lane];
+}
+
+// How the query ops and the batch queries run. The default picks the widest
+// vector variant the processor has; the others are for comparison and
+// debugging, and every variant gives bit-identical results.
+enum SRF_BatchMode
+{
+    SRF_BATCH_AUTO = 0,     // the widest variant this processor runs
+    SRF_BATCH_PER_LANE = 1, // no batch: the query ops call the per-lane queries
+    SRF_BATCH_SCALAR = 2,   // batch queries, loops not vectorised
+    SRF_BATCH_SSE2 = 3,     // 4 floats a step, the x86-64 baseline
+    SRF_BATCH_AVX2 = 4,     // 8 floats a step
+    SRF_BATCH_AVX512 = 5    // 16 floats a step
+};
+
+// Sets the mode for the whole process; a variant the processor lacks falls
+// back to the widest it has. Safe to call from any thread, but a query
+// running meanwhile may finish in either mode.
+SRF_API void SRFsetBatchMode(SRF_BatchMode mode);
+// The mode in effect: AUTO resolved to the variant it picks.
+SRF_API SRF_BatchMode SRFbatchMode();
+// Whether this processor runs the variant.
+SRF_API bool SRFbatchModeSupported(SRF_BatchMode mode);
+
+// Runs body(lane) for every lane of [begin, end) in the vector variant of the
+// batch mode. body must be straight-line code (its branches selects) over
+// values it copied: the loop is compiled once per variant with everything
+// it calls inlined, and vectorised across lanes.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define SRF_LANE_VARIANTS 1
+// The library is built with -fopenmp-simd (and SRF_LANE_SIMD): the loops
+// are vectorised whatever the compiler's cost model or aliasing analysis
+// thinks; nothing of OpenMP's runtime is used.
+#ifdef SRF_LANE_SIMD
+#define SRF_LANE_SIMD_LOOP _Pragma("omp simd")
+#else
+#define SRF_LANE_SIMD_LOOP
+#endif
+#define SRF_LANE_LOOP(name, ...)                                                                                       \
+    template <class Body> __attribute__((__VA_ARGS__)) void name(int begin, int end, Body body)                        \
+    {                                                                                                                  \
+        SRF_LANE_SIMD_LOOP for (int lane = begin; lane < end; ++lane) body(lane);                                      \
+    }
+namespace SRF_LaneLoops
+{
+SRF_LANE_LOOP(avx512, target("avx512f,avx512vl,avx512bw,avx512dq"), flatten)
+SRF_LANE_LOOP(avx2, target("avx2"), flatten)
+SRF_LANE_LOOP(sse2, flatten)
+template <class Body> __attribute__((flatten, optimize("no-tree-vectorize"))) void scalar(int begin, int end, Body body)
+{
+    for (int lane = begin; lane < end; ++lane)
+        body(lane);
+}
+} // namespace SRF_LaneLoops
+#undef SRF_LANE_LOOP
+#endif
+
+template <class Body> void SRFforLanes(int begin, int end, Body body)
+{
+#ifdef SRF_LANE_VARIANTS
+    switch (SRFbatchMode())
+    {
+    case SRF_BATCH_AVX512:
+        SRF_LaneLoops::avx512(begin, end, body);
+        return;
+    case SRF_BATCH_AVX2:
+        SRF_LaneLoops::avx2(begin, end, body);
+        return;
+    case SRF_BATCH_SCALAR:
+        SRF_LaneLoops::scalar(begin, end, body);
+        return;
+    default:
+        SRF_LaneLoops::sse2(begin, end, body);
+        return;
+    }
+#else
+    for (int lane = begin; lane < end; ++lane)
+        body(lane);
+#endif
+}
+
+#endif

@@ -1,0 +1,165 @@
+// Measurement files: reading them as the fitter does, fitting the two
+// reflectance models with the fitter the host tool uses, and the fitted
+// model's values; and the equal-area projection of the lobe plots.
+
+#include "SrfPyArrays.h"
+#include "SrfPyBind.h"
+
+#include "SrfError.h"
+#include "SrfPlotter.h"
+
+#include "SRF_FitModel.h"
+#include "SRF_FitReader.h"
+#include "SRF_Fitter.h"
+#include "SRF_MeasurementFile.h"
+
+#include <pybind11/stl.h>
+
+#include <stdexcept>
+
+namespace py = pybind11;
+using Floats = SrfPyArrays::Floats;
+using Doubles = py::array_t<double, py::array::c_style>;
+
+namespace
+{
+// Runs work, turning the fitter's and reader's one-line errors into
+// srf.Error.
+template <class Work> auto reporting(Work work) -> decltype(work())
+{
+    try
+    {
+        return work();
+    }
+    catch (const std::invalid_argument &error)
+    {
+        throw SrfError(error.what());
+    }
+    catch (const std::runtime_error &error)
+    {
+        throw SrfError(error.what());
+    }
+}
+
+py::dict readMeasurements(const std::string &path)
+{
+    const SRF_FitData data = reporting([&] { return SRF_FitReader::read(path); });
+    const py::ssize_t count = data.size();
+    Doubles incoming({count, py::ssize_t(3)}), scattered({count, py::ssize_t(3)}), values({count, py::ssize_t(3)});
+    for (py::ssize_t i = 0; i < count; ++i)
+        for (int c = 0; c < 3; ++c)
+        {
+            incoming.mutable_at(i, c) = data.points[i].incoming[c];
+            scattered.mutable_at(i, c) = data.points[i].scattered[c];
+            values.mutable_at(i, c) = data.points[i].value[c];
+        }
+    // The header as the file states it, beside what the reader made of it.
+    const SRF_MeasurementFile file(path.c_str());
+    py::list names;
+    for (int i = 0; i < file.nameCount(); ++i)
+        names.append(file.name(i));
+    py::dict header;
+    header["NUM_POINTS"] = file.pointCount();
+    header["VARS"] = names;
+    header["SAMPLE_NAME"] = data.sampleName;
+    header["account"] = data.account;
+
+    py::dict out;
+    out["points"] = data.size();
+    out["incoming"] = incoming;
+    out["scattered"] = scattered;
+    out["values"] = values;
+    out["header"] = header;
+    return out;
+}
+
+py::dict fit(const std::string &path, const std::string &model, const std::string &solver, const std::string &metric,
+             int starts)
+{
+    SRF_Fitter::Options options;
+    reporting(
+        [&]
+        {
+            options.model = SRF_Fitter::parseModel(model);
+            options.solver = SRF_Fitter::parseSolver(solver);
+            options.metric = SRF_Fitter::parseMetric(metric);
+            return 0;
+        });
+    if (starts < 1)
+        throw SrfError("starts must be at least 1, not " + std::to_string(starts));
+    options.starts = starts;
+    SRF_Fitter::Result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = reporting([&] { return SRF_Fitter::fit(path, options); });
+    }
+    py::dict parameters;
+    for (const auto &parameter : result.parameters)
+        parameters[py::str(parameter.first)] = parameter.second;
+    py::dict out;
+    out["model"] = SRF_Fitter::modelName(result.model);
+    out["solver"] = SRF_Fitter::solverName(result.solver);
+    out["metric"] = SRF_Fitter::metricName(result.metric);
+    out["parameters"] = parameters;
+    out["rms"] = result.rms;
+    out["metric_value"] = result.metricValue;
+    out["points"] = result.points;
+    out["seconds"] = result.seconds;
+    out["account"] = result.account;
+    return out;
+}
+
+// The colours (M, 3) of a model with the given parameters (in the model's
+// order) for pairs of unit directions in the frame of the measurement.
+Doubles modelValues(const std::string &model, const std::vector<double> &parameters, const Doubles &incoming,
+                    const Doubles &scattered)
+{
+    const SRF_FitModel::Kind kind = reporting([&] { return SRF_Fitter::parseModel(model); });
+    if (int(parameters.size()) != SRF_FitModel::parameterCount(kind))
+        throw py::value_error(model + " has " + std::to_string(SRF_FitModel::parameterCount(kind)) +
+                              " parameters, not " + std::to_string(parameters.size()));
+    if (incoming.ndim() != 2 || incoming.shape(1) != 3 || scattered.ndim() != 2 || scattered.shape(1) != 3 ||
+        incoming.shape(0) != scattered.shape(0))
+        throw py::value_error("incoming and scattered must both have shape (N, 3)");
+    const py::ssize_t count = incoming.shape(0);
+    Doubles result({count, py::ssize_t(3)});
+    for (py::ssize_t i = 0; i < count; ++i)
+        SRF_FitModel::evaluate(kind, parameters.data(), incoming.data(i, 0), scattered.data(i, 0),
+                               result.mutable_data(i, 0));
+    return result;
+}
+
+// The directions of disk points (x, y) of the plot's equal-area projection.
+Floats diskDirections(py::handle x, py::handle y, bool upper)
+{
+    const Floats xs = SrfPyArrays::floats(x, "x"), ys = SrfPyArrays::floats(y, "y");
+    const long rows = SrfPyArrays::commonRows(SrfPyArrays::rows(xs), SrfPyArrays::rows(ys), "y");
+    const Floats xr = SrfPyArrays::expand(xs, rows), yr = SrfPyArrays::expand(ys, rows);
+    Floats result = SrfPyArrays::newVectors(rows);
+    for (long i = 0; i < rows; ++i)
+        SrfPyArrays::vectorData(result)[i] = SrfPlotter::fromDisk(xr.data()[i], yr.data()[i], upper);
+    return result;
+}
+
+// The disk points (M, 2) of directions (M, 3).
+Floats diskPoints(py::handle v)
+{
+    const Floats vs = SrfPyArrays::vectors(v, "v");
+    Floats result({py::ssize_t(SrfPyArrays::rows(vs)), py::ssize_t(2)});
+    for (long i = 0; i < SrfPyArrays::rows(vs); ++i)
+        SrfPlotter::toDisk(SrfPyArrays::vectorData(vs)[i], result.mutable_data()[2 * i],
+                           result.mutable_data()[2 * i + 1]);
+    return result;
+}
+} // namespace
+
+void srfBindMeasurements(py::module_ &m)
+{
+    m.def("_read_measurements", &readMeasurements, py::arg("path"));
+    m.def("_fit", &fit, py::arg("path"), py::arg("model") = "phong", py::arg("solver") = "robust",
+          py::arg("metric") = "abs", py::arg("starts") = SRF_Fitter::Options().starts);
+    m.def("_model_values", &modelValues, py::arg("model"), py::arg("parameters"), py::arg("incoming"),
+          py::arg("scattered"));
+    m.def("_disk_directions", &diskDirections, py::arg("x"), py::arg("y"), py::arg("upper"));
+    m.def("_disk_points", &diskPoints, py::arg("v"));
+}

@@ -1,0 +1,169 @@
+#include "SrfPyQueries.h"
+
+#include "SRF_BSDF.h"
+
+#include "KAL_API.h"
+
+#include <algorithm>
+
+namespace
+{
+const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
+
+// One chunk's query as one batch query: the inputs copied into the batch's
+// layout (one array per component, indexed by lane), every lane running
+// with the same mask, and the outputs preset to zero.
+struct ChunkBatch
+{
+    int run[KAL_MAX_LANES];
+    int mask[KAL_MAX_LANES];
+    SRF_LaneVectorArrays u, n, v, colour;
+    float sx[KAL_MAX_LANES], sy[KAL_MAX_LANES], scalar[KAL_MAX_LANES];
+    int bounce[KAL_MAX_LANES];
+    SRF_LaneBatch batch;
+
+    ChunkBatch(int count, int maskValue)
+    {
+        batch.begin = 0;
+        batch.end = count;
+        batch.run = run;
+        batch.mask = mask;
+        batch.u = u.lanes();
+        batch.n = n.lanes();
+        batch.v = v.lanes();
+        batch.colour = colour.lanes();
+        batch.sx = sx;
+        batch.sy = sy;
+        batch.scalar = scalar;
+        batch.bounce = bounce;
+        for (int lane = 0; lane < count; ++lane)
+        {
+            run[lane] = 1;
+            mask[lane] = maskValue;
+            batch.v.set(lane, ZERO);
+            batch.colour.set(lane, ZERO);
+            scalar[lane] = 0.0f;
+            bounce[lane] = 0;
+        }
+    }
+    static void put(const SRF_LaneVectors &to, const BX_Vector3 *from, int count)
+    {
+        for (int lane = 0; lane < count; ++lane)
+            to.set(lane, from[lane]);
+    }
+    static void get(BX_Vector3 *to, const SRF_LaneVectors &from, int count)
+    {
+        for (int lane = 0; lane < count; ++lane)
+            to[lane] = from.get(lane);
+    }
+};
+
+// The per-lane mode (SRFsetBatchMode) asks every query lane by lane.
+bool perLane() { return SRFbatchMode() == SRF_BATCH_PER_LANE; }
+} // namespace
+
+void SrfPyQueries::evaluate(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n,
+                            const BX_Vector3 *v, int mask, BX_Vector3 *colour, float *scalar)
+{
+    if (perLane())
+    {
+        for (int lane = 0; lane < count; ++lane)
+        {
+            colour[lane] = ZERO;
+            scalar[lane] = 0.0f;
+            bsdf.evaluate(u[lane], n[lane], v[lane], colour[lane], scalar[lane], lane, mask);
+        }
+        return;
+    }
+    ChunkBatch q(count, mask);
+    ChunkBatch::put(q.batch.u, u, count);
+    ChunkBatch::put(q.batch.n, n, count);
+    ChunkBatch::put(q.batch.v, v, count);
+    bsdf.evaluateBatch(q.batch);
+    ChunkBatch::get(colour, q.batch.colour, count);
+    std::copy(q.scalar, q.scalar + count, scalar);
+}
+
+void SrfPyQueries::sample(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const float *sx,
+                          const float *sy, int mask, BX_Vector3 *v, BX_Vector3 *colour, int *bounce)
+{
+    if (perLane())
+    {
+        for (int lane = 0; lane < count; ++lane)
+        {
+            v[lane] = ZERO;
+            colour[lane] = ZERO;
+            bounce[lane] = 0;
+            float scalar = 0.0f;
+            bsdf.sample(u[lane], n[lane], v[lane], colour[lane], scalar, bounce[lane], sx[lane], sy[lane], lane, mask);
+        }
+        return;
+    }
+    ChunkBatch q(count, mask);
+    ChunkBatch::put(q.batch.u, u, count);
+    ChunkBatch::put(q.batch.n, n, count);
+    std::copy(sx, sx + count, q.sx);
+    std::copy(sy, sy + count, q.sy);
+    bsdf.sampleBatch(q.batch);
+    ChunkBatch::get(v, q.batch.v, count);
+    ChunkBatch::get(colour, q.batch.colour, count);
+    std::copy(q.bounce, q.bounce + count, bounce);
+}
+
+void SrfPyQueries::albedo(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, int mask,
+                          float *albedo)
+{
+    if (perLane())
+    {
+        for (int lane = 0; lane < count; ++lane)
+            albedo[lane] = bsdf.albedo(u[lane], n[lane], lane, mask);
+        return;
+    }
+    ChunkBatch q(count, mask);
+    ChunkBatch::put(q.batch.u, u, count);
+    ChunkBatch::put(q.batch.n, n, count);
+    bsdf.albedoBatch(q.batch);
+    std::copy(q.scalar, q.scalar + count, albedo);
+}
+
+void SrfPyQueries::specularRatio(const SRF_BSDF &bsdf, int count, int mask, float *ratio)
+{
+    if (perLane())
+    {
+        for (int lane = 0; lane < count; ++lane)
+            ratio[lane] = bsdf.specularRatio(lane, mask);
+        return;
+    }
+    ChunkBatch q(count, mask);
+    bsdf.specularRatioBatch(q.batch);
+    std::copy(q.scalar, q.scalar + count, ratio);
+}
+
+void SrfPyQueries::emission(const SRF_BSDF &bsdf, int count, BX_Vector3 *colour)
+{
+    if (perLane())
+    {
+        for (int lane = 0; lane < count; ++lane)
+        {
+            colour[lane] = ZERO;
+            bsdf.emission(colour[lane], lane);
+        }
+        return;
+    }
+    ChunkBatch q(count, 0);
+    bsdf.emissionBatch(q.batch);
+    ChunkBatch::get(colour, q.batch.colour, count);
+}
+
+void SrfPyQueries::bounces(const SRF_BSDF &bsdf, int count, int *bounces)
+{
+    if (perLane())
+    {
+        for (int lane = 0; lane < count; ++lane)
+            bounces[lane] = bsdf.getBounces(lane);
+        return;
+    }
+    ChunkBatch q(count, 0);
+    bsdf.getBouncesBatch(q.batch);
+    std::copy(q.bounce, q.bounce + count, bounces);
+}

@@ -1,0 +1,32 @@
+#ifndef SRF_PY_QUERIES_H
+#define SRF_PY_QUERIES_H
+
+class BX_Vector3;
+class SRF_BSDF;
+
+// The queries that the module's array methods make, one function each, for
+// lanes 0 to count - 1 of one chunk (see SrfPyBSDF). Inputs and outputs are
+// arrays of rows indexed by lane. Each is one batch query of SRF_BSDF over
+// the chunk, every lane running with the one mask: what the query ops ask
+// for an op call, with the same presets (zero colour, direction and scalar,
+// bounce type 0), so that a lane the mask leaves alone reads as zeros. In
+// the per-lane batch mode (SRFsetBatchMode) each lane is asked its masked
+// per-lane query instead, as the ops then do.
+//
+// Every array method of the module goes through these six functions and
+// nothing else.
+class SrfPyQueries
+{
+public:
+    static void evaluate(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const BX_Vector3 *v,
+                         int mask, BX_Vector3 *colour, float *scalar);
+    static void sample(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const float *sx,
+                       const float *sy, int mask, BX_Vector3 *v, BX_Vector3 *colour, int *bounce);
+    static void albedo(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, int mask,
+                       float *albedo);
+    static void specularRatio(const SRF_BSDF &bsdf, int count, int mask, float *ratio);
+    static void emission(const SRF_BSDF &bsdf, int count, BX_Vector3 *colour);
+    static void bounces(const SRF_BSDF &bsdf, int count, int *bounces);
+};
+
+#endif

@@ -1,0 +1,138 @@
+"""libSRF from Python: BSDFs, text shaders and measurement files on numpy arrays.
+
+    import numpy as np, srf
+    phong = srf.Phong(axis=(0, 0, 1), exponent=np.array([5.0, 50.0]))
+    colour, scalar = phong.evaluate(u=(0.6, 0, 0.8), n=(0, 0, 1), v=(-0.6, 0, 0.8))
+    plastic = srf.Isotropic() * (0.8, 0.2, 0.1) + srf.Blinn((0, 0, 1), 40) * 0.25
+    out = srf.Shader("examples/plastic.kal").run(lanes=64)   # out["F"] is a BSDF
+
+BSDFs come from the constructors below, from arithmetic (a + b, a * colour,
+a @ b for the product) and from Shader.run. Every query works on arrays: one
+row per query, of float32 (inputs are converted where numpy can convert them
+without changing their kind, and refused with a ValueError where not).
+srf.plot draws lobes and fits (it imports matplotlib when first used).
+"""
+
+from dataclasses import dataclass, field
+import importlib
+import os
+
+import numpy as np
+
+from ._srf import (  # noqa: F401
+    ALL,
+    CHUNK_LANES,
+    DIFFUSE,
+    EMISSION,
+    GLOSSY,
+    SCATTER,
+    SPECULAR,
+    BSDF,
+    Ashikhmin,
+    Blinn,
+    Cone,
+    Emission,
+    Error,
+    Isotropic,
+    Lafortune,
+    Measured,
+    Mul,
+    Phong,
+    Scale,
+    Shader,
+    Specular,
+    Sum,
+    Switch,
+    WireBlinn,
+    WireDiffuse,
+    batch_mode,
+    live_objects,
+    pool_blocks_out,
+    set_batch_mode,
+)
+from . import _srf
+
+__all__ = [
+    "ALL", "DIFFUSE", "EMISSION", "GLOSSY", "SCATTER", "SPECULAR",
+    "BSDF", "Shader", "Error",
+    "Ashikhmin", "Blinn", "Cone", "Emission", "Isotropic", "Lafortune", "Measured", "Phong", "Specular",
+    "WireBlinn", "WireDiffuse", "Mul", "Scale", "Sum", "Switch",
+    "Measurements", "FitResult", "read_measurements", "fit",
+    "batch_mode", "set_batch_mode", "live_objects", "pool_blocks_out",
+]
+
+
+@dataclass
+class Measurements:
+    """The rows of a measurement file, as the fitter reads them.
+
+    Directions are unit vectors in the frame of the measurement (z the
+    surface normal); angles in radians, the polar angle from +z and the
+    azimuth from +y towards +x; values linear RGB, one row per measurement.
+    """
+    path: str
+    points: int
+    incoming: np.ndarray
+    scattered: np.ndarray
+    values: np.ndarray
+    theta_i: np.ndarray
+    phi_i: np.ndarray
+    theta_s: np.ndarray
+    phi_s: np.ndarray
+    header: dict = field(default_factory=dict)
+
+
+@dataclass
+class FitResult:
+    """A model fitted to a measurement file: parameters by name, the RMS
+    difference between model and measurements, the number of measurements
+    and the seconds the fit took."""
+    path: str
+    model: str
+    parameters: dict
+    rms: float
+    points: int
+    seconds: float
+    solver: str = "defined"
+    metric: str = "abs"
+    metric_value: float = float("nan")
+    account: list = field(default_factory=list)
+
+    def values(self, incoming, scattered):
+        """The fitted model's colours (M, 3) for pairs of unit directions in
+        the frame of the measurement."""
+        return _srf._model_values(self.model, list(self.parameters.values()), incoming, scattered)
+
+
+def _angles(directions):
+    # The polar angle from +z and the azimuth from +y towards +x of unit
+    # directions: the reader's convention, undone.
+    theta = np.arccos(np.clip(directions[:, 2], -1.0, 1.0))
+    phi = np.arctan2(directions[:, 0], directions[:, 1])
+    return theta, phi
+
+
+def read_measurements(path):
+    """Reads a measurement file as the fitter does (srf.Error when it
+    cannot)."""
+    raw = _srf._read_measurements(os.fspath(path))
+    theta_i, phi_i = _angles(raw["incoming"])
+    theta_s, phi_s = _angles(raw["scattered"])
+    return Measurements(path=os.fspath(path), points=raw["points"], incoming=raw["incoming"],
+                        scattered=raw["scattered"], values=raw["values"], theta_i=theta_i, phi_i=phi_i,
+                        theta_s=theta_s, phi_s=phi_s, header=raw["header"])
+
+
+def fit(path, model="phong", **options):
+    """Fits model "phong" or "ashikhmin" to a measurement file, as `srf fit`
+    does, and returns a FitResult (srf.Error when the file cannot be read or
+    holds no measurement)."""
+    raw = _srf._fit(os.fspath(path), model, **options)
+    return FitResult(path=os.fspath(path), **raw)
+
+
+def __getattr__(name):
+    # srf.plot is imported on first use, and with it matplotlib.
+    if name == "plot":
+        return importlib.import_module(".plot", __name__)
+    raise AttributeError(f"module 'srf' has no attribute {name!r}")

@@ -1,0 +1,492 @@
+// Batch queries answer what the per-lane queries answer, for every class
+// (one registry), every query, masked and mask-free, in every vector
+// variant this processor runs; the variants agree bit for bit; the query
+// ops give the same outputs in batch and per-lane mode.
+#include "KAL_Context.h"
+#include "KAL_Instance.h"
+#include "KAL_ProcArray.h"
+#include "KAL_Shader.h"
+#include "KAL_ShaderLoader.h"
+#include "SRF_Ashikhmin.h"
+#include "SRF_Blinn.h"
+#include "SRF_Cone.h"
+#include "SRF_Emission.h"
+#include "SRF_Functions.h"
+#include "SRF_Isotropic.h"
+#include "SRF_Lafortune.h"
+#include "SRF_LaneMath.h"
+#include "SRF_MulBSDF.h"
+#include "SRF_Phong.h"
+#include "SRF_ScaleBSDF.h"
+#include "SRF_Specular.h"
+#include "SRF_SumBSDF.h"
+#include "SRF_SwitchBSDF.h"
+#include "SRF_WireBlinn.h"
+#include "SRF_WireDiffuse.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+const int N = KAL_MAX_LANES;
+const float SENTINEL = -7.0f;
+const int BOUNCE_SENTINEL = -3;
+const SRF_BatchMode VARIANTS[] = {SRF_BATCH_SCALAR, SRF_BATCH_SSE2, SRF_BATCH_AVX2, SRF_BATCH_AVX512};
+
+using Rng = std::mt19937;
+float uniform(Rng &rng, float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
+
+BX_Vector3 direction(Rng &rng)
+{
+    BX_Vector3 d(uniform(rng, -1, 1), uniform(rng, -1, 1), uniform(rng, -1, 1));
+    d.normalize();
+    return d;
+}
+
+// Blocks with a value per lane from a generator: lanes of different parameters.
+BX_Vector3 *vectors(Rng &rng, std::function<BX_Vector3(Rng &)> make)
+{
+    BX_Vector3 *block = SRF_BSDF::allocVector();
+    for (int i = 0; i < N; ++i)
+        block[i] = make(rng);
+    return block;
+}
+float *floats(Rng &rng, float lo, float hi, float special)
+{
+    float *block = SRF_BSDF::allocFloat();
+    for (int i = 0; i < N; ++i)
+        block[i] = i % 9 == 4 ? special : uniform(rng, lo, hi);
+    return block;
+}
+BX_Vector3 *unitVectors(Rng &rng) { return vectors(rng, direction); }
+// Axes, normals and tangents of lengths 0.5 to 3: used as stored.
+BX_Vector3 *longVectors(Rng &rng)
+{
+    return vectors(rng, [](Rng &r) { return direction(r) * uniform(r, 0.5f, 3.0f); });
+}
+
+// A host's Phong with its own albedo, and a host class with only per-lane
+// queries: both are answered lane by lane by the base class.
+struct HostPhong : SRF_Phong
+{
+    using SRF_Phong::albedo;
+    using SRF_Phong::SRF_Phong;
+    float albedo(const BX_Vector3 &u, const BX_Vector3 &, int lane) const override { return 0.25f + u.x * lane; }
+};
+struct HostLobe : SRF_Isotropic
+{
+    using SRF_Isotropic::albedo;
+    using SRF_Isotropic::evaluate;
+    void evaluate(const BX_Vector3 &u, const BX_Vector3 &, const BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                  int lane) const override
+    {
+        colour = BX_Vector3(u.dot(v), float(lane), 1.0f);
+        scalar = 2.0f;
+    }
+    void emission(BX_Vector3 &colour, int lane) const override { colour = BX_Vector3(float(lane), 1.0f, 2.0f); }
+};
+
+struct ClassCase
+{
+    const char *name;
+    std::function<SRF_BSDF *(Rng &)> make;
+};
+
+SRF_BSDF *phong(Rng &r) { return new SRF_Phong(longVectors(r), floats(r, 0, 200, 0)); }
+SRF_BSDF *cone(Rng &r) { return new SRF_Cone(longVectors(r), floats(r, 0, 2, 0)); }
+SRF_BSDF *blinn(Rng &r) { return new SRF_Blinn(longVectors(r), floats(r, 0, 200, -1)); }
+SRF_BSDF *lafortune(Rng &r)
+{
+    return new SRF_Lafortune(longVectors(r), vectors(r, [](Rng &g) { return BX_Vector3(uniform(g, -1, 1), -1, 1); }),
+                             floats(r, -1, 60, 0));
+}
+SRF_BSDF *tinted(SRF_BSDF *operand, Rng &r)
+{
+    // Every third lane black: those lanes never reach the operand.
+    int k = 0;
+    return new SRF_ScaleBSDF(
+        operand,
+        vectors(r, [&](Rng &g)
+                { return k++ % 3 ? BX_Vector3(uniform(g, 0, 1), uniform(g, -1, 1), 0.5f) : BX_Vector3(0, 0, 0); }));
+}
+
+const std::vector<ClassCase> &registry()
+{
+    static const std::vector<ClassCase> all = {
+        {"isotropic", [](Rng &) { return new SRF_Isotropic(); }},
+        {"emission", [](Rng &) { return new SRF_Emission(); }},
+        {"specular", [](Rng &r) { return new SRF_Specular(longVectors(r)); }},
+        {"phong", phong},
+        {"blinn", blinn},
+        {"cone", cone},
+        {"ashikhmin",
+         [](Rng &r)
+         {
+             return new SRF_Ashikhmin(longVectors(r), floats(r, 0, 300, 0), floats(r, 0, 30, 5), unitVectors(r),
+                                      unitVectors(r));
+         }},
+        {"lafortune", lafortune},
+        {"wirediffuse", [](Rng &r) { return new SRF_WireDiffuse(longVectors(r)); }},
+        {"wireblinn", [](Rng &r) { return new SRF_WireBlinn(unitVectors(r), floats(r, 0, 100, 0)); }},
+        {"sum", [](Rng &r) { return new SRF_SumBSDF(tinted(phong(r), r), new SRF_Isotropic()); }},
+        {"sum with emission", [](Rng &r) { return new SRF_SumBSDF(new SRF_Emission(), cone(r)); }},
+        {"scale", [](Rng &r) { return tinted(new SRF_SumBSDF(new SRF_Emission(), blinn(r)), r); }},
+        {"mul", [](Rng &r) { return new SRF_MulBSDF(lafortune(r), blinn(r)); }},
+        {"switch",
+         [](Rng &r)
+         {
+             BX_PtrArray<SRF_BSDF *> entries;
+             entries.append(cone(r));
+             entries.append(new SRF_MulBSDF(phong(r), new SRF_Specular(longVectors(r))));
+             entries.append(new SRF_Emission());
+             int *index = SRF_BSDF::allocInteger();
+             for (int i = 0; i < N; ++i)
+                 index[i] = i % 5 - 1; // -1 and 3 pick no entry
+             return new SRF_SwitchBSDF(entries, index);
+         }},
+        {"deep sum",
+         [](Rng &r)
+         {
+             SRF_BSDF *tree = blinn(r);
+             for (int level = 0; level < SRF_BSDF::MAX_BATCH_DEPTH + 3; ++level)
+                 tree = new SRF_SumBSDF(level % 2 ? tinted(tree, r) : tree, phong(r));
+             return tree;
+         }},
+        {"host phong", [](Rng &r) { return new HostPhong(longVectors(r), floats(r, 0, 50, 0)); }},
+        {"host lobe", [](Rng &) { return new HostLobe(); }},
+    };
+    return all;
+}
+
+// One set of per-lane inputs: grazing and below-horizon directions, a NaN
+// in some lane's input, masks 0 to 15, lanes that do not run.
+struct Inputs
+{
+    BX_Vector3 u[N], n[N], v[N];
+    float sx[N], sy[N];
+    int mask[N], run[N];
+    explicit Inputs(Rng &rng)
+    {
+        for (int i = 0; i < N; ++i)
+        {
+            n[i] = direction(rng);
+            u[i] = direction(rng);
+            v[i] = i % 11 == 3 ? BX_Vector3(u[i].y, -u[i].x, 0) : direction(rng); // grazing
+            sx[i] = i % 13 == 0 ? 1.0f : uniform(rng, 0, 1);
+            sy[i] = i % 17 == 0 ? 0.0f : uniform(rng, 0, 1);
+            mask[i] = int(rng() % 16);
+            run[i] = rng() % 4 != 0;
+        }
+        u[37].x = NAN;
+        v[41].z = NAN;
+        sy[43] = NAN;
+        run[N - 1] = 0;
+    }
+};
+
+// The outputs of one query for every lane, preset to sentinels.
+struct Outputs
+{
+    BX_Vector3 v[N], colour[N];
+    float scalar[N];
+    int bounce[N];
+    Outputs()
+    {
+        for (int i = 0; i < N; ++i)
+        {
+            v[i] = colour[i] = BX_Vector3(SENTINEL, SENTINEL, SENTINEL);
+            scalar[i] = SENTINEL;
+            bounce[i] = BOUNCE_SENTINEL;
+        }
+    }
+};
+
+enum Query
+{
+    EVALUATE,
+    SAMPLE,
+    ALBEDO,
+    RATIO,
+    EMISSION,
+    BOUNCES,
+    QUERIES
+};
+const char *const QUERY_NAMES[] = {"evaluate", "sample", "albedo", "specularRatio", "emission", "getBounces"};
+
+// The per-lane answer: each running lane asks the per-lane query.
+Outputs perLane(const SRF_BSDF &bsdf, const Inputs &in, Query query, bool maskFree)
+{
+    Outputs out;
+    for (int i = 0; i < N; ++i)
+    {
+        if (!in.run[i])
+            continue;
+        const int m = in.mask[i];
+        switch (query)
+        {
+        case EVALUATE:
+            maskFree ? bsdf.evaluate(in.u[i], in.n[i], in.v[i], out.colour[i], out.scalar[i], i)
+                     : bsdf.evaluate(in.u[i], in.n[i], in.v[i], out.colour[i], out.scalar[i], i, m);
+            break;
+        case SAMPLE:
+            maskFree ? bsdf.sample(in.u[i], in.n[i], out.v[i], out.colour[i], out.scalar[i], out.bounce[i], in.sx[i],
+                                   in.sy[i], i)
+                     : bsdf.sample(in.u[i], in.n[i], out.v[i], out.colour[i], out.scalar[i], out.bounce[i], in.sx[i],
+                                   in.sy[i], i, m);
+            break;
+        case ALBEDO:
+            out.scalar[i] = maskFree ? bsdf.albedo(in.u[i], in.n[i], i) : bsdf.albedo(in.u[i], in.n[i], i, m);
+            break;
+        case RATIO:
+            out.scalar[i] = maskFree ? bsdf.specularRatio(i) : bsdf.specularRatio(i, m);
+            break;
+        case EMISSION:
+            bsdf.emission(out.colour[i], i);
+            break;
+        default:
+            out.bounce[i] = bsdf.getBounces(i);
+        }
+    }
+    return out;
+}
+
+// The batch answer, through structure-of-arrays storage.
+Outputs batch(const SRF_BSDF &bsdf, const Inputs &in, Query query, bool maskFree)
+{
+    Outputs out;
+    SRF_LaneVectorArrays u, n, v, colour;
+    float sx[N], sy[N], scalar[N];
+    SRF_LaneBatch b;
+    b.end = N;
+    b.run = in.run;
+    b.mask = in.mask;
+    b.maskFree = maskFree;
+    b.u = u.lanes();
+    b.n = n.lanes();
+    b.v = v.lanes();
+    b.colour = colour.lanes();
+    b.sx = sx;
+    b.sy = sy;
+    b.scalar = scalar;
+    b.bounce = out.bounce;
+    for (int i = 0; i < N; ++i)
+    {
+        b.u.set(i, in.u[i]);
+        b.n.set(i, in.n[i]);
+        b.v.set(i, query == SAMPLE ? out.v[i] : in.v[i]);
+        b.colour.set(i, out.colour[i]);
+        sx[i] = in.sx[i];
+        sy[i] = in.sy[i];
+        scalar[i] = out.scalar[i];
+    }
+    const std::function<void(const SRF_LaneBatch &)> queries[] = {[&](const SRF_LaneBatch &q) { bsdf.evaluateBatch(q); },
+                                                                  [&](const SRF_LaneBatch &q) { bsdf.sampleBatch(q); },
+                                                                  [&](const SRF_LaneBatch &q) { bsdf.albedoBatch(q); },
+                                                                  [&](const SRF_LaneBatch &q) { bsdf.specularRatioBatch(q); },
+                                                                  [&](const SRF_LaneBatch &q) { bsdf.emissionBatch(q); },
+                                                                  [&](const SRF_LaneBatch &q) { bsdf.getBouncesBatch(q); }};
+    queries[query](b);
+    for (int i = 0; i < N; ++i)
+    {
+        out.v[i] = query == SAMPLE ? b.v.get(i) : out.v[i];
+        out.colour[i] = b.colour.get(i);
+        out.scalar[i] = scalar[i];
+    }
+    return out;
+}
+
+// Equal, both NaN, or within 1e-5 relative (absolute for directions).
+bool close(float a, float b, bool absolute)
+{
+    if (a == b || (std::isnan(a) && std::isnan(b)))
+        return true;
+    const float scale = absolute ? 1.0f : std::max(std::fabs(a), std::fabs(b));
+    return std::fabs(a - b) <= 1e-5f * scale;
+}
+bool close(const BX_Vector3 &a, const BX_Vector3 &b, bool absolute)
+{
+    return close(a.x, b.x, absolute) && close(a.y, b.y, absolute) && close(a.z, b.z, absolute);
+}
+
+void quietNaNs(Outputs &out)
+{
+    float *all = reinterpret_cast<float *>(&out);
+    for (std::size_t i = 0; i < offsetof(Outputs, bounce) / sizeof(float); ++i)
+        all[i] = std::isnan(all[i]) ? NAN : all[i];
+}
+} // namespace
+
+TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
+{
+    Rng rng(2024);
+    const Inputs in(rng);
+    for (const ClassCase &c : registry())
+    {
+        SRF_BSDF *bsdf = c.make(rng);
+        for (int q = 0; q < QUERIES; ++q)
+            for (bool maskFree : {false, true})
+            {
+                const Outputs expected = perLane(*bsdf, in, Query(q), maskFree);
+                std::unique_ptr<Outputs> first;
+                for (SRF_BatchMode variant : VARIANTS)
+                {
+                    if (!SRFbatchModeSupported(variant))
+                        continue;
+                    SRFsetBatchMode(variant);
+                    const Outputs got = batch(*bsdf, in, Query(q), maskFree);
+                    SCOPED_TRACE(std::string(c.name) + " " + QUERY_NAMES[q] + (maskFree ? " mask-free" : " masked") +
+                                 " variant " + std::to_string(variant));
+                    for (int i = 0; i < N; ++i)
+                    {
+                        EXPECT_TRUE(close(got.colour[i], expected.colour[i], false)) << "lane " << i;
+                        EXPECT_TRUE(close(got.scalar[i], expected.scalar[i], false)) << "lane " << i;
+                        EXPECT_TRUE(close(got.v[i], expected.v[i], true)) << "lane " << i;
+                        EXPECT_EQ(got.bounce[i], expected.bounce[i]) << "lane " << i;
+                    }
+                    // Scalar, SSE2, AVX2 and AVX-512 give the same bits, but for
+                    // the sign of a NaN, which arithmetic leaves undefined.
+                    std::unique_ptr<Outputs> bits(new Outputs(got));
+                    quietNaNs(*bits);
+                    if (!first)
+                        first = std::move(bits);
+                    else
+                        EXPECT_EQ(std::memcmp(first.get(), bits.get(), sizeof got), 0);
+                }
+            }
+        bsdf->decRefCount();
+    }
+    SRFsetBatchMode(SRF_BATCH_AUTO);
+}
+
+namespace
+{
+// A tree of every composite over lobes, built and queried by one shader;
+// the last query writes its direction over its own uniform input u2, so a
+// later lane reads what an earlier one wrote.
+const char *const SHADER = R"(
+varying vector u
+varying vector v
+varying float sx
+varying float sy
+varying int mask
+varying vector dir
+varying vector col
+varying int bt
+varying vector ev
+varying vector alb
+varying vector em
+varying float ratio
+varying int bounces
+vector u2 = 0 0.6 0.8
+vector col2
+int bt2
+vector tint = 0.8 0.2 0.1
+bsdf coat
+bsdf glow
+diffuse@B F
+mul@BV F tint
+phong@BF coat 40
+mul@BF coat 0.25
+add@BB F coat
+blinn@BVF coat N 12
+mul@BB F coat
+set@BV glow tint
+add@BB F glow
+sample_bsdf@BVVVVIFFI F u N dir col bt sx sy mask
+eval_bsdf@VBVVVI ev F u N v mask
+albedo@VBVVI alb F u N mask
+emission_bsdf@VB em F
+specularratio_bsdf@FBI ratio F mask
+getbounces@IB bounces F
+sample_bsdf@BVVVVIFFI F u2 N u2 col2 bt2 sx sy 7
+)";
+const char *const OUTPUTS[] = {"dir", "col", "ev", "alb", "em", "u2", "col2"};
+
+struct OpRun
+{
+    std::vector<float> values;
+};
+
+// Runs the shader in one mode; the outputs of every lane, sentinels where
+// lanes do not run.
+std::vector<float> runShader(KAL_Shader &shader, const Inputs &in, SRF_BatchMode mode)
+{
+    SRFsetBatchMode(mode);
+    std::unique_ptr<KAL_Instance> p(shader.createInstance());
+    KAL_ProcArray lanes(N);
+    for (int i = 0; i < N; ++i)
+    {
+        p->setVector("N", i, in.n[i]);
+        p->setVector("u", i, in.u[i]);
+        p->setVector("v", i, in.v[i]);
+        p->setFloat("sx", i, in.sx[i] * 1.4f - 0.2f); // clamped by the op
+        p->setFloat("sy", i, in.sy[i]);
+        p->setInt("mask", i, in.mask[i]);
+        for (const char *name : OUTPUTS)
+            if (std::string(name) != "u2")
+                p->setVector(name, i, BX_Vector3(SENTINEL, SENTINEL, SENTINEL));
+        p->setFloat("ratio", i, SENTINEL);
+        p->setInt("bt", i, BOUNCE_SENTINEL);
+        p->setInt("bounces", i, BOUNCE_SENTINEL);
+        // The first lane runs: the constructor ops read uniforms through it.
+        lanes.setState(i, i == 0 || in.run[i] ? 0 : 1);
+    }
+    p->run(lanes);
+    std::vector<float> out;
+    for (int i = 0; i < N; ++i)
+    {
+        BX_Vector3 c;
+        float f;
+        int k = 0;
+        for (const char *name : OUTPUTS)
+        {
+            p->getVector(name, i, c);
+            out.insert(out.end(), {c.x, c.y, c.z});
+        }
+        p->getFloat("ratio", i, f);
+        out.push_back(f);
+        for (const char *name : {"bt", "bounces", "bt2"})
+        {
+            p->getInt(name, i, k);
+            out.push_back(float(k));
+        }
+    }
+    return out;
+}
+} // namespace
+
+TEST(Batch, QueryOpsAnswerAsPerLaneAndAlikeInEveryVariant)
+{
+    KAL_Context context;
+    SRF_Functions::installFunctions(context);
+    std::string error;
+    std::unique_ptr<KAL_Shader> shader = KAL_ShaderLoader::compileText(context, SHADER, "batch.kal", error);
+    ASSERT_TRUE(shader) << error;
+    Rng rng(99);
+    const Inputs in(rng);
+    const std::vector<float> expected = runShader(*shader, in, SRF_BATCH_PER_LANE);
+    std::vector<float> first;
+    for (SRF_BatchMode variant : VARIANTS)
+    {
+        if (!SRFbatchModeSupported(variant))
+            continue;
+        const std::vector<float> got = runShader(*shader, in, variant);
+        ASSERT_EQ(got.size(), expected.size());
+        for (std::size_t k = 0; k < got.size(); ++k)
+            EXPECT_TRUE(close(got[k], expected[k], false)) << "variant " << variant << " value " << k;
+        if (first.empty())
+            first = got;
+        else
+            EXPECT_EQ(std::memcmp(first.data(), got.data(), got.size() * sizeof(float)), 0) << "variant " << variant;
+    }
+    SRFsetBatchMode(SRF_BATCH_AUTO);
+}
