@@ -20,7 +20,7 @@
 
 using TestUtil::PI;
 
-TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesOrthonormal)
+TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesHoldForAnyLength)
 {
     const BX_Vector3 axis(0.6f, 0.0f, 0.8f);
     const ChiSquare::Frame frame = ChiSquare::frameAbout(axis);
@@ -52,19 +52,30 @@ TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesOrthonormal)
     framed.compute(d, 0.0f, 0.75f);
     EXPECT_VEC_NEAR(d, std::sqrt(0.75f), 0.0f, 0.5f, 1e-6f);
 
+    // Frames and polar samples hold for vectors of any length; normalize
+    // scales before squaring, so that huge and tiny vectors come out unit.
     std::mt19937 rng(3);
     std::vector<BX_Vector3> dirs = {BX_Vector3(0, 0, 1), BX_Vector3(0, 0, -1), BX_Vector3(0, 1e-7f, -1)};
     for (int i = 0; i < 20000; ++i)
         dirs.push_back(TestUtil::randomUnit(rng));
     for (const BX_Vector3 &n : dirs)
+        for (float length : {1.0f, 0.5f, 3.0f})
+        {
+            BX_Vector3 a, b, p;
+            (n * length).getFrameOfReference(a, b);
+            ASSERT_NEAR(a.length(), 1.0f, 1e-5f);
+            ASSERT_NEAR(b.length(), 1.0f, 1e-5f);
+            ASSERT_NEAR(a.dot(b), 0.0f, 1e-5f);
+            ASSERT_NEAR(a.dot(n), 0.0f, 1e-5f);
+            ASSERT_NEAR((a.cross(b) - n).length(), 0.0f, 1e-5f); // right-handed
+            BX_PolarSample(n * length).compute(p, 0.37f, 0.9f);
+            ASSERT_NEAR(p.length(), 1.0f, 1e-5f);
+            ASSERT_NEAR(p.dot(n), 0.8f, 1e-5f);
+        }
+    for (BX_Vector3 v : {BX_Vector3(1e30f, 0, 0), BX_Vector3(1e-25f, 0, 0), BX_Vector3(3e38f, -3e38f, 0)})
     {
-        BX_Vector3 a, b;
-        n.getFrameOfReference(a, b);
-        ASSERT_NEAR(a.length(), 1.0f, 1e-5f);
-        ASSERT_NEAR(b.length(), 1.0f, 1e-5f);
-        ASSERT_NEAR(a.dot(b), 0.0f, 1e-5f);
-        ASSERT_NEAR(a.dot(n), 0.0f, 1e-5f);
-        ASSERT_NEAR((a.cross(b) - n).length(), 0.0f, 1e-5f); // right-handed
+        v.normalize();
+        EXPECT_NEAR(v.length(), 1.0f, 1e-6f);
     }
     BX_Vector3 zero, v(3.0f, 0.0f, 4.0f);
     zero.normalize();

@@ -323,6 +323,14 @@ TEST(SwitchBSDF, AnswersByLane)
     EXPECT_FALSE(a->isEqual(*hold(new SRF_SwitchBSDF(list({lobe(0.5f, ONE, 1)}), ints({0}))), 1.0f));
     auto empty = hold(new SRF_SwitchBSDF(list({}), ints({0})));
     EXPECT_TRUE(empty->getBounces() == 0 && empty->albedo(N, N, 0) == 0.0f);
+    // Without an index block every lane is null, and so in its copy, even
+    // when the pool hands the copy a block that once held indices.
+    SRF_BSDF::release(ints({0, 0, 0, 0, 0, 0, 0, 0}));
+    auto unindexed = hold(new SRF_SwitchBSDF(list({new SRF_Isotropic()}), nullptr));
+    auto copy = hold(unindexed->duplicate(8));
+    for (int lane = 0; lane < 8; ++lane)
+        EXPECT_TRUE(unindexed->getBounces(lane) == 0 && copy->getBounces(lane) == 0 && copy->albedo(N, N, lane) == 0.0f)
+            << lane;
 }
 
 // A composite over an operand that cannot be copied gives no copy and keeps

@@ -6,6 +6,7 @@
 #include "Registry.h"
 #include "SRF_Ashikhmin.h"
 #include "SRF_Blinn.h"
+#include "SRF_Cone.h"
 #include "SRF_Lafortune.h"
 #include "TestUtil.h"
 
@@ -282,6 +283,66 @@ TEST(Lobes, InvariantsOverRandomInputs)
     }
     EXPECT_GT(blinnChecked, 5000);
     EXPECT_GT(equalChecked, 2000);
+}
+
+// Axes, normals and tangents are used as stored, so frames and polar
+// samples must hold for any length (0.5 and 3 here): directions sampled at
+// one disk radius (or polar angle) but four azimuths keep their part along
+// the normalised axis (the half vector's, where the lobe draws those), and
+// are unit where the lobe draws unit directions.
+TEST(Lobes, SampleAboutAxesOfAnyLength)
+{
+    const BX_Vector3 d = unit(0.2f, -0.3f, 0.9f), t = unit(1, 2, 0.5f);
+    const struct
+    {
+        const char *lobe;
+        std::function<Registry::Lane(float)> p;
+        BX_Vector3 u, n, axis;
+        bool half, unitDirection, disk;
+    } rows[] = {
+        {"SRF_Phong", [&](float l) { return L(d * l, 10.0f); }, Z, d, d, false, false, true},
+        {"SRF_Cone", [&](float l) { return L(d * l, 0.6f); }, Z, d, d, false, false, true},
+        // u is (0, -0.6, 0.8) in its frame ((-1, 0, 0), (0, -1, 0), Z): K =
+        // (1, -l, l) gives the lobe axis l (0, 0.6, 0.8) there.
+        {"SRF_Lafortune", [](float l) { return L(Z, 10.0f, BX_Vector3(1, -l, l)); }, BX_Vector3(0, 0.6f, 0.8f), Z,
+         BX_Vector3(0, -0.6f, 0.8f), false, false, true},
+        {"SRF_Blinn", [&](float l) { return L(d * l, 10.0f); }, d, d, d, true, true, false},
+        {"SRF_Ashikhmin", [&](float l) { return L(d * l, 8.0f, t, d.cross(t), 8.0f); }, d, d, d, true, true, false},
+        {"SRF_WireDiffuse", [&](float l) { return L(t * l); }, d, Z, t, false, false, false},
+        {"SRF_WireBlinn", [&](float l) { return L(t * l, 10.0f); }, d, Z, t, true, true, false},
+        {"SRF_Specular", [&](float l) { return L(d * l); }, Z, Z, d, false, true, false},
+        {"SRF_Isotropic", [](float) { return NONE; }, d, d, d, false, true, false}, // about u of length l
+    };
+    const float disk[4][2] = {{0.75f, 0.5f}, {0.5f, 0.75f}, {0.25f, 0.6f}, {0.6f, 0.25f}};
+    const float polar[4][2] = {{0.05f, 0.7f}, {0.3f, 0.7f}, {0.55f, 0.7f}, {0.8f, 0.7f}};
+    for (const auto &r : rows)
+        for (float length : {0.5f, 3.0f})
+        {
+            SCOPED_TRACE(std::string(r.lobe) + " " + std::to_string(length));
+            auto lobe = hold(Registry::make(r.lobe, r.p(length)));
+            const BX_Vector3 u = r.lobe == std::string("SRF_Isotropic") ? r.u * length : r.u;
+            float first = 0.0f;
+            for (int k = 0; k < 4; ++k)
+            {
+                const float *p = r.disk ? disk[k] : polar[k];
+                const BX_Vector3 v = sampleOf(*lobe, u, r.n, p[0], p[1]).v;
+                BX_Vector3 probe = r.half ? unit(u.x, u.y, u.z) + v : v;
+                probe.normalize();
+                EXPECT_TRUE(!r.unitDirection || std::fabs(v.length() - 1.0f) < 1e-5f) << v.length();
+                first = k ? first : probe.dot(r.axis);
+                EXPECT_NEAR(probe.dot(r.axis), first, 1e-5f * length) << "point " << k;
+            }
+        }
+    EXPECT_TRUE(sampleOf(*hold(Registry::make("SRF_Specular", L(BX_Vector3(0, 0, 1e30f)))), Z, Z, 0, 0).v == Z);
+
+    // A host's cone with an albedo of its own: sample and evaluate report it.
+    struct HostCone : SRF_Cone
+    {
+        using SRF_Cone::SRF_Cone;
+        float albedo(const BX_Vector3 &, const BX_Vector3 &, int) const override { return 0.125f; }
+    };
+    auto cone = hold(new HostCone(vectors({Z}), floats({0.5f})));
+    EXPECT_TRUE(evaluateOf(*cone, Z, Z, Z).scalar == 0.125f && sampleOf(*cone, Z, Z, 0.3f, 0.6f).scalar == 0.125f);
 }
 
 // The bounce set of a Lafortune lobe follows its lane-0 exponent (0 or

@@ -9,7 +9,10 @@
 #include "KAL_Program.h"
 #include "Program.h"
 #include "SRF_ArithmeticOps.h"
+#include "SRF_CompositeBSDF.h"
 #include "SRF_Emission.h"
+#include "SRF_Isotropic.h"
+#include "SRF_SumBSDF.h"
 #include "SRF_OpFrame.h"
 #include "TestUtil.h"
 
@@ -438,7 +441,8 @@ TEST(Ops, ArithmeticFollowsItsCaseTables)
 // A Lafortune lobe through the rewrite of "phong@BF", tinted and sampled
 // per lane, then overwritten: everything goes back. Shared subtrees ("add@BB
 // F F" forty times made a tree whose queries visit 2^40 nodes) and long
-// chains of tints stop growing at SRF_MAX_TREE_NODES visited nodes.
+// chains of tints stop growing at SRF_MAX_TREE_NODES visited nodes, and a
+// capped tree answers what it had before the bound.
 TEST(Ops, TypicalRoadReleasesEverythingAndTreesStayBounded)
 {
     const long blocks = KAL_DataPool::getDataPool().blocksOut(), objects = KAL_RefType::liveObjects();
@@ -463,22 +467,47 @@ TEST(Ops, TypicalRoadReleasesEverythingAndTreesStayBounded)
     EXPECT_EQ(KAL_DataPool::getDataPool().blocksOut(), blocks);
     EXPECT_EQ(KAL_RefType::liveObjects(), objects);
 
-    std::string shared = "isotropic@B F\n", chain = "isotropic@B F\n";
-    for (int i = 0; i < 40; ++i)
-        shared += i % 2 ? "add@BB F F\n" : "mul@BB F F\n";
+    // "add@BB F F" doubles a tree: after k of them a query visits 2^(k+1) - 1
+    // nodes. Eleven make 4095, the twelfth is dropped, the first tint makes
+    // 4096 and stays, every later op is dropped (a zero factor still makes
+    // null): F is 2^11 isotropic lobes tinted by 0.5 once, 1024, not 512.
+    std::string capped = "isotropic@B F\n";
+    for (int i = 0; i < 12; ++i)
+        capped += "add@BB F F\n";
+    capped += "mul@BF F 0.5\nmul@BF F 0.5\nmul@BV F (0.5, 0.25, 0.5)\nmul@BB F F\n";
+    std::string chain = "isotropic@B F\n";
     for (int i = 0; i < 3 * SRF_MAX_TREE_NODES; ++i)
         chain += "mul@BF F 0.999\n";
-    for (const std::string &text : {shared, chain})
+    const std::string texts[] = {capped, chain, capped + "mul@BF F 0\n"};
+    for (int t = 0; t < 3; ++t)
     {
-        Program q(text);
-        q->fillVector("N", BX_Vector3(0, 0, 1));
+        Program q(texts[t]);
         q.run(3);
         SRF_BSDF *f = q.bsdf("F");
-        ASSERT_NE(f, nullptr);
-        const int nodes = Flat(f).bsdfs.entries();
-        EXPECT_TRUE(nodes <= SRF_MAX_TREE_NODES && nodes > SRF_MAX_TREE_NODES / 2) << nodes;
+        ASSERT_EQ(f == nullptr, t == 2);
+        if (!f)
+            continue;
+        EXPECT_EQ(SRF_CompositeBSDF::queryNodes(f), SRF_MAX_TREE_NODES);
         const TestUtil::Evaluated e = TestUtil::evaluateOf(*f, BX_Vector3(0, 0.6f, 0.8f), BX_Vector3(0, 0, 1),
                                                            BX_Vector3(0.6f, 0, 0.8f), 1);
+        EXPECT_TRUE(t != 0 || e.colour == BX_Vector3(1024, 1024, 1024)) << e.colour.x;
         EXPECT_TRUE(std::isfinite(e.colour.x) && std::isfinite(e.scalar));
     }
+    // A host-built shared tree whose count saturates (2^30): adding or
+    // scaling it must still be refused, the sum of the counts must not wrap.
+    SRF_BSDF *tree = new SRF_Isotropic();
+    for (int level = 0; level < 31; ++level)
+    {
+        tree->addRefCount();
+        tree = new SRF_SumBSDF(tree, tree);
+    }
+    ASSERT_EQ(SRF_CompositeBSDF::queryNodes(tree), SRF_CompositeBSDF::MAX_QUERY_NODES);
+    for (const char *op : {"add@BB F F\n", "mul@BF F 2\n"})
+    {
+        Program q(op);
+        q->setRef("F", tree);
+        q.run(1);
+        EXPECT_EQ(q.bsdf("F"), tree) << op;
+    }
+    tree->decRefCount();
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <pthread.h>
 #include <random>
 #include <vector>
 
@@ -161,6 +162,36 @@ TEST(Tables, TwoByTwoByHand)
         PLTsplitFloat(s.value, whole);
         EXPECT_TRUE(whole == s.whole && s.value == s.fraction) << whole;
     }
+}
+
+// Hosts build tables on worker threads with small stacks: a 2 x 2 pyramid
+// and a 4 x 4 harmonics grid compress on a 64 KiB stack.
+TEST(Tables, CompressOnA64KiBStack)
+{
+    struct Run
+    {
+        float pyramid[4] = {}, harmonic = 0.0f;
+    } run;
+    pthread_attr_t attr;
+    pthread_t worker;
+    ASSERT_EQ(pthread_attr_init(&attr) | pthread_attr_setstacksize(&attr, 64 * 1024), 0);
+    const auto compress = [](void *arg) -> void *
+    {
+        Run &out = *static_cast<Run *>(arg);
+        const float table[4] = {1, 3, 0, 4}, ones[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+        SRF_Wavelet2D pyramid;
+        pyramid.init(out.pyramid, 1);
+        pyramid.compress(table);
+        SRF_SphericalHarmonics harmonics;
+        harmonics.init(&out.harmonic, 1);
+        harmonics.compress(ones, 4, 4);
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&worker, &attr, compress, &run), 0);
+    ASSERT_EQ(pthread_join(worker, nullptr), 0);
+    pthread_attr_destroy(&attr);
+    EXPECT_TRUE(run.pyramid[0] == 2.0f && run.pyramid[1] == -1.5f && run.pyramid[2] == 0.0f && run.pyramid[3] == -0.5f);
+    EXPECT_NEAR(run.harmonic, 3.5449077f, 1e-5f);
 }
 
 // One value 16 at row 3, column 0 of a 4 x 4 table: mean 1; the coarse node
