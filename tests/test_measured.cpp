@@ -214,6 +214,10 @@ TEST(MeasuredModels, ValuesByHand)
         EXPECT_VEC_NEAR(v.colour, 0.0596857f, 0.0596857f, 0.0596857f, 2e-6f);
     }
     EXPECT_EQ(TestUtil::evaluateOf(specular, -UP, UP, BX_Vector3(0, 0.6f, -0.8f)).colour.x, 0.0f);
+    SRF_MeasuredAshikhmin copied(diffuse); // copies keep eight parameters of their own
+    copied = specular;
+    EXPECT_TRUE(std::equal(specular.getParameters(), specular.getParameters() + 8, copied.getParameters()));
+    EXPECT_NE(copied.getParameters(), specular.getParameters());
 
     // After the first iteration the constraint zeroes what is not positive,
     // NaN included; constraint(0) starts every parameter in [0, 1); samples
