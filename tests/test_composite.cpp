@@ -305,7 +305,8 @@ TEST(SwitchBSDF, AnswersByLane)
     {
         const Sampled null = sampleOf(*sw, N, N, 0.5f, 0.5f, lane);
         EXPECT_TRUE(null.v == Sampled().v && null.bounce == -7 && null.colour == ZERO && null.scalar == 0.0f);
-        EXPECT_EQ(evaluateOf(*sw, N, N, N, lane).scalar, 0.0f);
+        const Evaluated nothing = evaluateOf(*sw, N, N, N, lane);
+        EXPECT_TRUE(nothing.colour == ZERO && nothing.scalar == 0.0f);
         EXPECT_TRUE(sw->albedo(N, N, lane) == 0.0f && sw->specularRatio(lane) == 0.0f && sw->getBounces(lane) == 0);
         colour = ONE;
         sw->emission(colour, lane);
@@ -321,6 +322,9 @@ TEST(SwitchBSDF, AnswersByLane)
     EXPECT_FALSE(a->isEqual(*make(new SRF_Isotropic(), lobe(0.5f, ONE, 1)), 1.0f));
     EXPECT_FALSE(a->isEqual(*make(lobe(0.5001f, ONE, 1), new SRF_Isotropic()), 0.1f));
     EXPECT_FALSE(a->isEqual(*hold(new SRF_SwitchBSDF(list({lobe(0.5f, ONE, 1)}), ints({0}))), 1.0f));
+    auto holed = make(nullptr, new SRF_Isotropic()); // a null entry equals only a null entry
+    EXPECT_TRUE(holed->isEqual(*make(nullptr, new SRF_Isotropic()), 0.0f));
+    EXPECT_FALSE(holed->isEqual(*a, 1.0f) || a->isEqual(*holed, 1.0f));
     auto empty = hold(new SRF_SwitchBSDF(list({}), ints({0})));
     EXPECT_TRUE(empty->getBounces() == 0 && empty->albedo(N, N, 0) == 0.0f);
     // Without an index block every lane is null, and so in its copy, even

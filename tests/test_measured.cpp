@@ -214,6 +214,13 @@ TEST(MeasuredModels, ValuesByHand)
         EXPECT_VEC_NEAR(v.colour, 0.0596857f, 0.0596857f, 0.0596857f, 2e-6f);
     }
     EXPECT_EQ(TestUtil::evaluateOf(specular, -UP, UP, BX_Vector3(0, 0.6f, -0.8f)).colour.x, 0.0f);
+    // The tangent frame about the normal is x cross N: turning u, N and v
+    // together about x leaves an anisotropic model's value as it was.
+    Ashikhmin brushed({3, 30, 0.5f, 0.5f, 0.5f, 0, 0, 0});
+    const BX_Vector3 u = direction(0.4f, 1.0f), w = direction(0.5f, -2.0f);
+    auto turn = [](const BX_Vector3 &a) { return BX_Vector3(a.x, 0.8f * a.y - 0.6f * a.z, 0.6f * a.y + 0.8f * a.z); };
+    EXPECT_NEAR(TestUtil::evaluateOf(brushed, u, UP, w).colour.x,
+                TestUtil::evaluateOf(brushed, turn(u), turn(UP), turn(w)).colour.x, 1e-5f);
     SRF_MeasuredAshikhmin copied(diffuse); // copies keep eight parameters of their own
     copied = specular;
     EXPECT_TRUE(std::equal(specular.getParameters(), specular.getParameters() + 8, copied.getParameters()));
