@@ -63,7 +63,7 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 600
 FUZZERS := measured shader
 # The tests that run threads, and the executables that hold them.
-TSAN_TESTS := test_stress test_kal test_measured test_bx
+TSAN_TESTS := test_stress test_kal test_measured
 TSAN_FILTER := Stress|Thread
 # The packaging test builds a host without the sanitizers against the
 # installed libraries, which cannot load the sanitizer runtime first; make

@@ -166,11 +166,11 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
     // takes a place; or that plus phi_s in the fourth place when VARS omits
     // it; or only the angle, colour and wavelength names take a place.
     Layout everyName, withPhi, knownOnly;
-    everyName.places = byName;
+    everyName.places = std::vector<Place>(byName);
     const bool phiMissing = !named[SRF_MeasurementFile::PHI_S] && nameCount >= PHI_S_PLACE;
     if (phiMissing)
     {
-        withPhi.places = byName;
+        withPhi.places = std::vector<Place>(byName);
         withPhi.places.insert(withPhi.places.begin() + PHI_S_PLACE, Place{PLACE_ANGLE, SRF_MeasurementFile::PHI_S});
     }
     for (int k = 0; k < nameCount; ++k)

@@ -1,177 +1,171 @@
-// Direction sampling and frames of the utility layer, checked statistically
-// and over many directions, and the small-object allocator under threads.
+// The utility layer as the library uses it: the shared warps (statistically,
+// through the chi-square harness) and frames, the LU solver of the fitting,
+// and text input. (The allocator, the symbol table and the lock are raced by
+// the stress and cache tests.)
+#include "BX_IFStream.h"
+#include "BX_Matrix.h"
+#include "BX_MatrixSolver.h"
+#include "BX_PermutationT.h"
 #include "BX_PolarSample.h"
-#include "BX_SmallObjectAllocator.h"
+#include "BX_VectorT.h"
+#include "BX_WorkBuffer.h"
+#include "ChiSquare.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <random>
-#include <thread>
 #include <vector>
 
-namespace
-{
-// Pearson's statistic of observed against equal expected counts.
-double chiSquareUniform(const std::vector<int> &counts, int total)
-{
-    const double expected = double(total) / double(counts.size());
-    double chi2 = 0.0;
-    for (int c : counts)
-        chi2 += (c - expected) * (c - expected) / expected;
-    return chi2;
-}
+using TestUtil::PI;
 
-// Upper 0.001 quantile of chi-square with k degrees of freedom
-// (Wilson-Hilferty approximation); z = 3.09.
-double chiSquareCritical(int k)
+TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesHoldForAnyLength)
 {
-    const double z = 3.09;
-    const double a = 2.0 / (9.0 * k);
-    return k * std::pow(1.0 - a + z * std::sqrt(a), 3.0);
-}
-} // namespace
-
-TEST(PolarSample, UniformOverTheSphereAboutAnyAxis)
-{
-    // Equal-area bins: 8 bands of cos(theta) about z times 16 sectors of phi.
-    const int bands = 8, sectors = 16, total = 256000;
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> uni(0.0f, 1.0f);
-    for (BX_Vector3 axis : {BX_Vector3(0, 0, 1), BX_Vector3(0, 0, -1), BX_Vector3(0.6f, 0.0f, 0.8f)})
-    {
-        BX_PolarSample polar(axis);
-        std::vector<int> counts(bands * sectors, 0);
-        for (int i = 0; i < total; ++i)
-        {
-            BX_Vector3 d;
-            polar.compute(d, uni(rng), uni(rng));
-            ASSERT_NEAR(d.length(), 1.0f, 1e-5f);
-            const float c = std::min(std::max(d.z, -1.0f), 0.999999f);
-            const int band = int((c + 1.0f) * 0.5f * bands);
-            float phi = std::atan2(d.y, d.x);
-            if (phi < 0.0f)
-                phi += 6.2831855f;
-            const int sector = std::min(int(phi / 6.2831855f * sectors), sectors - 1);
-            ++counts[band * sectors + sector];
-        }
-        EXPECT_LT(chiSquareUniform(counts, total), chiSquareCritical(bands * sectors - 1));
-    }
-    // The two parameters: t sets the cosine 2t - 1, s the azimuth from tangent1.
+    const BX_Vector3 axis(0.6f, 0.0f, 0.8f);
+    const ChiSquare::Frame frame = ChiSquare::frameAbout(axis);
+    // compute(s, t): uniform on the sphere about any axis.
+    EXPECT_TRUE(ChiSquare::fits({"polar sample", frame,
+                                 [axis](float s, float t, BX_Vector3 &d) { BX_PolarSample(axis).compute(d, s, t); },
+                                 [](const BX_Vector3 &) { return 1.0 / (4.0 * PI); }}));
+    // computeDisk2 preserves area: the disk point lifted to the hemisphere is
+    // cosine-distributed.
+    EXPECT_TRUE(ChiSquare::fits({"disk lifted to the hemisphere", frame,
+                                 [frame](float s, float t, BX_Vector3 &d)
+                                 {
+                                     float x, y;
+                                     BX_PolarSample::computeDisk2(s, t, x, y);
+                                     const float z = std::sqrt(std::max(0.0f, 1.0f - x * x - y * y));
+                                     d = frame.x * x + frame.y * y + frame.z * z;
+                                 },
+                                 [axis](const BX_Vector3 &d) { return std::max(0.0, double(axis.dot(d))) / PI; }}));
+    float x, y;
+    BX_PolarSample::computeDisk2(0.5f, 0.5f, x, y);
+    EXPECT_TRUE(x == 0.0f && y == 0.0f);
+    BX_PolarSample::computeDisk2(1.0f, 0.5f, x, y);
+    EXPECT_VEC_NEAR(BX_Vector3(x, y, 0.0f), 1.0f, 0.0f, 0.0f, 1e-6f);
+    // t gives the cosine 2t - 1, s the azimuth from the first tangent.
     BX_PolarSample framed(BX_Vector3(0, 0, 1), BX_Vector3(1, 0, 0), BX_Vector3(0, 1, 0));
     BX_Vector3 d;
     framed.compute(d, 0.25f, 0.5f);
-    EXPECT_NEAR(d.x, 0.0f, 1e-6f);
-    EXPECT_NEAR(d.y, 1.0f, 1e-6f);
-    EXPECT_NEAR(d.z, 0.0f, 1e-6f);
+    EXPECT_VEC_NEAR(d, 0.0f, 1.0f, 0.0f, 1e-6f);
     framed.compute(d, 0.0f, 0.75f);
-    EXPECT_NEAR(d.z, 0.5f, 1e-6f);
-    EXPECT_NEAR(d.x, std::sqrt(0.75f), 1e-6f);
-}
+    EXPECT_VEC_NEAR(d, std::sqrt(0.75f), 0.0f, 0.5f, 1e-6f);
 
-TEST(PolarSample, DiskMapIsAreaPreserving)
-{
-    // Uniform (s, t) must give r^2 and the angle each uniform and the point
-    // inside the unit disk; bins: 8 rings of equal area times 16 sectors.
-    const int rings = 8, sectors = 16, total = 256000;
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> uni(0.0f, 1.0f);
-    std::vector<int> counts(rings * sectors, 0);
-    for (int i = 0; i < total; ++i)
-    {
-        float x, y;
-        BX_PolarSample::computeDisk2(uni(rng), uni(rng), x, y);
-        const float r2 = x * x + y * y;
-        ASSERT_LE(r2, 1.0f + 1e-5f);
-        float phi = std::atan2(y, x);
-        if (phi < 0.0f)
-            phi += 6.2831855f;
-        const int ring = std::min(int(r2 * rings), rings - 1);
-        const int sector = std::min(int(phi / 6.2831855f * sectors), sectors - 1);
-        ++counts[ring * sectors + sector];
-    }
-    EXPECT_LT(chiSquareUniform(counts, total), chiSquareCritical(rings * sectors - 1));
-    float x, y;
-    BX_PolarSample::computeDisk2(0.5f, 0.5f, x, y);
-    EXPECT_EQ(x, 0.0f);
-    EXPECT_EQ(y, 0.0f);
-    BX_PolarSample::computeDisk2(1.0f, 0.5f, x, y);
-    EXPECT_NEAR(x, 1.0f, 1e-6f);
-    EXPECT_NEAR(y, 0.0f, 1e-6f);
-}
-
-TEST(Vector3, FrameIsOrthonormalForEveryDirectionAndZeroStaysZero)
-{
-    std::vector<BX_Vector3> dirs = {BX_Vector3(0, 0, 1), BX_Vector3(0, 0, -1), BX_Vector3(1, 0, 0),
-                                    BX_Vector3(0, -1, 0), BX_Vector3(0, 1e-7f, -1)};
+    // Frames and polar samples hold for vectors of any length; normalize
+    // scales before squaring, so that huge and tiny vectors come out unit.
     std::mt19937 rng(3);
-    std::normal_distribution<float> g;
+    std::vector<BX_Vector3> dirs = {BX_Vector3(0, 0, 1), BX_Vector3(0, 0, -1), BX_Vector3(0, 1e-7f, -1)};
     for (int i = 0; i < 20000; ++i)
-    {
-        BX_Vector3 d(g(rng), g(rng), g(rng));
-        d.normalize();
-        dirs.push_back(d);
-    }
+        dirs.push_back(TestUtil::randomUnit(rng));
     for (const BX_Vector3 &n : dirs)
+        for (float length : {1.0f, 0.5f, 3.0f})
+        {
+            BX_Vector3 a, b, p;
+            (n * length).getFrameOfReference(a, b);
+            ASSERT_NEAR(a.length(), 1.0f, 1e-5f);
+            ASSERT_NEAR(b.length(), 1.0f, 1e-5f);
+            ASSERT_NEAR(a.dot(b), 0.0f, 1e-5f);
+            ASSERT_NEAR(a.dot(n), 0.0f, 1e-5f);
+            ASSERT_NEAR((a.cross(b) - n).length(), 0.0f, 1e-5f); // right-handed
+            BX_PolarSample(n * length).compute(p, 0.37f, 0.9f);
+            ASSERT_NEAR(p.length(), 1.0f, 1e-5f);
+            ASSERT_NEAR(p.dot(n), 0.8f, 1e-5f);
+        }
+    for (BX_Vector3 v : {BX_Vector3(1e30f, 0, 0), BX_Vector3(1e-25f, 0, 0), BX_Vector3(3e38f, -3e38f, 0)})
     {
-        BX_Vector3 a, b;
-        n.getFrameOfReference(a, b);
-        ASSERT_NEAR(a.length(), 1.0f, 1e-5f);
-        ASSERT_NEAR(b.length(), 1.0f, 1e-5f);
-        ASSERT_NEAR(a.dot(b), 0.0f, 1e-5f);
-        ASSERT_NEAR(a.dot(n), 0.0f, 1e-5f);
-        ASSERT_NEAR(b.dot(n), 0.0f, 1e-5f);
-        ASSERT_NEAR((a.cross(b) - n).length(), 0.0f, 1e-5f); // right-handed
+        v.normalize();
+        EXPECT_NEAR(v.length(), 1.0f, 1e-6f);
     }
-    BX_Vector3 zero;
+    BX_Vector3 zero, v(3.0f, 0.0f, 4.0f);
     zero.normalize();
     EXPECT_TRUE(zero == BX_Vector3(0, 0, 0));
-    BX_Vector3 tiny(1e-30f, 0.0f, 0.0f);
-    tiny.normalize();
-    EXPECT_FALSE(std::isnan(tiny.x));
-    BX_Vector3 v(3.0f, 0.0f, 4.0f);
     EXPECT_EQ(v.normalize(), 5.0f);
     EXPECT_TRUE(v == BX_Vector3(0.6f, 0.0f, 0.8f));
 }
 
-TEST(SmallObjectAllocator, ExactSizesUnderThreads)
+namespace
 {
-    BX_SmallObjectAllocator alloc(false, 32, 128, true);
-    void *big = alloc.allocate(129); // above the pooled sizes: the heap
-    ASSERT_NE(big, nullptr);
-    EXPECT_EQ(alloc.outstanding(), 1);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back(
-            [&alloc, t]
-            {
-                std::vector<std::pair<void *, std::size_t>> held;
-                for (int i = 0; i < 20000; ++i)
-                {
-                    const std::size_t size = 8 + std::size_t((i * 7 + t) % 121);
-                    char *p = static_cast<char *>(alloc.allocate(size));
-                    std::memset(p, t, size);
-                    held.emplace_back(p, size);
-                    if (held.size() > 50)
-                    {
-                        for (auto &h : held)
-                        {
-                            for (std::size_t k = 0; k < h.second; ++k)
-                                ASSERT_EQ(static_cast<char *>(h.first)[k], char(t)); // nobody else wrote here
-                            alloc.deallocate(h.first, h.second);
-                        }
-                        held.clear();
-                    }
-                }
-                for (auto &h : held)
-                    alloc.deallocate(h.first, h.second);
-            });
-    for (auto &t : threads)
-        t.join();
-    EXPECT_EQ(alloc.outstanding(), 1);
-    alloc.deallocate(big, 129);
-    EXPECT_EQ(alloc.outstanding(), 0);
-    for (std::size_t s = 1; s <= 128; ++s)
-        EXPECT_EQ(alloc.outstanding(s), 0);
+// A 1-based n x n matrix from rows in reading order.
+void fill(BX_Matrix &m, int n, const std::vector<double> &values)
+{
+    ASSERT_TRUE(m.init(1, n, 1, n));
+    for (int r = 1; r <= n; ++r)
+        for (int c = 1; c <= n; ++c)
+            m(r, c) = float(values[(r - 1) * n + (c - 1)]);
+}
+} // namespace
+
+// The fitting's normal equations: a system whose first pivot is 0, singular
+// matrices refused, lambda I making a zero matrix solvable.
+TEST(BxLinalg, SolvesWithPivotingAndRefusesSingularMatrices)
+{
+    BX_MatrixSolver solver;
+    BX_PermutationT<int> perm;
+    float sign = 0.0f;
+    BX_Matrix m;
+    fill(m, 3, {0, 2, 1, 1, 1, 1, 2, 1, 3});
+    BX_VectorT<double> b(1, 3);
+    b(1) = 7.0, b(2) = 6.0, b(3) = 13.0; // x = (1, 2, 3)
+    ASSERT_EQ(solver.LUDecompRect(m, perm, sign, 1e-20), 1);
+    EXPECT_EQ(perm(1), 3);
+    solver.LUDecompBackSub(m, perm, b);
+    EXPECT_NEAR(b(1), 1.0, 1e-6);
+    EXPECT_NEAR(b(2), 2.0, 1e-6);
+    EXPECT_NEAR(b(3), 3.0, 1e-6);
+
+    for (const std::vector<double> &singular :
+         {std::vector<double>{1, 2, 3, 2, 4, 6, 1, 0, 1}, {1, 0, 3, 2, 0, 6, 1, 0, 1}})
+    {
+        fill(m, 3, singular);
+        EXPECT_EQ(solver.LUDecompRect(m, perm, sign, 1e-20), 0);
+    }
+    for (const std::vector<double> &singular : {std::vector<double>{1e-25, 0, 0, 1e-25}, {std::nan(""), 1, 1, 1}})
+    {
+        fill(m, 2, singular);
+        EXPECT_EQ(solver.LUDecompRect(m, perm, sign, 1e-20), 0);
+    }
+    BX_Matrix identity;
+    ASSERT_TRUE(identity.init(1, 2, 1, 2));
+    identity.makeIdentity();
+    fill(m, 2, {0, 0, 0, 0});
+    ASSERT_TRUE(m.addScaledMatrix(identity, 0.5f));
+    EXPECT_EQ(solver.LUDecompRect(m, perm, sign, 1e-20), 1);
+
+}
+
+// Tokens never empty; lines of a file with the last one unterminated; only
+// regular files open (a device named as a measurement file used to hang the
+// reader).
+TEST(BxText, TokensLinesAndFiles)
+{
+    BX_WorkBuffer line, token;
+    ASSERT_TRUE(line.append("  a, b,,c\t\r"));
+    std::vector<std::string> tokens;
+    while (line.getNextToken(token, ", \t\n\r"))
+        tokens.push_back(token.buffer());
+    EXPECT_EQ(tokens, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_STREQ(token.buffer(), "");
+
+    const std::string path = std::string(SRF_BINARY_TEST_DIR) + "/bx_lines.txt";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fputs("one\r\n\ntwo", f);
+    std::fclose(f);
+    BX_IFStream in;
+    ASSERT_TRUE(in.open(path.c_str(), 0));
+    std::vector<std::string> lines;
+    while (!in.isEof())
+    {
+        in.getLine(line, '\n');
+        lines.push_back(line.buffer());
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"one\r", "", "two"}));
+    in.close();
+    std::remove(path.c_str());
+    for (const std::string &bad : {path, std::string("/dev/zero"), std::string(SRF_BINARY_TEST_DIR)})
+    {
+        BX_IFStream s;
+        EXPECT_FALSE(s.open(bad.c_str(), 0)) << bad;
+        EXPECT_TRUE(s.isEof());
+    }
 }

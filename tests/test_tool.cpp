@@ -5,6 +5,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,9 +36,8 @@ std::string path(const std::string &name) { return workDir() + "/" + name; }
 
 std::string readFile(const std::string &name)
 {
-    std::ifstream in(name, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(name, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -49,29 +49,18 @@ struct Result
     std::string out, err;
 };
 
-// Runs srf with the arguments (already quoted for the shell) from `dir`.
+// Runs srf with the arguments (already quoted for the shell) from `dir`;
+// each test keeps its own output files, as CTest may run them at once.
 Result run(const std::string &arguments, const std::string &dir = workDir())
 {
-    // CTest may run these tests at the same time: each keeps its own files.
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string out = path(test + ".stdout"), err = path(test + ".stderr");
-    const std::string command =
-        "cd '" + dir + "' && '" + std::string(SRF_TOOL) + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
-    const int raw = std::system(command.c_str());
-    Result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = readFile(out);
-    result.err = readFile(err);
-    return result;
+    const int raw = std::system(("cd '" + dir + "' && '" + SRF_TOOL + "' " + arguments + " > '" + out + "' 2> '" +
+                                 err + "'").c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
 }
 
-int lineCount(const std::string &text)
-{
-    int lines = 0;
-    for (char c : text)
-        lines += c == '\n';
-    return lines;
-}
+int lineCount(const std::string &text) { return int(std::count(text.begin(), text.end(), '\n')); }
 
 struct Picture
 {
@@ -128,178 +117,115 @@ double numberAfter(const std::string &text, const std::string &key)
 }
 } // namespace
 
-TEST(Tool, RejectsBadInputWithOneLine)
+// Bad input: one line on standard error starting "srf", naming what was
+// wrong, a non-zero status, nothing on standard output and no file made.
+// Every subcommand has help.
+TEST(Tool, RejectsBadInputWithOneLineAndHasHelp)
 {
     writeFile(path("malformed.kal"), "vector tint = 0.5 0.5 0.5\ndiffuse@B F\nnosuchop@BV F tint\n");
-    struct Case
-    {
-        std::string arguments;
-        std::string says;
-    };
-    const Case cases[] = {
+    writeFile(path("empty.txt"), "VARS theta_i phi_i theta_s phi_s I\n");
+    const std::pair<std::string, std::string> cases[] = {
         {"render no-such-shader.kal", "no-such-shader.kal"},
         {"render malformed.kal", "malformed.kal:3"},
         {"render --frobnicate", "--frobnicate"},
         {"render --size 0", "--size"},
         {"render --spp -1", "--spp"},
-        {"render --size", "--size"},
         {"render --size 12x", "12x"},
         {"render '" + EXAMPLES + "diffuse.kal' -o no-such-folder/out.png", "no-such-folder/out.png"},
         {"plot", "SHADER.kal"},
-        {"plot no-such-shader.kal", "no-such-shader.kal"},
         {"plot '" + EXAMPLES + "diffuse.kal' --theta 200", "--theta"},
         {"info malformed.kal", "malformed.kal:3"},
         {"fit no-such-file.txt", "no-such-file.txt"},
+        {"fit empty.txt", "empty.txt"},
         {"fit x.txt --model lambert", "lambert"},
         {"teleport", "teleport"},
     };
-    for (const Case &c : cases)
+    for (const auto &[arguments, says] : cases)
     {
-        const Result result = run(c.arguments);
-        EXPECT_NE(result.status, 0) << c.arguments;
-        EXPECT_EQ(lineCount(result.err), 1) << c.arguments << "\n" << result.err;
+        const Result result = run(arguments);
+        EXPECT_NE(result.status, 0) << arguments;
+        EXPECT_EQ(lineCount(result.err), 1) << arguments << "\n" << result.err;
         EXPECT_EQ(result.err.compare(0, 3, "srf"), 0) << result.err;
-        EXPECT_NE(result.err.find(c.says), std::string::npos) << c.arguments << "\n" << result.err;
-        EXPECT_EQ(result.out, "") << c.arguments;
+        EXPECT_NE(result.err.find(says), std::string::npos) << arguments << "\n" << result.err;
+        EXPECT_EQ(result.out, "") << arguments;
     }
     EXPECT_NE(access(path("no-such-folder").c_str(), F_OK), 0);
-}
-
-TEST(Tool, EverySubcommandHasHelp)
-{
     for (const char *command : {"render", "plot", "fit", "info"})
     {
         const Result result = run(std::string(command) + " --help");
         EXPECT_EQ(result.status, 0) << command;
-        EXPECT_EQ(result.out.compare(0, 11 + strlen(command), std::string("usage: srf ") + command), 0) << result.out;
-        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out.rfind(std::string("usage: srf ") + command, 0), 0u) << result.out;
+        EXPECT_NE(run("--help").out.find(command), std::string::npos);
     }
-    const Result top = run("--help");
-    EXPECT_EQ(top.status, 0);
-    for (const char *command : {"render", "plot", "fit", "info"})
-        EXPECT_NE(top.out.find(command), std::string::npos);
 }
 
 // An emitter of colour c renders as c wherever the sphere covers the whole
-// pixel, and as the studio wherever it covers none of it; a shader that
-// scatters nothing renders a black sphere in the same studio.
-TEST(Tool, EmitterAndBlackSphereInTheStudio)
+// pixel and as the studio (a bright sky over a darker floor) wherever it
+// covers none; a shader that scatters nothing renders a black sphere. The
+// isotropic lobe scatters every incoming direction alike, so every pixel of
+// its sphere estimates the studio's mean radiance: its quarters agree,
+// unlike those of a diffuse sphere lit from the upper left.
+TEST(Tool, SpheresInTheStudio)
 {
     writeFile(path("emit.kal"), "# a dim orange lamp\nset@BV F (0.5, 0.25, 0.125)\n");
     writeFile(path("black.kal"), "vector none = 0 0 0\ndiffuse@B F\nmul@BV F none\n");
-    const int size = 64;
-    const std::string common = " --size 64 --spp 4 --seed 7";
-    ASSERT_EQ(run("render emit.kal -o emit.png" + common).status, 0);
-    ASSERT_EQ(run("render black.kal -o black.png" + common).status, 0);
-    const Picture emit = readPng(path("emit.png")), black = readPng(path("black.png"));
-    ASSERT_EQ(emit.width, size);
-    ASSERT_EQ(emit.height, size);
-    ASSERT_EQ(black.width, size);
-
-    const int expected[3] = {srgb(0.5f), srgb(0.25f), srgb(0.125f)};
-    int inside = 0, outside = 0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x)
-        {
-            const double dx = (x + 0.5) / size - 0.5, dy = (y + 0.5) / size - 0.5;
-            const double r = std::sqrt(dx * dx + dy * dy);
-            if (r < 0.3)
-            {
-                // Well inside the silhouette.
-                ++inside;
-                for (int c = 0; c < 3; ++c)
-                {
-                    EXPECT_EQ(emit.at(x, y)[c], expected[c]) << x << "," << y;
-                    EXPECT_EQ(black.at(x, y)[c], 0) << x << "," << y;
-                }
-            }
-            else if (r > 0.47)
-            {
-                // Well outside: the studio, whatever the shader.
-                ++outside;
-                for (int c = 0; c < 3; ++c)
-                    EXPECT_EQ(emit.at(x, y)[c], black.at(x, y)[c]) << x << "," << y;
-            }
-        }
-    EXPECT_GT(inside, 1000);
-    EXPECT_GT(outside, 500);
-    // The studio is lit: a bright sky above, a darker floor below.
-    EXPECT_GT(luminance(black.at(size / 2, 0)), 0.3);
-    EXPECT_GT(luminance(black.at(size / 2, 0)), luminance(black.at(size / 2, size - 1)));
-}
-
-// The isotropic lobe scatters every incoming direction alike (colour 1,
-// uniform over the sphere), so every pixel of the sphere estimates the same
-// number, the studio's mean radiance: the halves and the top and bottom of
-// the sphere agree, unlike those of a diffuse sphere lit from the upper left.
-TEST(Tool, IsotropicSphereIsUniformDiffuseIsNot)
-{
     writeFile(path("isotropic.kal"), "isotropic@B F\n");
-    const int size = 48;
-    const std::string common = " --size 48 --spp 256 --seed 11";
-    const Result result = run("render isotropic.kal -o isotropic.png" + common);
-    ASSERT_EQ(result.status, 0) << result.err;
-    // Not a terminal: no progress bar, nothing on standard error.
-    EXPECT_EQ(result.err, "");
-    ASSERT_EQ(run("render '" + EXAMPLES + "diffuse.kal' -o clay.png" + common).status, 0);
-    auto quarters = [&](const Picture &picture, double sums[4])
-    {
-        for (int q = 0; q < 4; ++q)
-            sums[q] = 0.0;
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x)
-            {
-                const double dx = (x + 0.5) / size - 0.5, dy = (y + 0.5) / size - 0.5;
-                if (dx * dx + dy * dy < 0.3 * 0.3)
-                    sums[(dx < 0.0 ? 0 : 1) + (dy < 0.0 ? 0 : 2)] += luminance(picture.at(x, y));
-            }
-    };
-    double flat[4], clay[4];
-    quarters(readPng(path("isotropic.png")), flat);
-    quarters(readPng(path("clay.png")), clay);
+    for (const char *name : {"emit", "black"})
+        ASSERT_EQ(run(std::string("render ") + name + ".kal -o " + name + ".png --size 48 --spp 4").status, 0);
+    const Result result = run("render isotropic.kal -o isotropic.png --size 48 --spp 256 --seed 11");
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, ""); // not a terminal: no progress bar
+    ASSERT_EQ(run("render '" + EXAMPLES + "diffuse.kal' -o clay.png --size 48 --spp 256").status, 0);
+    const Picture emit = readPng(path("emit.png")), black = readPng(path("black.png"));
+    const Picture flat = readPng(path("isotropic.png")), clay = readPng(path("clay.png"));
+    ASSERT_TRUE(emit.width == 48 && emit.height == 48 && black.width == 48 && flat.width == 48);
+    const int orange[3] = {srgb(0.5f), srgb(0.25f), srgb(0.125f)};
+    int inside = 0, outside = 0;
+    double quarters[2][4] = {};
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x)
+        {
+            const double dx = (x + 0.5) / 48 - 0.5, dy = (y + 0.5) / 48 - 0.5, r = std::sqrt(dx * dx + dy * dy);
+            for (int c = 0; c < 3 && r < 0.3; ++c)
+                EXPECT_TRUE(emit.at(x, y)[c] == orange[c] && black.at(x, y)[c] == 0) << x << "," << y;
+            for (int c = 0; c < 3 && r > 0.47; ++c)
+                EXPECT_EQ(emit.at(x, y)[c], black.at(x, y)[c]) << x << "," << y;
+            inside += r < 0.3, outside += r > 0.47;
+            if (r < 0.3)
+                for (int k = 0; k < 2; ++k)
+                    quarters[k][(dx < 0.0 ? 0 : 1) + (dy < 0.0 ? 0 : 2)] += luminance((k ? clay : flat).at(x, y));
+        }
+    EXPECT_TRUE(inside > 500 && outside > 250);
+    EXPECT_GT(luminance(black.at(24, 0)), 0.3);
+    EXPECT_GT(luminance(black.at(24, 0)), luminance(black.at(24, 47)));
     for (int q = 1; q < 4; ++q)
-        EXPECT_NEAR(flat[q] / flat[0], 1.0, 0.03) << "quarter " << q;
-    EXPECT_GT(flat[0], 0.0);
-    // Upper left against lower right.
-    EXPECT_GT(clay[0], 1.5 * clay[3]);
+        EXPECT_NEAR(quarters[0][q] / quarters[0][0], 1.0, 0.03) << "quarter " << q;
+    EXPECT_GT(quarters[1][0], 1.5 * quarters[1][3]); // upper left against lower right
 }
 
 // The same seed gives the same bytes whatever the thread count; another
-// seed gives another image.
-TEST(Tool, RenderIsDeterministicAcrossThreadCounts)
+// seed gives another image. Without a shader, render shows the bundled
+// plastic example and writes srf-render.png in the current folder.
+TEST(Tool, RenderIsDeterministicAcrossThreadCountsAndDefaultsToTheExample)
 {
+    const std::string dir = path("default"), common = " --size 48 --spp 8 --seed 3";
+    mkdir(dir.c_str(), 0755);
+    remove((dir + "/srf-render.png").c_str());
+    const Result result = run("render --threads 1" + common, dir);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("plastic.kal"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("wrote " + dir + "/srf-render.png"), std::string::npos) << result.out;
     const std::string shader = "'" + EXAMPLES + "plastic.kal'";
-    const std::string common = " --size 48 --spp 8 --seed 3";
-    ASSERT_EQ(run("render " + shader + " -o one.png --threads 1" + common).status, 0);
     ASSERT_EQ(run("render " + shader + " -o two.png --threads 2" + common).status, 0);
     ASSERT_EQ(run("render " + shader + " -o five.png --threads 5" + common).status, 0);
     ASSERT_EQ(run("render " + shader + " -o other.png --threads 2 --size 48 --spp 8 --seed 4").status, 0);
-    const std::string one = readFile(path("one.png"));
+    const std::string one = readFile(dir + "/srf-render.png");
     ASSERT_GT(one.size(), 100u);
-    EXPECT_TRUE(one == readFile(path("two.png")));
-    EXPECT_TRUE(one == readFile(path("five.png")));
+    EXPECT_TRUE(one == readFile(path("two.png")) && one == readFile(path("five.png")));
     EXPECT_FALSE(one == readFile(path("other.png")));
-
     // The plastic is red: its lit side has much more red than blue.
-    const Picture picture = readPng(path("one.png"));
-    const unsigned char *p = picture.at(20, 30);
-    EXPECT_GT(p[0], p[2] + 40);
-}
-
-// Without a shader, render shows the bundled plastic example and writes
-// srf-render.png in the current folder.
-TEST(Tool, RenderWithoutShaderUsesTheBundledExample)
-{
-    const std::string dir = path("default");
-    mkdir(dir.c_str(), 0755);
-    remove((dir + "/srf-render.png").c_str());
-    const Result result = run("render --size 32 --spp 2", dir);
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("plastic.kal"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("wrote "), std::string::npos);
-    EXPECT_NE(result.out.find("/default/srf-render.png"), std::string::npos) << result.out;
-    const Picture picture = readPng(dir + "/srf-render.png");
-    EXPECT_EQ(picture.width, 32);
+    const unsigned char *pixel = readPng(path("two.png")).at(20, 30);
+    EXPECT_GT(pixel[0], pixel[2] + 40);
 }
 
 // Compares the evaluate column of a plot (panels of `size` pixels) with its
@@ -416,12 +342,6 @@ TEST(Tool, FitRecoversGeneratingParameters)
     EXPECT_EQ(numberAfter(result.out, "points: "), points);
     EXPECT_LT(numberAfter(result.out, "rms error: "), 1e-3);
     EXPECT_GE(numberAfter(result.out, "time: "), 0.0);
-
-    // A file with no measurement is refused.
-    writeFile(path("empty.txt"), "VARS theta_i phi_i theta_s phi_s I\n");
-    const Result empty = run("fit empty.txt");
-    EXPECT_NE(empty.status, 0);
-    EXPECT_EQ(lineCount(empty.err), 1);
 }
 
 // info lists the program with every rewrite expanded and the BSDF tree.

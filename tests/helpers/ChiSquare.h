@@ -12,40 +12,19 @@
 class SRF_BSDF;
 
 // A chi-square goodness-of-fit test of a direction sampler against the
-// density it claims to draw.
-//
-// Each test gives the harness a Sampler: a function that turns two random
-// numbers into a direction, the density of those directions per steradian,
-// and the frame in which to histogram them. The harness
-//   1. draws SAMPLES directions with (sx, sy) uniform on [0, 1) from a fixed
-//      seed, and histograms them in COS_BINS x PHI_BINS cells, equal in
-//      cos(theta) over [-1, 1] and in phi over [0, 2 pi) about the frame's z
-//      (so every cell has the same solid angle);
-//   2. integrates the density over each cell by QUADRATURE x QUADRATURE
-//      Gauss-Legendre points in (cos(theta), phi) -- the measure of that
-//      product is exactly the solid angle -- and multiplies by SAMPLES for
-//      the expected count; the whole integral must be within MASS_TOLERANCE
-//      of 1, or the test's density is wrong;
-//   3. pools every cell whose expected count is below MIN_EXPECTED into one
-//      cell; if the pool is itself below MIN_EXPECTED it is merged into the
-//      smallest cell that is not (so stray samples where the density is zero
-//      still count against the fit);
-//   4. compares the statistic sum (observed - expected)^2 / expected with
-//      the chi-square law of (cells - 1) degrees of freedom and fails when
-//      its p-value is below the per-test level.
-//
-// The per-test level is Sidak-corrected so that the whole suite, all its
-// chi-square tests together, wrongly fails with probability SIGNIFICANCE:
-// level = 1 - (1 - SIGNIFICANCE)^(1 / FAMILY_SIZE). FAMILY_SIZE bounds the
-// number of chi-square tests the suite runs; a larger bound only makes each
-// test stricter about false alarms. The harness counts its runs and fails
-// once a process runs more than FAMILY_SIZE of them.
-//
-// COS_BINS is odd so that the horizon cos(theta) = 0 falls in the middle of
-// a cell: with an even number of symmetric quadrature points per cell, a
-// density that is cut off at the horizon is then integrated as well as a
-// smooth one. Parameters that put a cut elsewhere (a cone's rim, the edge
-// of an azimuth range) are best chosen on a cell edge.
+// density it claims to draw. The harness draws SAMPLES directions from a
+// fixed seed and histograms them in COS_BINS x PHI_BINS cells of equal solid
+// angle about the sampler's frame; integrates the density over each cell by
+// a QUADRATURE x QUADRATURE Gauss-Legendre rule (the whole must be within
+// MASS_TOLERANCE of 1, or the density is wrong) for the expected counts;
+// pools the cells expecting fewer than MIN_EXPECTED (merging a small pool
+// into the smallest cell, so that stray samples still count); and compares
+// Pearson's statistic with the chi-square law. The level is Sidak-corrected
+// so that all the suite's chi-square tests together wrongly fail with
+// probability SIGNIFICANCE; a process that runs more than FAMILY_SIZE of
+// them fails. COS_BINS is odd so that the horizon falls mid-cell, where an
+// even number of quadrature points integrates a cut as well as a smooth
+// density; other cuts (a cone's rim) are best put on a cell edge.
 namespace ChiSquare
 {
 constexpr int COS_BINS = 101;
@@ -58,8 +37,7 @@ constexpr double SIGNIFICANCE = 0.01;
 constexpr int FAMILY_SIZE = 64;
 constexpr unsigned SEED = 0x5eed1e5u;
 
-// A right-handed orthonormal frame: cos(theta) = d.z, phi measured from x
-// toward y.
+// A right-handed orthonormal frame: cos(theta) = d.z, phi from x toward y.
 struct Frame
 {
     BX_Vector3 x, y, z;

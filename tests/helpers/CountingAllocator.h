@@ -18,12 +18,17 @@ std::atomic<bool> theCounting{false};
 std::atomic<long> theAllocations{0};
 std::atomic<long> theLocks{0};
 
-void *countedAlloc(std::size_t size)
+// Out of line, so that the compiler does not pair an inlined operator new
+// with the free of an inlined operator delete and warn of a mismatch: both
+// sides are malloc's.
+__attribute__((noinline)) void *countedAlloc(std::size_t size)
 {
     if (theCounting.load(std::memory_order_relaxed))
         theAllocations.fetch_add(1, std::memory_order_relaxed);
     return std::malloc(size ? size : 1);
 }
+
+__attribute__((noinline)) void countedFree(void *p) { std::free(p); }
 
 using LockFn = int (*)(pthread_mutex_t *);
 LockFn theRealLock = nullptr;
@@ -53,12 +58,12 @@ void *operator new(std::size_t size)
 void *operator new[](std::size_t size) { return operator new(size); }
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return countedAlloc(size); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete(void *p) noexcept { countedFree(p); }
+void operator delete[](void *p) noexcept { countedFree(p); }
+void operator delete(void *p, std::size_t) noexcept { countedFree(p); }
+void operator delete[](void *p, std::size_t) noexcept { countedFree(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { countedFree(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { countedFree(p); }
 
 extern "C" int pthread_mutex_lock(pthread_mutex_t *m)
 {

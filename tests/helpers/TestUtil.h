@@ -75,7 +75,9 @@ struct Sampled
     float scalar = -7.0f;
     int bounce = -7;
 };
-inline Sampled sampleOf(const SRF_BSDF &b, const BX_Vector3 &u, const BX_Vector3 &n, float sx, float sy, int lane = 0)
+// (Also for the measured data sets, whose queries take the same arguments.)
+template <class B>
+inline Sampled sampleOf(const B &b, const BX_Vector3 &u, const BX_Vector3 &n, float sx, float sy, int lane = 0)
 {
     Sampled s;
     b.sample(u, n, s.v, s.colour, s.scalar, s.bounce, sx, sy, lane);
@@ -86,7 +88,8 @@ struct Evaluated
     BX_Vector3 colour{-7.0f, -7.0f, -7.0f};
     float scalar = -7.0f;
 };
-inline Evaluated evaluateOf(const SRF_BSDF &b, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v,
+template <class B>
+inline Evaluated evaluateOf(const B &b, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v,
                             int lane = 0)
 {
     Evaluated e;
