@@ -35,21 +35,26 @@ inline BX_Vector3 quiet(const BX_Vector3 &c)
 }
 inline float quiet(float s) { return s == s ? s : NAN; }
 
-// One op call's lanes as one batch query: the running lanes' inputs gathered
-// into arrays (structure of arrays, indexed by lane), the outputs preset,
-// and after the query the outputs written back to the running lanes.
-// Lanes between the first and last running one that do not run get zero
-// inputs and are left alone.
+// to = write ? value : to, component by component, so that a lane loop
+// vectorises it.
+inline void keepOrSet(float &to, bool write, float value) { to = write ? value : to; }
+inline void keepOrSet(int &to, bool write, int value) { to = write ? value : to; }
+inline void keepOrSet(BX_Vector3 &to, bool write, const BX_Vector3 &value)
+{
+    keepOrSet(to.x, write, value.x);
+    keepOrSet(to.y, write, value.y);
+    keepOrSet(to.z, write, value.z);
+}
+
+// One op call's lanes as one batch query (structure of arrays, indexed by
+// lane) over the range from the first to the last running lane: the inputs
+// of the range read from the arguments' storage (a lane that does not run
+// reads its own storage too, and its results are dropped), the outputs
+// preset, and after the query the outputs written back to the running
+// lanes. Each pass is a lane loop the compiler vectorises.
 struct OpBatch
 {
-    int run[KAL_MAX_LANES];
-    int mask[KAL_MAX_LANES];
-    SRF_LaneVectorArrays u, n, v, colour;
-    float sx[KAL_MAX_LANES], sy[KAL_MAX_LANES], scalar[KAL_MAX_LANES];
-    int bounce[KAL_MAX_LANES];
-    SRF_LaneBatch batch;
-
-    OpBatch()
+    OpBatch(const KAL_Instance &instance, const KAL_ProcArray &lanes) : myInstance(instance)
     {
         batch.run = run;
         batch.mask = mask;
@@ -61,49 +66,81 @@ struct OpBatch
         batch.sy = sy;
         batch.scalar = scalar;
         batch.bounce = bounce;
+        int begin = 0;
+        while (begin < lanes.myCount && lanes.myState[begin] != 0)
+            ++begin;
+        int end = lanes.myCount;
+        while (end > begin && lanes.myState[end - 1] != 0)
+            --end;
+        batch.begin = begin;
+        batch.end = end;
+        const int *states = lanes.myState;
+        int *running = run;
+        SRFforLanes(begin, end, [=](int lane) { running[lane] = states[lane] == 0; });
+        const SRF_LaneBatch b = batch;
+        SRFforLanes(begin, end,
+                    [=](int lane)
+                    {
+                        b.v.set(lane, ZERO);
+                        b.colour.set(lane, ZERO);
+                        b.scalar[lane] = 0.0f;
+                        b.bounce[lane] = 0;
+                    });
     }
 
-    // Calls read(lane) for every running lane, in order, after presetting
-    // its outputs; lanes of the range that do not run get zero inputs and
-    // outputs. False when no lane runs.
-    template <class Read> bool gather(KAL_ProcIterator &it, Read read)
+    bool anyRunning() const { return batch.begin < batch.end; }
+
+    void read(int k, const SRF_LaneVectors &to) const
     {
-        it.rewind();
-        if (it.isDone())
-            return false;
-        batch.begin = it.getLane();
-        int next = batch.begin;
-        for (; !it.isDone(); it.advance())
+        const BX_Vector3 *from = myInstance.getArg<BX_Vector3>(k);
+        if (myInstance.isArgVarying(k))
+            SRFforLanes(batch.begin, batch.end, [=](int lane) { to.set(lane, from[lane]); });
+        else
+            SRFforLanes(batch.begin, batch.end, [=, one = *from](int lane) { to.set(lane, one); });
+    }
+    // sx and sy, clamped to [0, 1] as the per-lane path clamps them.
+    void readUnit(int k, float *to) const
+    {
+        const float *from = myInstance.getArg<float>(k);
+        if (myInstance.isArgVarying(k))
+            SRFforLanes(batch.begin, batch.end, [=](int lane) { to[lane] = clampUnit(from[lane]); });
+        else
+            SRFforLanes(batch.begin, batch.end, [=, one = clampUnit(*from)](int lane) { to[lane] = one; });
+    }
+    void read(int k, int *to) const
+    {
+        const int *from = myInstance.getArg<int>(k);
+        if (myInstance.isArgVarying(k))
+            SRFforLanes(batch.begin, batch.end, [=](int lane) { to[lane] = from[lane]; });
+        else
+            SRFforLanes(batch.begin, batch.end, [=, one = *from](int lane) { to[lane] = one; });
+    }
+
+    // Writes value(lane) to argument k of every running lane; a uniform
+    // argument keeps the last running lane's, as the per-lane loop leaves it.
+    template <class T, class Value> void write(int k, Value value) const
+    {
+        T *to = myInstance.getArg<T>(k);
+        const int *running = run;
+        if (!myInstance.isArgVarying(k))
         {
-            const int lane = it.getLane();
-            for (; next < lane; ++next)
-                idle(next);
-            run[lane] = 1;
-            presetOutputs(lane);
-            read(lane);
-            next = lane + 1;
+            for (int lane = batch.begin; lane < batch.end; ++lane)
+                if (running[lane])
+                    *to = value(lane);
+            return;
         }
-        batch.end = next;
-        return true;
+        SRFforLanes(batch.begin, batch.end, [=](int lane) { keepOrSet(to[lane], running[lane] != 0, value(lane)); });
     }
 
-    void presetOutputs(int lane)
-    {
-        batch.v.set(lane, ZERO);
-        batch.colour.set(lane, ZERO);
-        scalar[lane] = 0.0f;
-        bounce[lane] = 0;
-    }
+    SRF_LaneBatch batch;
+    int run[KAL_MAX_LANES];
+    int mask[KAL_MAX_LANES];
+    SRF_LaneVectorArrays u, n, v, colour;
+    float sx[KAL_MAX_LANES], sy[KAL_MAX_LANES], scalar[KAL_MAX_LANES];
+    int bounce[KAL_MAX_LANES];
 
-    void idle(int lane)
-    {
-        run[lane] = 0;
-        mask[lane] = 0;
-        batch.u.set(lane, ZERO);
-        batch.n.set(lane, ZERO);
-        sx[lane] = sy[lane] = 0.0f;
-        presetOutputs(lane);
-    }
+private:
+    const KAL_Instance &myInstance;
 };
 
 // Whether the op's lanes may be answered as one batch. A batch reads every
@@ -131,20 +168,20 @@ int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes)
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4}))
     {
-        OpBatch q;
-        if (q.gather(it,
-                     [&](int lane)
-                     {
-                         q.batch.u.set(lane, *it.getVector(2));
-                         q.batch.n.set(lane, *it.getVector(3));
-                         q.mask[lane] = *it.getInt(4);
-                     }))
-            bsdf->albedoBatch(q.batch);
-        for (it.rewind(); !it.isDone(); it.advance())
-        {
-            const float a = quiet(q.scalar[it.getLane()]);
-            *it.getVector(0) = BX_Vector3(a, a, a);
-        }
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        q.read(2, q.batch.u);
+        q.read(3, q.batch.n);
+        q.read(4, q.mask);
+        bsdf->albedoBatch(q.batch);
+        const float *a = q.batch.scalar;
+        q.write<BX_Vector3>(0,
+                            [=](int lane)
+                            {
+                                const float albedo = quiet(a[lane]);
+                                return BX_Vector3(albedo, albedo, albedo);
+                            });
         return Frame::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -165,18 +202,16 @@ int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4, 5}))
     {
-        OpBatch q;
-        if (q.gather(it,
-                     [&](int lane)
-                     {
-                         q.batch.u.set(lane, *it.getVector(2));
-                         q.batch.n.set(lane, *it.getVector(3));
-                         q.batch.v.set(lane, *it.getVector(4));
-                         q.mask[lane] = *it.getInt(5);
-                     }))
-            bsdf->evaluateBatch(q.batch);
-        for (it.rewind(); !it.isDone(); it.advance())
-            *it.getVector(0) = quiet(q.batch.colour.get(it.getLane()));
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        q.read(2, q.batch.u);
+        q.read(3, q.batch.n);
+        q.read(4, q.batch.v);
+        q.read(5, q.mask);
+        bsdf->evaluateBatch(q.batch);
+        const SRF_LaneVectors colour = q.batch.colour;
+        q.write<BX_Vector3>(0, [=](int lane) { return quiet(colour.get(lane)); });
         return Frame::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -203,24 +238,20 @@ int opSampleBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {3, 4, 5}, {1, 2, 6, 7, 8}))
     {
-        OpBatch q;
-        if (q.gather(it,
-                     [&](int lane)
-                     {
-                         q.batch.u.set(lane, *it.getVector(1));
-                         q.batch.n.set(lane, *it.getVector(2));
-                         q.sx[lane] = clampUnit(*it.getFloat(6));
-                         q.sy[lane] = clampUnit(*it.getFloat(7));
-                         q.mask[lane] = *it.getInt(8);
-                     }))
-            bsdf->sampleBatch(q.batch);
-        for (it.rewind(); !it.isDone(); it.advance())
-        {
-            const int lane = it.getLane();
-            *it.getVector(3) = quiet(q.batch.v.get(lane));
-            *it.getVector(4) = quiet(q.batch.colour.get(lane));
-            *it.getInt(5) = q.bounce[lane];
-        }
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        q.read(1, q.batch.u);
+        q.read(2, q.batch.n);
+        q.readUnit(6, q.sx);
+        q.readUnit(7, q.sy);
+        q.read(8, q.mask);
+        bsdf->sampleBatch(q.batch);
+        const SRF_LaneVectors v = q.batch.v, colour = q.batch.colour;
+        const int *bounce = q.batch.bounce;
+        q.write<BX_Vector3>(3, [=](int lane) { return quiet(v.get(lane)); });
+        q.write<BX_Vector3>(4, [=](int lane) { return quiet(colour.get(lane)); });
+        q.write<int>(5, [=](int lane) { return bounce[lane]; });
         return Frame::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -249,11 +280,12 @@ int opEmissionBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {}, {}))
     {
-        OpBatch q;
-        if (q.gather(it, [](int) {}))
-            bsdf->emissionBatch(q.batch);
-        for (it.rewind(); !it.isDone(); it.advance())
-            *it.getVector(0) = quiet(q.batch.colour.get(it.getLane()));
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        bsdf->emissionBatch(q.batch);
+        const SRF_LaneVectors colour = q.batch.colour;
+        q.write<BX_Vector3>(0, [=](int lane) { return quiet(colour.get(lane)); });
         return Frame::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -272,11 +304,13 @@ int opSpecularRatioBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0}, {2}))
     {
-        OpBatch q;
-        if (q.gather(it, [&](int lane) { q.mask[lane] = *it.getInt(2); }))
-            bsdf->specularRatioBatch(q.batch);
-        for (it.rewind(); !it.isDone(); it.advance())
-            *it.getFloat(0) = quiet(q.scalar[it.getLane()]);
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        q.read(2, q.mask);
+        bsdf->specularRatioBatch(q.batch);
+        const float *ratio = q.batch.scalar;
+        q.write<float>(0, [=](int lane) { return quiet(ratio[lane]); });
         return Frame::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -295,11 +329,12 @@ int opGetBounces(KAL_Instance &instance, KAL_ProcArray &lanes)
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {}, {}))
     {
-        OpBatch q;
-        if (q.gather(it, [](int) {}))
-            bsdf->getBouncesBatch(q.batch);
-        for (it.rewind(); !it.isDone(); it.advance())
-            *it.getInt(0) = q.bounce[it.getLane()];
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        bsdf->getBouncesBatch(q.batch);
+        const int *bounces = q.batch.bounce;
+        q.write<int>(0, [=](int lane) { return bounces[lane]; });
         return Frame::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
