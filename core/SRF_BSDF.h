@@ -83,10 +83,13 @@ using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
 //
 // Batch queries (sampleBatch, evaluateBatch, albedoBatch,
 // specularRatioBatch, emissionBatch, getBouncesBatch) answer one query for
-// many lanes at once, as the query ops ask it: the same values, lane by
-// lane, as the per-lane query. They take one SRF_LaneBatch:
+// many lanes at once, as the query ops ask it: lane by lane the per-lane
+// query's values (within 1e-5 relative where the vectorisable maths of
+// SRF_LaneMath.h stand in for the C library's). They take one
+// SRF_LaneBatch:
 //   lanes   the lanes of [begin, end) whose run flag is non-zero; every
-//           output of every other lane is left as it was;
+//           output of every other lane is left as it was, though its
+//           inputs (which must be readable) may be read;
 //   layout  structure of arrays: every input and output array (the x, y and
 //           z arrays of a vector, the scalars, masks, random numbers and
 //           bounce types) has an element per lane, indexed by the lane,
