@@ -224,8 +224,8 @@ TEST(Tool, RenderIsDeterministicAcrossThreadCountsAndDefaultsToTheExample)
     EXPECT_TRUE(one == readFile(path("two.png")) && one == readFile(path("five.png")));
     EXPECT_FALSE(one == readFile(path("other.png")));
     // The plastic is red: its lit side has much more red than blue.
-    const unsigned char *pixel = readPng(path("two.png")).at(20, 30);
-    EXPECT_GT(pixel[0], pixel[2] + 40);
+    const Picture two = readPng(path("two.png"));
+    EXPECT_GT(two.at(20, 30)[0], two.at(20, 30)[2] + 40);
 }
 
 // Compares the evaluate column of a plot (panels of `size` pixels) with its
