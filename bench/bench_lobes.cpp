@@ -589,26 +589,11 @@ template <class Lobe> void LobeSample(benchmark::State &state)
 // The batch queries against the per-lane masked calls, over the same lanes:
 // the lobe's evaluateBatch or sampleBatch for all 256 lanes (all running,
 // mask 7) beside the loop of its masked per-lane calls.
-struct BatchLanes
+struct BatchLanes : SRF_LaneBatchStorage
 {
-    SRF_LaneVectorArrays u, n, v, colour;
-    float sx[LANES], sy[LANES], scalar[LANES];
-    int run[LANES], mask[LANES], bounce[LANES];
-    SRF_LaneBatch batch;
-
     explicit BatchLanes(const Lanes &l)
     {
         batch.end = LANES;
-        batch.run = run;
-        batch.mask = mask;
-        batch.u = u.lanes();
-        batch.n = n.lanes();
-        batch.v = v.lanes();
-        batch.colour = colour.lanes();
-        batch.sx = sx;
-        batch.sy = sy;
-        batch.scalar = scalar;
-        batch.bounce = bounce;
         for (int i = 0; i < LANES; ++i)
         {
             batch.u.set(i, l.u[i]);

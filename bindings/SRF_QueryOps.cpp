@@ -52,20 +52,10 @@ inline void keepOrSet(BX_Vector3 &to, bool write, const BX_Vector3 &value)
 // reads its own storage too, and its results are dropped), the outputs
 // preset, and after the query the outputs written back to the running
 // lanes. Each pass is a lane loop the compiler vectorises.
-struct OpBatch
+struct OpBatch : SRF_LaneBatchStorage
 {
     OpBatch(const KAL_Instance &instance, const KAL_ProcArray &lanes) : myInstance(instance)
     {
-        batch.run = run;
-        batch.mask = mask;
-        batch.u = u.lanes();
-        batch.n = n.lanes();
-        batch.v = v.lanes();
-        batch.colour = colour.lanes();
-        batch.sx = sx;
-        batch.sy = sy;
-        batch.scalar = scalar;
-        batch.bounce = bounce;
         int begin = 0;
         while (begin < lanes.myCount && lanes.myState[begin] != 0)
             ++begin;
@@ -131,13 +121,6 @@ struct OpBatch
         }
         SRFforLanes(batch.begin, batch.end, [=](int lane) { keepOrSet(to[lane], running[lane] != 0, value(lane)); });
     }
-
-    SRF_LaneBatch batch;
-    int run[KAL_MAX_LANES];
-    int mask[KAL_MAX_LANES];
-    SRF_LaneVectorArrays u, n, v, colour;
-    float sx[KAL_MAX_LANES], sy[KAL_MAX_LANES], scalar[KAL_MAX_LANES];
-    int bounce[KAL_MAX_LANES];
 
 private:
     const KAL_Instance &myInstance;

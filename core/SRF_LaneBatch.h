@@ -94,6 +94,34 @@ struct SRF_API SRF_LaneBatch
     static constexpr int SCATTER = 7;
 };
 
+// Every array of one batch query, with `batch` wired to them, on the stack
+// of whoever runs the query (the query ops, a host, a binding): inputs and
+// outputs as the batch names them, and the run flags and masks it reads.
+struct SRF_LaneBatchStorage
+{
+    SRF_LaneVectorArrays u, n, v, colour;
+    float sx[KAL_MAX_LANES], sy[KAL_MAX_LANES], scalar[KAL_MAX_LANES];
+    int bounce[KAL_MAX_LANES], run[KAL_MAX_LANES], mask[KAL_MAX_LANES];
+    SRF_LaneBatch batch;
+
+    SRF_LaneBatchStorage()
+    {
+        batch.run = run;
+        batch.mask = mask;
+        batch.u = u.lanes();
+        batch.n = n.lanes();
+        batch.v = v.lanes();
+        batch.colour = colour.lanes();
+        batch.sx = sx;
+        batch.sy = sy;
+        batch.scalar = scalar;
+        batch.bounce = bounce;
+    }
+    // batch points into this object: it is neither copied nor moved.
+    SRF_LaneBatchStorage(const SRF_LaneBatchStorage &) = delete;
+    SRF_LaneBatchStorage &operator=(const SRF_LaneBatchStorage &) = delete;
+};
+
 inline void SRF_LaneBatch::putEvaluate(int lane, int bounces, const BX_Vector3 &c, float s) const
 {
     const bool running = isRunning(lane);

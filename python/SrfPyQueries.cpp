@@ -13,29 +13,12 @@ const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
 // One chunk's query as one batch query: the inputs copied into the batch's
 // layout (one array per component, indexed by lane), every lane running
 // with the same mask, and the outputs preset to zero.
-struct ChunkBatch
+struct ChunkBatch : SRF_LaneBatchStorage
 {
-    int run[KAL_MAX_LANES];
-    int mask[KAL_MAX_LANES];
-    SRF_LaneVectorArrays u, n, v, colour;
-    float sx[KAL_MAX_LANES], sy[KAL_MAX_LANES], scalar[KAL_MAX_LANES];
-    int bounce[KAL_MAX_LANES];
-    SRF_LaneBatch batch;
-
     ChunkBatch(int count, int maskValue)
     {
         batch.begin = 0;
         batch.end = count;
-        batch.run = run;
-        batch.mask = mask;
-        batch.u = u.lanes();
-        batch.n = n.lanes();
-        batch.v = v.lanes();
-        batch.colour = colour.lanes();
-        batch.sx = sx;
-        batch.sy = sy;
-        batch.scalar = scalar;
-        batch.bounce = bounce;
         for (int lane = 0; lane < count; ++lane)
         {
             run[lane] = 1;

@@ -180,20 +180,14 @@ struct Inputs
 
 // One query's lanes in structure-of-arrays storage, outputs preset to
 // sentinels: what a lane that does not run must keep.
-struct Batch
+struct Batch : SRF_LaneBatchStorage
 {
-    SRF_LaneVectorArrays u, n, v, colour;
-    float sx[N], sy[N], scalar[N];
-    int bounce[N];
-    SRF_LaneBatch b;
     Batch(const Inputs &in, bool maskFree)
     {
         b.end = N;
         b.run = in.run;
         b.mask = in.mask;
         b.maskFree = maskFree;
-        b.u = u.lanes(), b.n = n.lanes(), b.v = v.lanes(), b.colour = colour.lanes();
-        b.sx = sx, b.sy = sy, b.scalar = scalar, b.bounce = bounce;
         for (int i = 0; i < N; ++i)
         {
             b.u.set(i, in.u[i]);
@@ -203,6 +197,7 @@ struct Batch
             sx[i] = in.sx[i], sy[i] = in.sy[i], scalar[i] = SENTINEL, bounce[i] = BOUNCE_SENTINEL;
         }
     }
+    SRF_LaneBatch &b = batch;
     // The outputs as floats, a NaN of either sign as the one quiet NaN.
     std::vector<float> outputs() const
     {
