@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <unistd.h>
 #include <vector>
 
 namespace py = pybind11;
@@ -128,45 +127,13 @@ void read(Output &output, const KAL_Instance &instance, int k, long lanes)
     py::array array = output.value;
     memcpy(static_cast<char *>(array.mutable_data()) + first * bytes, variable.myData, count * bytes);
 }
-
-std::string temporaryShader(const std::string &text)
-{
-    const char *folder = getenv("TMPDIR");
-    std::string path = std::string(folder && *folder ? folder : "/tmp") + "/srf-shader-XXXXXX";
-    const int fd = mkstemp(&path[0]);
-    if (fd < 0)
-        throw SrfError("cannot write a temporary file for the shader text in '" + path + "': " + strerror(errno));
-    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    close(fd);
-    if (!written)
-    {
-        unlink(path.c_str());
-        throw SrfError("cannot write the shader text to '" + path + "'");
-    }
-    return path;
-}
 } // namespace
 
 SrfPyShader::SrfPyShader(const std::string &path) : myShader(new SrfShader(path)), myName(path) {}
 
-SrfPyShader::SrfPyShader(const std::string &text, const std::string &name) : myName(name)
+SrfPyShader::SrfPyShader(const std::string &text, const std::string &name)
+    : myShader(new SrfShader(text, name)), myName(name)
 {
-    // The tool's loader reads files: give it the text as one, for the time
-    // it takes to compile, and name the text in its messages.
-    const std::string path = temporaryShader(text);
-    try
-    {
-        myShader.reset(new SrfShader(path));
-    }
-    catch (const SrfError &error)
-    {
-        unlink(path.c_str());
-        std::string message = error.what();
-        for (size_t at; (at = message.find(path)) != std::string::npos;)
-            message.replace(at, path.size(), name);
-        throw SrfError(message);
-    }
-    unlink(path.c_str());
 }
 
 SrfPyShader::~SrfPyShader() = default;

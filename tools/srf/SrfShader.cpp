@@ -46,13 +46,22 @@ SrfShader::SrfShader(const std::string &path) : myPath(path)
     if (!probe)
         throw SrfError("cannot read '" + path + "': " + strerror(errno));
     fclose(probe);
+    compile([&] { return KAL_ShaderLoader::parseFile(path.c_str(), *myShader); });
+}
 
+SrfShader::SrfShader(const std::string &text, const std::string &name) : myPath(name)
+{
+    compile([&] { return KAL_ShaderLoader::parseText(text, *myShader); });
+}
+
+template <class Parse> void SrfShader::compile(Parse parse)
+{
     myContext.reset(new KAL_Context());
     SRF_Functions::installFunctions(*myContext);
     SRF_Functions::installPhotonFunctions(*myContext);
 
-    myShader.reset(new KAL_Shader(*myContext, path.c_str()));
-    if (!KAL_ShaderLoader::parseFile(path.c_str(), *myShader) || !myShader->compile())
+    myShader.reset(new KAL_Shader(*myContext, myPath.c_str()));
+    if (!parse() || !myShader->compile())
         throw SrfError(myShader->getError());
     compileQueries();
 }

@@ -32,6 +32,8 @@ public:
     };
 
     explicit SrfShader(const std::string &path);
+    // A shader given as text, named `name` in its messages.
+    SrfShader(const std::string &text, const std::string &name);
     ~SrfShader();
 
     const std::string &path() const { return myPath; }
@@ -50,6 +52,8 @@ private:
     SrfShader(const SrfShader &) = delete;
     SrfShader &operator=(const SrfShader &) = delete;
 
+    // Compiles what `parse` filled in, then the query program.
+    template <class Parse> void compile(Parse parse);
     void compileQueries();
 
     std::string myPath;
