@@ -140,6 +140,10 @@ const SampleRow SAMPLES[] = {
     // and -n alike.
     {"SRF_Phong", L(Z, 1.0f), Z, Z, 0.5f, 0.5f, Z, 0, 0.5f, 2},
     {"SRF_Phong", L(Z, 1.0f), Z, Z, 0.75f, 0.5f, BX_Vector3(ROOT3, 0, 0.5f), 0.25f, 0.5f, 2},
+    // A disk point beyond 0.0001 of the centre (r = 1.25e-4) is a direction
+    // of cosine r (below a float's resolution beside 1): nearly horizontal;
+    // within it the point would be kept as it is, nearly D.
+    {"SRF_Phong", L(Z, 1.0f), Z, Z, 0.5000625f, 0.5f, BX_Vector3(1, 0, 0), 0, 0.5f, 2},
     {"SRF_Phong", L(U, 1.0f), Z, Z, 0.75f, 0.5f, BX_Vector3(0.99282032f, 0, 0.11961524f), 0.25f, 0.5f, 2},
     {"SRF_Phong", L(U, 1.0f), Z, -Z, 0.75f, 0.5f, BX_Vector3(0.99282032f, 0, 0.11961524f), 0.25f, 0.5f, 2},
     // sy = 1: H = N, v the mirror image of u, weight 1 / (4 H.u); folded
@@ -150,6 +154,8 @@ const SampleRow SAMPLES[] = {
     {"SRF_Blinn", L(Z, 7.0f), -Z, Z, 0.3f, 1.0f, -Z, 0.25f, 0.125f, 2},
     // alpha = 0: every sample is D, with weight 1.
     {"SRF_Cone", L(Z, 0.0f), Z, Z, 0.9f, 0.2f, Z, 1, 0, 2},
+    // alpha = pi/2: the disk point (0, 0.5) of (0.5, 0.75) lifts to F2 / 2 + cos D.
+    {"SRF_Cone", L(Z, HALF), Z, Z, 0.5f, 0.75f, BX_Vector3(0, 0.5f, ROOT3), 1, 1, 2},
     // sy = 1: H = N; weight and scalar are the value there.
     {"SRF_Ashikhmin", ASHIKHMIN, U, Z, 0.3f, 1.0f, BX_Vector3(-0.6f, 0, 0.8f), 0.3125f, 0.125f, 2},
     // The disk centre: N turned to u's side of n (diffuse), the lobe axis w
@@ -449,6 +455,9 @@ std::vector<ChiSquare::Sampler> everySampler()
                 folded(tiltedCone, Z)),
         sampler("lafortune diffuse", Registry::make("SRF_Lafortune", L(nl, 0.0f, BX_Vector3(-1, -1, 1))),
                 unit(0.2f, 0.3f, 0.9f), nl, frameAbout(nl), cosinePower(nl, 1.0)),
+        // About an N tilted from n: what lands below n is folded above it.
+        sampler("lafortune diffuse folded", Registry::make("SRF_Lafortune", L(tilted, 0.0f, Z)), Z, Z, frameAbout(Z),
+                folded(cosinePower(tilted, 1.0), Z)),
         sampler("blinn", Registry::make("SRF_Blinn", L(nl, 6.0f)), ub, ub, frameAbout(ub),
                 turned(cosinePower(nl, 6.0), ub), true),
         sampler("ashikhmin", Registry::make("SRF_Ashikhmin", L(nl, 4.0f, t1, t2, 40.0f)), ua, ua, frameAbout(ua),

@@ -534,7 +534,8 @@ TEST(MeasuredLobe, ForwardsToItsDataSet)
     EXPECT_TRUE(std::fabs(s.v.length() - 1.0f) < 1e-5f && s.bounce == -7);
     auto copy = TestUtil::hold(lobe->duplicate(2));
     EXPECT_EQ(static_cast<SRF_Measured *>(copy.get())->getData(), &data);
-    (new SRF_Measured(&data, nullptr, nullptr, nullptr))->decRefCount();
+    auto empty = TestUtil::hold(new SRF_Measured(&data, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(TestUtil::hold(empty->duplicate(2))); // copies nothing from a missing block
 }
 
 // Files that must not break anything (binary garbage, a 10 MB line, NaN

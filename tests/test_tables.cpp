@@ -352,6 +352,9 @@ TEST(Tables, SphericalHarmonicsRebuildBandLimitedFunctions)
     sh.compress(table.data(), nPhi, nTheta);
     EXPECT_NEAR(coefficients[0], 3.5449077f, 1e-5f);
     EXPECT_EQ(sh.getMaxValue(), 0.0f);
+    float column[3] = {}; // a grid of one column rebuilds it too
+    sh.decompress(column, 1, 3);
+    EXPECT_TRUE(std::fabs(column[0] - 1.0f) < 1e-5f && std::fabs(column[2] - 1.0f) < 1e-5f) << column[0];
     float x = 9.0f, y = 9.0f, value = 9.0f;
     sh.sample(0.5f, 0.5f, x, y, value);
     EXPECT_TRUE(x == 9.0f && y == 9.0f && value == 9.0f);
