@@ -1,17 +1,11 @@
 // Batch queries answer what the per-lane queries answer, for every class
 // (one registry), every query, masked and mask-free, in every vector
-// variant this processor runs; the variants agree bit for bit; the query
-// ops give the same outputs in batch and per-lane mode.
-#include "KAL_Context.h"
-#include "KAL_Instance.h"
-#include "KAL_ProcArray.h"
-#include "KAL_Shader.h"
-#include "KAL_ShaderLoader.h"
+// variant this processor runs, and the variants agree bit for bit. (The
+// query ops are checked in every mode by test_ops.)
 #include "SRF_Ashikhmin.h"
 #include "SRF_Blinn.h"
 #include "SRF_Cone.h"
 #include "SRF_Emission.h"
-#include "SRF_Functions.h"
 #include "SRF_Isotropic.h"
 #include "SRF_Lafortune.h"
 #include "SRF_LaneMath.h"
@@ -30,9 +24,7 @@
 #include <cstddef>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <random>
-#include <string>
 #include <vector>
 
 namespace
@@ -290,120 +282,4 @@ TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
                                  : SRFbatchModeSupported(SRF_BATCH_AVX2) ? SRF_BATCH_AVX2
                                                                          : SRF_BATCH_SSE2;
     EXPECT_EQ(SRFbatchMode(), widest);
-}
-
-namespace
-{
-// A tree of every composite over lobes, built and queried by one shader;
-// the last query writes its direction over its own uniform input u2, so a
-// later lane reads what an earlier one wrote.
-const char *const SHADER = R"(
-varying vector u
-varying vector v
-varying float sx
-varying float sy
-varying int mask
-varying vector dir
-varying vector col
-varying int bt
-varying vector ev
-varying vector alb
-varying vector em
-varying float ratio
-varying int bounces
-vector u2
-vector col2
-vector tint = 0.8 0.2 0.1
-bsdf coat
-bsdf glow
-diffuse@B F
-mul@BV F tint
-phong@BF coat 40
-mul@BF coat 0.25
-add@BB F coat
-blinn@BVF coat N 12
-mul@BB F coat
-set@BV glow tint
-add@BB F glow
-sample_bsdf@BVVVVIFFI F u N dir col bt sx sy mask
-eval_bsdf@VBVVVI ev F u N v mask
-albedo@VBVVI alb F u N mask
-emission_bsdf@VB em F
-specularratio_bsdf@FBI ratio F mask
-getbounces@IB bounces F
-sample_bsdf@BVVVVIFFI F u2 N u2 col2 mask sx sy 7
-)";
-const char *const OUTPUTS[] = {"dir", "col", "ev", "alb", "em", "u2", "col2"};
-
-// Runs the shader in one mode; the outputs of every lane, sentinels where
-// lanes do not run.
-std::vector<float> runShader(KAL_Shader &shader, const Inputs &in, SRF_BatchMode mode)
-{
-    SRFsetBatchMode(mode);
-    std::unique_ptr<KAL_Instance> p(shader.createInstance());
-    KAL_ProcArray lanes(N);
-    for (int i = 0; i < N; ++i)
-    {
-        p->setVector("N", i, in.n[i]);
-        p->setVector("u", i, in.u[i]);
-        p->setVector("v", i, in.v[i]);
-        p->setFloat("sx", i, in.sx[i] * 1.4f - 0.2f); // clamped by the op
-        p->setFloat("sy", i, in.sy[i]);
-        p->setInt("mask", i, in.mask[i]);
-        for (const char *name : OUTPUTS) // u2 is uniform: only its lane 0 takes this
-            p->setVector(name, i, std::string(name) == "u2" ? BX_Vector3(0, 0.6f, 0.8f) : BX_Vector3(SENTINEL, 0, 1));
-        p->setFloat("ratio", i, SENTINEL);
-        p->setInt("bt", i, BOUNCE_SENTINEL);
-        // The first lane runs: the constructor ops read uniforms through it.
-        lanes.setState(i, i == 0 || in.run[i] ? 0 : 1);
-    }
-    p->run(lanes);
-    std::vector<float> out;
-    for (int i = 0; i < N; ++i)
-    {
-        BX_Vector3 c;
-        float f;
-        int k = 0;
-        for (const char *name : OUTPUTS)
-        {
-            p->getVector(name, i, c);
-            out.insert(out.end(), {c.x, c.y, c.z});
-        }
-        p->getFloat("ratio", i, f);
-        out.push_back(f);
-        for (const char *name : {"bt", "bounces", "mask"})
-        {
-            p->getInt(name, i, k);
-            out.push_back(float(k));
-        }
-    }
-    return out;
-}
-} // namespace
-
-TEST(Batch, QueryOpsAnswerAsPerLaneAndAlikeInEveryVariant)
-{
-    KAL_Context context;
-    SRF_Functions::installFunctions(context);
-    std::string error;
-    std::unique_ptr<KAL_Shader> shader = KAL_ShaderLoader::compileText(context, SHADER, "batch.kal", error);
-    ASSERT_TRUE(shader) << error;
-    Rng rng(99);
-    const Inputs in(rng);
-    const std::vector<float> expected = runShader(*shader, in, SRF_BATCH_PER_LANE);
-    std::vector<float> first;
-    for (SRF_BatchMode variant : VARIANTS)
-    {
-        if (!SRFbatchModeSupported(variant))
-            continue;
-        const std::vector<float> got = runShader(*shader, in, variant);
-        ASSERT_EQ(got.size(), expected.size());
-        for (std::size_t k = 0; k < got.size(); ++k)
-            EXPECT_TRUE(close(got[k], expected[k], false)) << "variant " << variant << " value " << k;
-        if (first.empty())
-            first = got;
-        else
-            EXPECT_EQ(std::memcmp(first.data(), got.data(), got.size() * sizeof(float)), 0) << "variant " << variant;
-    }
-    SRFsetBatchMode(SRF_BATCH_AUTO);
 }

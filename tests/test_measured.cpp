@@ -1,8 +1,8 @@
 // Measured BRDFs: the process-wide generator, the fitted models' values by
 // hand, the measurement reader as tables of files and what it reads of
 // them, the solver on models made for the test, fits that recover known
-// parameters, the lobe, the data-set cache and "measured@BSVVV" under
-// threads, and files that must not break anything.
+// parameters, the lobe, and the data-set cache behind "measured@BSVVV".
+// (Files of garbage are the fuzzer's.)
 #include "Program.h"
 #include "SRF_Measured.h"
 #include "SRF_MeasuredAshikhmin.h"
@@ -536,43 +536,6 @@ TEST(MeasuredLobe, ForwardsToItsDataSet)
     EXPECT_EQ(static_cast<SRF_Measured *>(copy.get())->getData(), &data);
     auto empty = TestUtil::hold(new SRF_Measured(&data, nullptr, nullptr, nullptr));
     EXPECT_TRUE(TestUtil::hold(empty->duplicate(2))); // copies nothing from a missing block
-}
-
-// Files that must not break anything (binary garbage, a 10 MB line, NaN
-// and infinite values, a count of 2^31 - 1 over two rows): the data set
-// fitted to each answers finite values through its lobe, with unit samples.
-TEST(MeasuredBadInput, GarbageLongLinesAndHugeCounts)
-{
-    std::string garbage(1 << 16, '\0'), longLine;
-    unsigned state = 4242u;
-    for (char &c : garbage)
-        c = char(SRFfastRandom(state) * 256.0f);
-    while (longLine.size() < (10u << 20))
-        longLine += "0.25,";
-    const std::string H = "NUM_POINTS 3\nVARS theta_i phi_i theta_s phi_s R G B\n\n";
-    const std::string files[] = {
-        H + garbage,
-        H + longLine + "\n0 0 0 0 0.5 0.5 0.5\n",
-        H + "nan 0 0.2 0 inf 0.5 -inf\n0.1 inf 0.2 0 nan nan nan\n0.3 0 0.4 1 0.2 0.2 0.2\n",
-        "NUM_POINTS 2147483647\nVARS theta_i phi_i theta_s phi_s I\n\n0.1 0 0.1 3.1 .5\n0.2 0 0.3 3.1 .4\n",
-    };
-    for (const std::string &text : files)
-    {
-        TempFile file("bad.astm", text);
-        SRF_MeasuredPhong data(file.c_str());
-        auto lobe = TestUtil::hold(makeLobe(&data));
-        for (int i = 0; i < 8; ++i)
-        {
-            const BX_Vector3 u = direction(0.2f * i, 0.7f * i), v = direction(0.15f * i, 2.0f - 0.5f * i);
-            const TestUtil::Evaluated e = TestUtil::evaluateOf(*lobe, u, UP, v, i % 2);
-            const TestUtil::Sampled s = TestUtil::sampleOf(*lobe, u, UP, 0.5f, 0.5f);
-            EXPECT_TRUE(std::isfinite(e.colour.x + e.colour.y + e.colour.z + e.scalar + s.colour.x + s.colour.y +
-                                      s.colour.z))
-                << text.substr(0, 40);
-            EXPECT_NEAR(s.v.length(), 1.0f, 1e-5f);
-        }
-    }
-    EXPECT_EQ(readFile(TempFile("lines.astm", files[1]).c_str()).values[1].x, 0.5f);
 }
 
 namespace
