@@ -1,19 +1,17 @@
 // The rewrite tables: every program decodes to the instructions it stands
 // for (set beside the table it was typed from) and compiles against the
-// ops, and the example shaders build their trees.
+// ops. (The example shaders are compiled and run by test_stress and srf's
+// tests.)
 #include "KAL_IReWrite.h"
 #include "KAL_OpCode.h"
 #include "KAL_Program.h"
 #include "Program.h"
 #include "SRF_ReWrite.h"
-#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
 
-using TestUtil::unit;
 
 namespace
 {
@@ -136,62 +134,4 @@ TEST(ReWrites, EveryProgramDecodesToItsInstructions)
     EXPECT_TRUE(Program("vector v\nvector c\nint b\nsample_bsdf@BVVVVIFF F (0, 0, 1) N v c b 0.5 0.5\n").ok());
     EXPECT_FALSE(Program("vector c\nint b\nsample_bsdf@BVVVVIFF F N N (0, 0, 1) c b 0.5 0.5\n").ok());
     EXPECT_FALSE(Program("albedo@VB (0, 0, 0) F\n").ok());
-}
-
-namespace
-{
-const int LANES = 8;
-}
-
-// Every example compiles, runs on lanes whose globals are not of unit length
-// and builds the tree its comment describes, whose samples are finite.
-TEST(ReWrites, ExampleShadersBuildTheirTrees)
-{
-    const std::pair<const char *, const char *> trees[] = {
-        {"diffuse.kal", "SRF_ScaleBSDF SRF_Lafortune"},
-        {"plastic.kal", "SRF_SumBSDF SRF_ScaleBSDF SRF_Lafortune SRF_ScaleBSDF SRF_Lafortune"},
-        {"metal.kal", "SRF_ScaleBSDF SRF_Ashikhmin"},
-        {"hair.kal", "SRF_SumBSDF SRF_ScaleBSDF SRF_WireDiffuse SRF_ScaleBSDF SRF_WireBlinn"},
-        {"emitter.kal", "SRF_ScaleBSDF SRF_Emission"},
-    };
-    int seen = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(std::string(SRF_SOURCE_DIR) + "/examples"))
-    {
-        if (entry.path().extension() != ".kal")
-            continue;
-        const std::string name = entry.path().filename().string();
-        SCOPED_TRACE(name);
-        std::string error;
-        std::unique_ptr<KAL_Shader> shader = KAL_ShaderLoader::load(Program::library(), entry.path().c_str(), error);
-        ASSERT_TRUE(shader) << error;
-        std::unique_ptr<KAL_Instance> in(shader->createInstance());
-        for (int l = 0; l < LANES; ++l)
-        {
-            in->setVector("N", l, BX_Vector3(0.1f * l, 0, 1.5f));
-            in->setVector("dPds", l, BX_Vector3(3, 0, -0.3f * l));
-            in->setVector("dPdt", l, BX_Vector3(0, 0.5f, 0));
-        }
-        KAL_ProcArray lanes(LANES);
-        in->run(lanes);
-        const SRF_BSDF *bsdf = static_cast<const SRF_BSDF *>(in->getRef("F"));
-        ASSERT_TRUE(bsdf);
-        std::string tree;
-        const TestUtil::Flat flat(const_cast<SRF_BSDF *>(bsdf));
-        for (int i = 0; i < flat.bsdfs.entries(); ++i)
-            tree += std::string(i ? " " : "") + flat.bsdfs[i]->className();
-        for (const auto &[example, expected] : trees)
-            if (name == example)
-            {
-                EXPECT_EQ(tree, expected);
-                ++seen;
-            }
-        for (int l = 0; l < LANES; ++l)
-            for (int i = 0; i < 16; ++i)
-            {
-                const TestUtil::Sampled s = TestUtil::sampleOf(*bsdf, unit(0.6f, 0, 0.8f), BX_Vector3(0, 0, 1),
-                                                               (i + 0.5f) / 16, (i * 7 % 16 + 0.5f) / 16, l);
-                EXPECT_TRUE(std::isfinite(s.v.x + s.v.y + s.v.z + s.colour.x + s.colour.y + s.colour.z + s.scalar));
-            }
-    }
-    EXPECT_EQ(seen, 5);
 }
