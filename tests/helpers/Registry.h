@@ -2,8 +2,8 @@
 #define SRF_TEST_REGISTRY_H
 
 // Every BSDF class of the library, built on pooled blocks filled lane by
-// lane, for the tests that hold for all of them at once (contract, bad
-// input, no allocation, batch against per-lane answers).
+// lane, for the tests that hold for all of them at once (the contract, bad
+// input, no allocation).
 
 #include "BX_Vector3.h"
 #include "SRF_BSDF.h"

@@ -97,20 +97,13 @@ inline Evaluated evaluateOf(const B &b, const BX_Vector3 &u, const BX_Vector3 &n
     return e;
 }
 
-// A random unit vector, uniform on the sphere.
+// A random unit vector, uniform on the sphere: a normalised Gaussian triple.
 inline BX_Vector3 randomUnit(std::mt19937 &rng)
 {
-    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
-    for (;;)
-    {
-        BX_Vector3 v(d(rng), d(rng), d(rng));
-        const float l2 = v.length2();
-        if (l2 > 0.01f && l2 <= 1.0f)
-        {
-            v.normalize();
-            return v;
-        }
-    }
+    std::normal_distribution<float> g;
+    BX_Vector3 v(g(rng), g(rng), g(rng));
+    v.normalize();
+    return v;
 }
 
 // Drops one reference when it goes: a BSDF held for the length of a test.
