@@ -131,7 +131,6 @@ TEST(BxLinalg, SolvesWithPivotingAndRefusesSingularMatrices)
     fill(m, 2, {0, 0, 0, 0});
     ASSERT_TRUE(m.addScaledMatrix(identity, 0.5f));
     EXPECT_EQ(solver.LUDecompRect(m, perm, sign, 1e-20), 1);
-
 }
 
 // Tokens never empty; lines of a file with the last one unterminated; only

@@ -45,7 +45,8 @@ public:
     const char *className() const override { return "SRF_TestLobe"; }
     bool isEqual(const KAL_RefType &other, float tolerance) const override
     {
-        return SRF_BSDF::isEqual(other, tolerance) && std::fabs(static_cast<const TestLobe &>(other).a - a) <= tolerance;
+        return SRF_BSDF::isEqual(other, tolerance) &&
+               std::fabs(static_cast<const TestLobe &>(other).a - a) <= tolerance;
     }
     float albedo(const BX_Vector3 &, const BX_Vector3 &, int) const override { return a; }
     float specularRatio(int) const override { return r; }
@@ -316,7 +317,9 @@ TEST(SwitchBSDF, AnswersByLane)
 
     // Equality: the entries in order with a fixed tolerance of 1e-6, not the
     // indices; an empty switch answers zero.
-    auto make = [](SRF_BSDF *first, SRF_BSDF *second) { return hold(new SRF_SwitchBSDF(list({first, second}), ints({0}))); };
+    auto make = [](SRF_BSDF *first, SRF_BSDF *second) {
+        return hold(new SRF_SwitchBSDF(list({first, second}), ints({0})));
+    };
     auto a = make(lobe(0.5f, ONE, 1), new SRF_Isotropic());
     EXPECT_TRUE(a->isEqual(*hold(new SRF_SwitchBSDF(list({lobe(0.5f, ONE, 1), new SRF_Isotropic()}), ints({1}))), 0));
     EXPECT_FALSE(a->isEqual(*make(new SRF_Isotropic(), lobe(0.5f, ONE, 1)), 1.0f));

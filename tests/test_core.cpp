@@ -40,8 +40,7 @@ void poisonPool()
 
 // The first `count` lanes of every block of `copy` equal those of
 // `original`, the rest do not (they hold the poison).
-template <class T>
-void expectCopiedLanes(const BX_PtrArray<T *> &original, const BX_PtrArray<T *> &copy, int count)
+template <class T> void expectCopiedLanes(const BX_PtrArray<T *> &original, const BX_PtrArray<T *> &copy, int count)
 {
     ASSERT_EQ(copy.entries(), original.entries());
     for (int i = 0; i < original.entries(); ++i)
@@ -170,8 +169,8 @@ TEST(Contract, EveryClass)
 TEST(Contract, BadInputNeverCrashes)
 {
     const float bad[] = {NaN, INF, -INF, -1.0f, 0.0f, 1e30f};
-    const BX_Vector3 dirs[] = {BX_Vector3(0, 0, 0),     BX_Vector3(NaN, 0, 1),   BX_Vector3(INF, 0, 0),
-                               BX_Vector3(-INF, INF, 1), BX_Vector3(0, 0, 1e30f), BX_Vector3(0, 0, -1),
+    const BX_Vector3 dirs[] = {BX_Vector3(0, 0, 0),      BX_Vector3(NaN, 0, 1),    BX_Vector3(INF, 0, 0),
+                               BX_Vector3(-INF, INF, 1), BX_Vector3(0, 0, 1e30f),  BX_Vector3(0, 0, -1),
                                BX_Vector3(1e-30f, 0, 0), BX_Vector3(0.6f, 0, 0.8f)};
     for (const Registry::Class &c : Registry::all())
         for (float p : bad)
@@ -191,7 +190,8 @@ TEST(Contract, BadInputNeverCrashes)
                             (void)evaluateOf(*bsdf, u, n, w);
                         for (float s : {NaN, INF, 0.0f, 1.0f, 0.25f, 0.75f})
                         {
-                            const int a = sampleOf(*bsdf, u, n, s, 0.3f).bounce, b = sampleOf(*bsdf, u, n, 0.3f, s).bounce;
+                            const int a = sampleOf(*bsdf, u, n, s, 0.3f).bounce,
+                                      b = sampleOf(*bsdf, u, n, 0.3f, s).bounce;
                             ASSERT_TRUE(written == -7 || (a == written && b == written)) << a << " " << b;
                         }
                     }

@@ -58,7 +58,11 @@ TEST(Kal, FaultyRewritesGiveOneErrorNamingTheCall)
         {"cwrite@V", {OP(0), CON(0), ARG(0), END}, nullptr, VEC, nearInt, "is a constant, but \"normalize@VV\""},
         {"glob@V", {OP(0), ARG(0), OP(3), END}, nullptr, nullptr, nullptr, "names \"Q\", which is not"},
         {"self@I", {OP(5), ARG(0), END}, nullptr, nullptr, nullptr, "nest deeper than 32"},
-        {"outer@I", {OP(6), ARG(0), END}, nullptr, nullptr, nullptr,
+        {"outer@I",
+         {OP(6), ARG(0), END},
+         nullptr,
+         nullptr,
+         nullptr,
          "in rewrite \"outer@I\" > \"unk@I\", instruction 1: unknown op \"nosuch@I\""},
     };
     KAL_Context context;

@@ -17,15 +17,32 @@ TEST(Leaks, RandomProgramsGiveEverythingBack)
     // I a mask, S the file name, O a written vector, P a written float, Q a
     // written int.
     const std::pair<const char *, const char *> calls[] = {
-        {"isotropic@B", "B"},        {"lafortune@BVVF", "BVVF"},   {"ashikhmin@BVFFVV", "BVFFVV"},
-        {"blinn@BVF", "BVF"},        {"specular@BV", "BV"},        {"phonglobe@BVF", "BVF"},
-        {"cone@BVF", "BVF"},         {"wirediffuse@BV", "BV"},     {"wireblinn@BVF", "BVF"},
-        {"set@BF", "BF"},            {"set@BV", "BV"},             {"measured@BSVVV", "BSVVV"},
-        {"diffuse@B", "B"},          {"phong@BF", "BF"},           {"add@BB", "BB"},
-        {"mul@BB", "BB"},            {"mul@BF", "BF"},             {"mul@BV", "BV"},
-        {"add@BB", "BB"},            {"mul@BB", "BB"},             {"sample_bsdf@BVVVVIFFI", "BVVOOQFFI"},
-        {"eval_bsdf@VBVVVI", "OBVVVI"}, {"albedo@VBVVI", "OBVVI"}, {"emission_bsdf@VB", "OB"},
-        {"specularratio_bsdf@FBI", "PBI"}, {"getbounces@IB", "QB"},
+        {"isotropic@B", "B"},
+        {"lafortune@BVVF", "BVVF"},
+        {"ashikhmin@BVFFVV", "BVFFVV"},
+        {"blinn@BVF", "BVF"},
+        {"specular@BV", "BV"},
+        {"phonglobe@BVF", "BVF"},
+        {"cone@BVF", "BVF"},
+        {"wirediffuse@BV", "BV"},
+        {"wireblinn@BVF", "BVF"},
+        {"set@BF", "BF"},
+        {"set@BV", "BV"},
+        {"measured@BSVVV", "BSVVV"},
+        {"diffuse@B", "B"},
+        {"phong@BF", "BF"},
+        {"add@BB", "BB"},
+        {"mul@BB", "BB"},
+        {"mul@BF", "BF"},
+        {"mul@BV", "BV"},
+        {"add@BB", "BB"},
+        {"mul@BB", "BB"},
+        {"sample_bsdf@BVVVVIFFI", "BVVOOQFFI"},
+        {"eval_bsdf@VBVVVI", "OBVVVI"},
+        {"albedo@VBVVI", "OBVVI"},
+        {"emission_bsdf@VB", "OB"},
+        {"specularratio_bsdf@FBI", "PBI"},
+        {"getbounces@IB", "QB"},
     };
     const std::vector<std::string> operands[] = {
         {"F", "b0", "b1", "b2", "b3"},
@@ -40,7 +57,8 @@ TEST(Leaks, RandomProgramsGiveEverythingBack)
         const long blocks = KAL_DataPool::getDataPool().blocksOut(), objects = KAL_RefType::liveObjects();
         const bool varying = random() % 2 == 0;
         std::string text = std::string(varying ? "varying " : "") + "vector v = 0.3 0.6 0.9\nvector w = (0, 0, 1)\n" +
-                           (varying ? "varying " : "") + "float e = 12\nfloat s = 0.5\nint m = 15\n"
+                           (varying ? "varying " : "") +
+                           "float e = 12\nfloat s = 0.5\nint m = 15\n"
                            "string name = \"leaks_missing.astm\"\nvarying vector out\nvarying vector col\n"
                            "varying float r\nvarying int k\nbsdf b0\nbsdf b1\nbsdf b2\nbsdf b3\n";
         for (int c = 1 + int(random() % 24); c > 0; --c)
@@ -50,9 +68,11 @@ TEST(Leaks, RandomProgramsGiveEverythingBack)
             for (const char *k = kinds; *k; ++k)
             {
                 const int list = *k == 'B' ? 0 : *k == 'V' ? 1 : *k == 'F' ? 2 : *k == 'I' ? 3 : -1;
-                text += " " + (list >= 0 ? operands[list][random() % operands[list].size()]
-                               : *k == 'S' ? "name" : *k == 'O' ? (random() % 2 ? "out" : "col")
-                               : *k == 'P' ? "r" : "k");
+                text += " " + (list >= 0   ? operands[list][random() % operands[list].size()]
+                               : *k == 'S' ? "name"
+                               : *k == 'O' ? (random() % 2 ? "out" : "col")
+                               : *k == 'P' ? "r"
+                                           : "k");
             }
             text += "\n";
         }

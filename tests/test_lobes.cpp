@@ -37,22 +37,14 @@ struct ScalarRow
     float albedo, ratio;
 };
 const ScalarRow SCALARS[] = {
-    {"SRF_Isotropic", NONE, 1.0f, 0.0f},
-    {"SRF_Emission", NONE, 0.0f, 0.0f},
-    {"SRF_Specular", L(Z), 1.0f, 1.0f},
-    {"SRF_Phong", L(Z, 0.0f), 1.0f, 0.0f},
-    {"SRF_Phong", L(Z, -1.0f), INF, -INF},
-    {"SRF_Blinn", L(Z, 10.0f), 1.0f / 11.0f, 10.0f / 11.0f},
-    {"SRF_Cone", L(Z, 0.0f), 0.0f, 1.0f},
-    {"SRF_Cone", L(Z, THIRD), 0.5f, 0.5f},
-    {"SRF_Ashikhmin", ASHIKHMIN, 0.125f, 0.9f},
-    {"SRF_Lafortune", L(Z, 2.0f, Z), 1.0f / 3.0f, 2.0f / 3.0f},
-    {"SRF_Lafortune", L(Z, 0.0f, Z), 0.5f, 0.0f},
-    {"SRF_Lafortune", L(Z, -1.0f, Z), 0.5f, -INF},
-    {"SRF_WireDiffuse", L(Z), 0.5f, 0.0f},
-    {"SRF_WireBlinn", L(Z, 3.0f), 0.5f, 0.75f},
-    {"SRF_WireBlinn", L(Z, 0.0f), 1.0f, 0.0f},
-    {"SRF_WireBlinn", L(Z, -1.0f), INF, -INF},
+    {"SRF_Isotropic", NONE, 1.0f, 0.0f},          {"SRF_Emission", NONE, 0.0f, 0.0f},
+    {"SRF_Specular", L(Z), 1.0f, 1.0f},           {"SRF_Phong", L(Z, 0.0f), 1.0f, 0.0f},
+    {"SRF_Phong", L(Z, -1.0f), INF, -INF},        {"SRF_Blinn", L(Z, 10.0f), 1.0f / 11.0f, 10.0f / 11.0f},
+    {"SRF_Cone", L(Z, 0.0f), 0.0f, 1.0f},         {"SRF_Cone", L(Z, THIRD), 0.5f, 0.5f},
+    {"SRF_Ashikhmin", ASHIKHMIN, 0.125f, 0.9f},   {"SRF_Lafortune", L(Z, 2.0f, Z), 1.0f / 3.0f, 2.0f / 3.0f},
+    {"SRF_Lafortune", L(Z, 0.0f, Z), 0.5f, 0.0f}, {"SRF_Lafortune", L(Z, -1.0f, Z), 0.5f, -INF},
+    {"SRF_WireDiffuse", L(Z), 0.5f, 0.0f},        {"SRF_WireBlinn", L(Z, 3.0f), 0.5f, 0.75f},
+    {"SRF_WireBlinn", L(Z, 0.0f), 1.0f, 0.0f},    {"SRF_WireBlinn", L(Z, -1.0f), INF, -INF},
 };
 
 // evaluate(u, n, v): a grey colour and the scalar.
@@ -341,7 +333,8 @@ std::vector<ChiSquare::Sampler> everySampler()
     const Density anisotropic = [nl, t1, t2](const BX_Vector3 &h)
     {
         const double hz = nl.dot(h), hx = t1.dot(h), hy = t2.dot(h), s2 = std::max(1e-300, hx * hx + hy * hy);
-        return hz > 0.0 ? std::sqrt(5.0 * 41.0) / (2.0 * PI) * std::pow(hz, (4.0 * hx * hx + 40.0 * hy * hy) / s2) : 0.0;
+        return hz > 0.0 ? std::sqrt(5.0 * 41.0) / (2.0 * PI) * std::pow(hz, (4.0 * hx * hx + 40.0 * hy * hy) / s2)
+                        : 0.0;
     };
     // The wire's half vector: sine s of H to T with density (e + 1) s^e, the
     // azimuth uniform over the half turned toward u (at azimuth pi/50, so

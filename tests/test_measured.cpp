@@ -99,8 +99,8 @@ BX_Vector3 direction(float theta, float phi)
 
 // Writes `count` measurements of `model` at random pairs of directions with
 // uniform noise of +-noise and, for a share of the points, a dropout (0).
-void writeMeasurements(const std::string &path, const SRF_MeasuredData &model, int count, float noise,
-                       float dropouts, unsigned seed)
+void writeMeasurements(const std::string &path, const SRF_MeasuredData &model, int count, float noise, float dropouts,
+                       unsigned seed)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     std::fprintf(f, "LAB_COMMENTS generated\nNUM_POINTS %d\nVARS theta_i phi_i theta_s phi_s R G B\n\n", count);
@@ -274,18 +274,24 @@ TEST(MeasuredReader, FilesAsTheReaderReadsThem)
          {{0, Z, Z, BX_Vector3(0.1f, 0.2f, 0.3f)},
           {1, BX_Vector3(0, 1, 0), BX_Vector3(0.70710678f, 0, 0.70710678f), BX_Vector3(0.5f, 0.5f, 0.5f)}}},
         // Without the closing line the first row is consumed.
-        {"NUM_POINTS 2\n" + H + "0 0 0 0 0.1 0.2 0.3\n1.5707963 0 0 0 .5 .5 .5\n", 2,
+        {"NUM_POINTS 2\n" + H + "0 0 0 0 0.1 0.2 0.3\n1.5707963 0 0 0 .5 .5 .5\n",
+         2,
          {{0, BX_Vector3(0, 1, 0), Z, BX_Vector3(0.5f, 0.5f, 0.5f)}, {1, O, O, O}}},
-        {"NUM_POINTS 1\nVARS theta_i,phi_i,theta_s,phi_s,I\n\n0.1, 0.2, 0.3, 0.4, 0.25\n", 1,
+        {"NUM_POINTS 1\nVARS theta_i,phi_i,theta_s,phi_s,I\n\n0.1, 0.2, 0.3, 0.4, 0.25\n",
+         1,
          {{0, direction(0.1f, 0.2f), direction(0.3f, 0.4f), BX_Vector3(0.25f, 0.25f, 0.25f)}}},
-        {"NUM_POINTS 1\nVARS theta_i phi_i X theta_s phi_s R G B\n\n0 0 1.5707963 0 0.1 0.2 0.3 0.4\n", 1,
+        {"NUM_POINTS 1\nVARS theta_i phi_i X theta_s phi_s R G B\n\n0 0 1.5707963 0 0.1 0.2 0.3 0.4\n",
+         1,
          {{0, Z, BX_Vector3(0, 1, 0), BX_Vector3(0.1f, 0.2f, 0.3f)}}},
-        {"NUM_POINTS 1\nVARS theta_i phi_i theta_s phi_s I\n\n90 0 0 0 1\n", 1, // degrees read as radians
+        {"NUM_POINTS 1\nVARS theta_i phi_i theta_s phi_s I\n\n90 0 0 0 1\n",
+         1, // degrees read as radians
          {{0, direction(90.0f, 0.0f), Z, BX_Vector3(1, 1, 1)}}},
         {"VARS theta_i phi_i theta_s phi_s I\nnum_points 1\nNUM_POINTS 1\n0 0 0 0 1\n", 0, {}},
-        {"NUM_POINTS 1\nVARS theta_i phi_i theta_s phi_s I\nlab_name x\n0 0 0 0 0.75\n", 1,
+        {"NUM_POINTS 1\nVARS theta_i phi_i theta_s phi_s I\nlab_name x\n0 0 0 0 0.75\n",
+         1,
          {{0, Z, Z, BX_Vector3(0.75f, 0.75f, 0.75f)}}},
-        {"LAB_NAME a lab\nNUM_POINTS 7\nNUM_POINTS 1\nVARS theta_i phi_i\nVARS theta_s phi_s R\nend\n0 0 0 0 0.5\n", 1,
+        {"LAB_NAME a lab\nNUM_POINTS 7\nNUM_POINTS 1\nVARS theta_i phi_i\nVARS theta_s phi_s R\nend\n0 0 0 0 0.5\n",
+         1,
          {{0, Z, Z, BX_Vector3(0.5f, 0, 0)}}},
         {"VARS theta_i phi_i theta_s phi_s I\n\n0 0 0 0 1\n", 0, {}},
         {"NUM_POINTS -5\nVARS theta_i phi_i theta_s phi_s I\n\n0 0 0 0 1\n", 0, {}},
@@ -293,12 +299,17 @@ TEST(MeasuredReader, FilesAsTheReaderReadsThem)
         {"NUM_POINTS 1\n" + H + "\n0.5\n", 1, {{0, direction(0.5f, 0.0f), Z, O}}},
         {"LAB_NAME A\r\n\r\nNUM_POINTS 2\r\nVARS theta_i,phi_i,theta_s,phi_s,R,G,B\r\n\r\n0,0,0,0,.1,.2,.3\r\n"
          "0,0,0,0,.4,.5,.6\r\n",
-         2, {{1, Z, Z, BX_Vector3(0.4f, 0.5f, 0.6f)}}},
-        {"NUM_POINTS 1\r\nVARS theta_i,phi_i,theta_s,phi_s,400nm,B\r\n\r\n0,0,0,0,0.7\r\n", 1,
+         2,
+         {{1, Z, Z, BX_Vector3(0.4f, 0.5f, 0.6f)}}},
+        {"NUM_POINTS 1\r\nVARS theta_i,phi_i,theta_s,phi_s,400nm,B\r\n\r\n0,0,0,0,0.7\r\n",
+         1,
          {{0, Z, Z, BX_Vector3(0, 0, 0.7f)}}},
-        {"NUM_POINTS 3\n" + H + "\na b c d e f g\n0.1x 0 0.2 0 1e 0.5q 0.5\nx\n", 3,
+        {"NUM_POINTS 3\n" + H + "\na b c d e f g\n0.1x 0 0.2 0 1e 0.5q 0.5\nx\n",
+         3,
          {{0, Z, Z, O}, {1, direction(0.1f, 0.0f), direction(0.2f, 0.0f), BX_Vector3(1, 0.5f, 0.5f)}}},
-        {"NUM_POINTS 2147483647\nVARS I\n\n1\n2\n3\n", 3 + cap, {{2, Z, Z, BX_Vector3(3, 3, 3)}, {3 + cap - 1, O, O, O}}},
+        {"NUM_POINTS 2147483647\nVARS I\n\n1\n2\n3\n",
+         3 + cap,
+         {{2, Z, Z, BX_Vector3(3, 3, 3)}, {3 + cap - 1, O, O, O}}},
     };
     for (const auto &f : files)
     {
@@ -318,8 +329,8 @@ TEST(MeasuredReader, FilesAsTheReaderReadsThem)
 
     // Every form of number reads as atof reads it; rows beyond the first
     // reservation are all kept.
-    const char *const forms[] = {"0.1", "+1.5", "-0",   ".5",  "5.",     "1e-3",  "0x10", "1e999",
-                                 "1e-400", "nan", "-nan", "INF", "Infinity", "12abc", "-",    "7e-46"};
+    const char *const forms[] = {"0.1",    "+1.5", "-0",   ".5",  "5.",       "1e-3",  "0x10", "1e999",
+                                 "1e-400", "nan",  "-nan", "INF", "Infinity", "12abc", "-",    "7e-46"};
     std::string numbers = "NUM_POINTS 16\nVARS I\n\n";
     for (const char *x : forms)
         numbers += std::string(x) + "\n";
@@ -557,8 +568,9 @@ TEST(MeasuredOp, CachedDataSetsAndRunningOutOfMemory)
     const int before = cache.entries();
     TempFile a("op_a.astm", SMALL), b("op_b.astm", SMALL);
     const std::string call = "measured@BSVVV F \"";
-    Program first(call + a.path + "\" N dPds dPdt\nvector v\nvector c\nint bt\n"
-                                  "sample_bsdf@BVVVVIFFI F (0, 0, 1) N v c bt 0.5 0.5 15\n");
+    Program first(call + a.path +
+                  "\" N dPds dPdt\nvector v\nvector c\nint bt\n"
+                  "sample_bsdf@BVVVVIFFI F (0, 0, 1) N v c bt 0.5 0.5 15\n");
     ASSERT_TRUE(first.ok()) << first.error;
     KAL_ProcArray lanes(7);
     lanes.setState(2, 1);

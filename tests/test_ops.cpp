@@ -12,8 +12,8 @@
 #include "SRF_CompositeBSDF.h"
 #include "SRF_Isotropic.h"
 #include "SRF_LaneBatch.h"
-#include "SRF_SumBSDF.h"
 #include "SRF_OpFrame.h"
+#include "SRF_SumBSDF.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +42,10 @@ BX_Vector3 vectorValue(int lane, int k) { return BX_Vector3(0.5f + lane, k - 0.2
 float floatValue(int lane, int k) { return 1.5f + lane + 0.5f * k; }
 float clampUnit(float s) { return s <= 0.0f ? 0.0f : (s >= 1.0f ? 1.0f : s); }
 // Equal, or within the batch queries' 1e-5 of each other.
-bool near(float a, float b) { return a == b || std::fabs(a - b) <= 1e-5f * std::max({1.0f, std::fabs(a), std::fabs(b)}); }
+bool near(float a, float b)
+{
+    return a == b || std::fabs(a - b) <= 1e-5f * std::max({1.0f, std::fabs(a), std::fabs(b)});
+}
 bool near(const BX_Vector3 &a, const BX_Vector3 &b) { return near(a.x, b.x) && near(a.y, b.y) && near(a.z, b.z); }
 } // namespace
 
@@ -57,17 +60,28 @@ TEST(Ops, InstallRegistersEveryOpAndEachHandlerReturnsTheNextInstruction)
         int argCount, opFlag, foldType;
     };
     const Row table[] = {
-        {"add@BB", 2, 1, 4},           {"mul@BF", 2, 1, 8},
-        {"mul@BV", 2, 1, 8},           {"mul@BB", 2, 1, 8},
-        {"lafortune@BVVF", 4, 0, 16},  {"ashikhmin@BVFFVV", 6, 0, 16},
-        {"blinn@BVF", 3, 0, 16},       {"specular@BV", 2, 0, 16},
-        {"phonglobe@BVF", 3, 0, 16},   {"cone@BVF", 3, 0, 16},
-        {"wirediffuse@BV", 2, 0, 16},  {"wireblinn@BVF", 3, 0, 16},
-        {"measured@BSVVV", -6, 0x2000000, 16}, {"isotropic@B", 1, 0, 16},
-        {"set@BF", 2, 0, 16},          {"set@BV", 2, 0, 16},
-        {"albedo@VBVVI", 5, 0, 1},     {"eval_bsdf@VBVVVI", 6, 0, 1},
-        {"sample_bsdf@BVVVVIFFI", 9, 0, 1}, {"emission_bsdf@VB", 2, 0, 1},
-        {"specularratio_bsdf@FBI", 3, 0, 1}, {"getbounces@IB", 2, 0, 1},
+        {"add@BB", 2, 1, 4},
+        {"mul@BF", 2, 1, 8},
+        {"mul@BV", 2, 1, 8},
+        {"mul@BB", 2, 1, 8},
+        {"lafortune@BVVF", 4, 0, 16},
+        {"ashikhmin@BVFFVV", 6, 0, 16},
+        {"blinn@BVF", 3, 0, 16},
+        {"specular@BV", 2, 0, 16},
+        {"phonglobe@BVF", 3, 0, 16},
+        {"cone@BVF", 3, 0, 16},
+        {"wirediffuse@BV", 2, 0, 16},
+        {"wireblinn@BVF", 3, 0, 16},
+        {"measured@BSVVV", -6, 0x2000000, 16},
+        {"isotropic@B", 1, 0, 16},
+        {"set@BF", 2, 0, 16},
+        {"set@BV", 2, 0, 16},
+        {"albedo@VBVVI", 5, 0, 1},
+        {"eval_bsdf@VBVVVI", 6, 0, 1},
+        {"sample_bsdf@BVVVVIFFI", 9, 0, 1},
+        {"emission_bsdf@VB", 2, 0, 1},
+        {"specularratio_bsdf@FBI", 3, 0, 1},
+        {"getbounces@IB", 2, 0, 1},
         {"nbouncetypes@I", 1, 0, 1},
     };
     KAL_Context context;
@@ -139,17 +153,22 @@ TEST(Ops, ConstructorsBuildTheirClassOnPerLaneBlocks)
     struct Row
     {
         const char *signature, *className;
-        int bounces; // 0: diffuse or glossy from the exponent of lane 0
+        int bounces;                            // 0: diffuse or glossy from the exponent of lane 0
         std::vector<int> vectorArgs, floatArgs; // the arguments behind each block, in flatten order
     };
     const Row rows[] = {
-        {"isotropic@B", "SRF_Isotropic", 1, {}, {}},   {"specular@BV", "SRF_Specular", 4, {1}, {}},
-        {"phonglobe@BVF", "SRF_Phong", 2, {1}, {2}},   {"blinn@BVF", "SRF_Blinn", 2, {1}, {2}},
-        {"cone@BVF", "SRF_Cone", 2, {1}, {2}},         {"wirediffuse@BV", "SRF_WireDiffuse", 1, {1}, {}},
-        {"wireblinn@BVF", "SRF_WireBlinn", 2, {1}, {2}}, {"lafortune@BVVF", "SRF_Lafortune", 0, {1, 2}, {3}},
+        {"isotropic@B", "SRF_Isotropic", 1, {}, {}},
+        {"specular@BV", "SRF_Specular", 4, {1}, {}},
+        {"phonglobe@BVF", "SRF_Phong", 2, {1}, {2}},
+        {"blinn@BVF", "SRF_Blinn", 2, {1}, {2}},
+        {"cone@BVF", "SRF_Cone", 2, {1}, {2}},
+        {"wirediffuse@BV", "SRF_WireDiffuse", 1, {1}, {}},
+        {"wireblinn@BVF", "SRF_WireBlinn", 2, {1}, {2}},
+        {"lafortune@BVVF", "SRF_Lafortune", 0, {1, 2}, {3}},
         {"ashikhmin@BVFFVV", "SRF_Ashikhmin", 2, {1, 4, 5}, {2, 3}},
         // An emitter: a scale over an emission lobe, grey for a float.
-        {"set@BF", "SRF_ScaleBSDF", 8, {1}, {}},       {"set@BV", "SRF_ScaleBSDF", 8, {1}, {}},
+        {"set@BF", "SRF_ScaleBSDF", 8, {1}, {}},
+        {"set@BV", "SRF_ScaleBSDF", 8, {1}, {}},
     };
     for (const Row &c : rows)
         for (int count : LANE_COUNTS)
@@ -196,8 +215,9 @@ TEST(Ops, ConstructorsBuildTheirClassOnPerLaneBlocks)
                     {
                         const int k = c.vectorArgs[b];
                         const float g = floatValue(source, k);
-                        const BX_Vector3 want =
-                            zeroVector ? ZERO : letters[k] == 'F' ? BX_Vector3(g, g, g) : vectorValue(source, k);
+                        const BX_Vector3 want = zeroVector          ? ZERO
+                                                : letters[k] == 'F' ? BX_Vector3(g, g, g)
+                                                                    : vectorValue(source, k);
                         EXPECT_TRUE(flat.vectors[b][lane] == want) << "lane " << lane;
                     }
                     for (size_t b = 0; b < c.floatArgs.size(); ++b)
@@ -313,8 +333,7 @@ void queriesInEveryTree();
 // the per-lane mode and every batch variant the processor runs.
 TEST(Ops, QueriesAnswerPerLaneWithTheLaneIndex)
 {
-    for (SRF_BatchMode mode :
-         {SRF_BATCH_PER_LANE, SRF_BATCH_SCALAR, SRF_BATCH_SSE2, SRF_BATCH_AVX2, SRF_BATCH_AVX512})
+    for (SRF_BatchMode mode : {SRF_BATCH_PER_LANE, SRF_BATCH_SCALAR, SRF_BATCH_SSE2, SRF_BATCH_AVX2, SRF_BATCH_AVX512})
     {
         if (!SRFbatchModeSupported(mode))
             continue;
@@ -358,7 +377,8 @@ void queriesInEveryTree()
                 EXPECT_EQ(p.integer("bt", lane), diffuse ? 1 : 0);
                 BX_Vector3 want = ZERO;
                 if (diffuse)
-                    BX_PolarSample(p.vec("u", lane)).compute(want, clampUnit(p.flt("sx", lane)), clampUnit(p.flt("sy", lane)));
+                    BX_PolarSample(p.vec("u", lane))
+                        .compute(want, clampUnit(p.flt("sx", lane)), clampUnit(p.flt("sy", lane)));
                 EXPECT_VEC_NEAR(p.vec("dir", lane), want.x, want.y, want.z, 1e-6f);
             }
         }
@@ -505,8 +525,8 @@ TEST(Ops, TypicalRoadReleasesEverythingAndTreesStayBounded)
         if (!f)
             continue;
         EXPECT_EQ(SRF_CompositeBSDF::queryNodes(f), SRF_MAX_TREE_NODES);
-        const TestUtil::Evaluated e = TestUtil::evaluateOf(*f, BX_Vector3(0, 0.6f, 0.8f), BX_Vector3(0, 0, 1),
-                                                           BX_Vector3(0.6f, 0, 0.8f), 1);
+        const TestUtil::Evaluated e =
+            TestUtil::evaluateOf(*f, BX_Vector3(0, 0.6f, 0.8f), BX_Vector3(0, 0, 1), BX_Vector3(0.6f, 0, 0.8f), 1);
         EXPECT_TRUE(t != 0 || e.colour == BX_Vector3(1024, 1024, 1024)) << e.colour.x;
         EXPECT_TRUE(std::isfinite(e.colour.x) && std::isfinite(e.scalar));
     }

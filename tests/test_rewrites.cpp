@@ -12,7 +12,6 @@
 
 #include <vector>
 
-
 namespace
 {
 // A rewrite's program as "op(a0, t0, c0, N); ...", its temporaries and its
@@ -49,12 +48,29 @@ TEST(ReWrites, EveryProgramDecodesToItsInstructions)
 {
     // Signature, argument count, then the decoded program.
     const std::pair<const char *, int> rows[] = {
-        {"phong@BF", 2},           {"phong@BVF", 3},           {"diffuse@B", 1},          {"diffuse@BV", 2},
-        {"matchkal_blinn@BF", 2},  {"matchkal_blinn@BVF", 3},  {"matchkal_specular@BF", 2}, {"matchkal_specular@BVF", 3},
-        {"lafortune@BVF", 3},      {"ashikhmin@BFFVV", 5},     {"blinn@BF", 2},           {"measured@BSV", -4},
-        {"measured@BS", -3},       {"albedo@VBVV", 4},         {"albedo@VBI", 3},         {"albedo@VB", 2},
-        {"eval_bsdf@VBVVV", 5},    {"sample_bsdf@BVVVVIFF", 8}, {"specularratio_bsdf@FB", 2},
-        {"photon_store@VVVV", 4},  {"photon_diffuse@VVV", 3},  {"photon_reflect@VVV", 3}, {"photon_transmit@VVV", 3},
+        {"phong@BF", 2},
+        {"phong@BVF", 3},
+        {"diffuse@B", 1},
+        {"diffuse@BV", 2},
+        {"matchkal_blinn@BF", 2},
+        {"matchkal_blinn@BVF", 3},
+        {"matchkal_specular@BF", 2},
+        {"matchkal_specular@BVF", 3},
+        {"lafortune@BVF", 3},
+        {"ashikhmin@BFFVV", 5},
+        {"blinn@BF", 2},
+        {"measured@BSV", -4},
+        {"measured@BS", -3},
+        {"albedo@VBVV", 4},
+        {"albedo@VBI", 3},
+        {"albedo@VB", 2},
+        {"eval_bsdf@VBVVV", 5},
+        {"sample_bsdf@BVVVVIFF", 8},
+        {"specularratio_bsdf@FB", 2},
+        {"photon_store@VVVV", 4},
+        {"photon_diffuse@VVV", 3},
+        {"photon_reflect@VVV", 3},
+        {"photon_transmit@VVV", 3},
     };
     const char *const programs[] = {
         "lafortune@BVF(a0, c0, a1) | vector 0: (-1, -1, 1)",
@@ -101,7 +117,9 @@ TEST(ReWrites, EveryProgramDecodesToItsInstructions)
         std::vector<int> written;
         for (const int *w = op->getWrittenArgs(); *w != KAL_ARGS_END; ++w)
             written.push_back(*w);
-        const std::vector<int> expected = r >= 19 ? std::vector<int>() : r == 17 ? std::vector<int>{3, 4, 5} : std::vector<int>{0};
+        const std::vector<int> expected = r >= 19   ? std::vector<int>()
+                                          : r == 17 ? std::vector<int>{3, 4, 5}
+                                                    : std::vector<int>{0};
         EXPECT_EQ(written, expected);
         // The general rewrites share one name, int and float table, each
         // entry belonging to exactly one constant.

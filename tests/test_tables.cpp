@@ -67,7 +67,7 @@ std::vector<float> randomTable(std::mt19937 &rng, int n, float zeroShare)
 
 // Samples a square sampler, bins the points on a grid twice as fine as the
 // table (each cell must also be uniform inside) and tests the counts.
-template <class Draw> ::testing::AssertionResult fitsSquare(const std::vector<float> &table, int n, Draw draw)
+template <class Draw>::testing::AssertionResult fitsSquare(const std::vector<float> &table, int n, Draw draw)
 {
     const int bins = 2 * n;
     std::vector<float> weights(size_t(bins) * bins);
@@ -299,9 +299,14 @@ double closedFormY(int l, int m, double theta, double phi)
 {
     const double x = std::cos(theta), s = std::sin(theta), c1 = std::sqrt(3.0 / (4.0 * PI));
     const double c2 = std::sqrt(15.0 / (4.0 * PI)), c3 = 0.25 * std::sqrt(15.0 / PI);
-    const double values[] = {0.5 * std::sqrt(1.0 / PI), c1 * s * std::sin(phi), c1 * x, c1 * s * std::cos(phi),
-                             c3 * s * s * std::sin(2.0 * phi), c2 * s * x * std::sin(phi),
-                             0.25 * std::sqrt(5.0 / PI) * (3.0 * x * x - 1.0), c2 * s * x * std::cos(phi),
+    const double values[] = {0.5 * std::sqrt(1.0 / PI),
+                             c1 * s * std::sin(phi),
+                             c1 * x,
+                             c1 * s * std::cos(phi),
+                             c3 * s * s * std::sin(2.0 * phi),
+                             c2 * s * x * std::sin(phi),
+                             0.25 * std::sqrt(5.0 / PI) * (3.0 * x * x - 1.0),
+                             c2 * s * x * std::cos(phi),
                              c3 * s * s * std::cos(2.0 * phi)};
     return values[l * l + l + m];
 }
@@ -399,9 +404,9 @@ TEST(Tables, WaveletBsdfReadsAndSamplesItsTables)
 {
     auto indexer = TestUtil::hold(new SRF_WaveletBSDF(4, 1));
     auto *b4 = static_cast<SRF_WaveletBSDF *>(indexer.get());
-    const std::pair<BX_Vector3, int> indices[] = {{BX_Vector3(0.6f, 0, 0.8f), 2}, {BX_Vector3(1, 0, 0), 3},
-                                                  {UP, 0},                      {BX_Vector3(0, 0, 1.0001f), 0},
-                                                  {BX_Vector3(NAN, 0, 0), 0},   {BX_Vector3(0, 0.6f, -0.8f), 2}};
+    const std::pair<BX_Vector3, int> indices[] = {
+        {BX_Vector3(0.6f, 0, 0.8f), 2}, {BX_Vector3(1, 0, 0), 3},   {UP, 0},
+        {BX_Vector3(0, 0, 1.0001f), 0}, {BX_Vector3(NAN, 0, 0), 0}, {BX_Vector3(0, 0.6f, -0.8f), 2}};
     for (const auto &[u, index] : indices)
         EXPECT_EQ(b4->getIdx(u, UP), index);
 
@@ -416,12 +421,12 @@ TEST(Tables, WaveletBsdfReadsAndSamplesItsTables)
     EXPECT_TRUE(b->getScaling(0) == 101.5f && b->getScaling(1) == 16.5f);
     const BX_Vector3 u = direction(PI / 3.0, 0.0);
     const std::pair<BX_Vector3, float> reads[] = {
-        {UP, 0.0f},                                         // row 0, column 0
-        {direction(PI / 2.0, 0.0), 29.997f},                // rows 2 and 3 at 0.9999: row 3 weighs 0.9997
-        {direction(PI / 2.0, PI), 31.497f},                 // opposite u: halfway between columns 1 and 2
-        {direction(std::acos(0.4999), PI / 2.0), 15.75f},   // rows 1, 2 halfway; columns 0, 1 at 3/4
-        {BX_Vector3(0, 0, -1), 30.0f},                      // below the surface: the last row
-        {direction(PI / 2.0, -1e-7), 32.997f},              // just below 2 pi: the last column
+        {UP, 0.0f},                                       // row 0, column 0
+        {direction(PI / 2.0, 0.0), 29.997f},              // rows 2 and 3 at 0.9999: row 3 weighs 0.9997
+        {direction(PI / 2.0, PI), 31.497f},               // opposite u: halfway between columns 1 and 2
+        {direction(std::acos(0.4999), PI / 2.0), 15.75f}, // rows 1, 2 halfway; columns 0, 1 at 3/4
+        {BX_Vector3(0, 0, -1), 30.0f},                    // below the surface: the last row
+        {direction(PI / 2.0, -1e-7), 32.997f},            // just below 2 pi: the last column
     };
     for (const auto &[v, expected] : reads)
         EXPECT_NEAR(valueOf(*b, u, v), expected, 2e-3f);

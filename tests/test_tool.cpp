@@ -55,8 +55,8 @@ Result run(const std::string &arguments, const std::string &dir = workDir())
 {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string out = path(test + ".stdout"), err = path(test + ".stderr");
-    const int raw = std::system(("cd '" + dir + "' && '" + SRF_TOOL + "' " + arguments + " > '" + out + "' 2> '" +
-                                 err + "'").c_str());
+    const int raw = std::system(
+        ("cd '" + dir + "' && '" + SRF_TOOL + "' " + arguments + " > '" + out + "' 2> '" + err + "'").c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
 }
 
@@ -190,7 +190,7 @@ TEST(Tool, SpheresInTheStudio)
                 EXPECT_TRUE(emit.at(x, y)[c] == orange[c] && black.at(x, y)[c] == 0) << x << "," << y;
             for (int c = 0; c < 3 && r > 0.47; ++c)
                 EXPECT_EQ(emit.at(x, y)[c], black.at(x, y)[c]) << x << "," << y;
-            inside += r < 0.3, outside += r > 0.47;
+            inside += r<0.3, outside += r> 0.47;
             if (r < 0.3)
                 for (int k = 0; k < 2; ++k)
                     quarters[k][(dx < 0.0 ? 0 : 1) + (dy < 0.0 ? 0 : 2)] += luminance((k ? clay : flat).at(x, y));

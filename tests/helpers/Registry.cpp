@@ -76,8 +76,10 @@ const std::vector<Registry::Class> theClasses = {
          BX_Vector3 *n = m.v(0), *k = m.v(1);
          return new SRF_Lafortune(n, k, m.f(0));
      }},
-    {"SRF_WireDiffuse", 1, Registry::ANALYTIC, true, [](Maker &m) -> SRF_BSDF * { return new SRF_WireDiffuse(m.v(0)); }},
-    {"SRF_WireBlinn", 2, Registry::ANALYTIC, true, [](Maker &m) -> SRF_BSDF * { return new SRF_WireBlinn(m.v(0), m.f(0)); }},
+    {"SRF_WireDiffuse", 1, Registry::ANALYTIC, true,
+     [](Maker &m) -> SRF_BSDF * { return new SRF_WireDiffuse(m.v(0)); }},
+    {"SRF_WireBlinn", 2, Registry::ANALYTIC, true,
+     [](Maker &m) -> SRF_BSDF * { return new SRF_WireBlinn(m.v(0), m.f(0)); }},
     {"SRF_SumBSDF", 3, Registry::COMPOSITE, true,
      [](Maker &m) -> SRF_BSDF *
      {

@@ -89,8 +89,7 @@ struct Evaluated
     float scalar = -7.0f;
 };
 template <class B>
-inline Evaluated evaluateOf(const B &b, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v,
-                            int lane = 0)
+inline Evaluated evaluateOf(const B &b, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane = 0)
 {
     Evaluated e;
     b.evaluate(u, n, v, e.colour, e.scalar, lane);
