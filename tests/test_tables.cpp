@@ -2,7 +2,6 @@
 // checked statistically at every level, spherical harmonics against their
 // closed forms, and the wavelet BSDF's table lookup and sampling.
 #include "ChiSquare.h"
-#include "PLTsplitFloat.h"
 #include "SRF_Cdf2D.h"
 #include "SRF_SphericalHarmonics.h"
 #include "SRF_Wavelet2D.h"
@@ -11,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <pthread.h>
 #include <random>
 #include <vector>
@@ -147,21 +145,6 @@ TEST(Tables, TwoByTwoByHand)
     CaptureStderr();
     none.sample(0.5f, 0.5f, x, y, value);
     EXPECT_TRUE(GetCapturedStderr() == ZERO_PDF && none.getScaling() == 0.0f);
-
-    // Float splitting for table lookup; values outside the callers' range
-    // still give a defined index.
-    const struct
-    {
-        float value;
-        int whole;
-        float fraction;
-    } splits[] = {{2.75f, 2, 0.75f}, {3.0f, 3, 0.0f}, {-0.5f, 0, 0.0f}, {NAN, 0, 0.0f}, {1e20f, INT_MAX, 0.0f}};
-    for (auto s : splits)
-    {
-        int whole = -1;
-        PLTsplitFloat(s.value, whole);
-        EXPECT_TRUE(whole == s.whole && s.value == s.fraction) << whole;
-    }
 }
 
 // Hosts build tables on worker threads with small stacks: a 2 x 2 pyramid
