@@ -4,6 +4,28 @@ namespace
 {
 // The lane whose specular ratios order the operands.
 const int ORDER_LANE = 0;
+
+// Runs a scalar query on both operands over the operand batch `sub` and keeps,
+// in each running lane of `batch`, the second operand's answer where
+// takeSecond(first's, second's) holds, else the first's.
+template <class TakeSecond>
+void chooseScalars(const SRF_LaneBatch &batch, const SRF_LaneBatch &sub, const SRF_BSDF &first, const SRF_BSDF &second,
+                   void (SRF_BSDF::*query)(const SRF_LaneBatch &) const, TakeSecond takeSecond)
+{
+    float secondStore[KAL_MAX_LANES];
+    float *const s2 = secondStore;
+    SRF_LaneBatch secondBatch = sub;
+    secondBatch.scalar = s2;
+    (second.*query)(secondBatch);
+    (first.*query)(sub);
+    const SRF_LaneBatch b = batch;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const float s1 = b.scalar[lane];
+                    b.scalar[lane] = (b.isRunning(lane) & takeSecond(s1, s2[lane])) ? s2[lane] : s1;
+                });
+}
 } // namespace
 
 SRF_MulBSDF::SRF_MulBSDF(SRF_BSDF *a, SRF_BSDF *b) : myFirst(a), mySecond(b)
@@ -46,20 +68,8 @@ void SRF_MulBSDF::albedoBatch(const SRF_LaneBatch &batch) const
 {
     if (batchTooDeep(batch))
         return SRF_BSDF::albedoBatch(batch);
-    const SRF_LaneBatch sub = operandBatch(batch);
-    float a2Store[KAL_MAX_LANES];
-    float *const a2 = a2Store;
-    SRF_LaneBatch second = sub;
-    second.scalar = a2;
-    mySecond->albedoBatch(second);
-    myFirst->albedoBatch(sub);
-    const SRF_LaneBatch b = batch;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const float a1 = b.scalar[lane];
-                    b.scalar[lane] = (b.isRunning(lane) & (a2[lane] < a1)) ? a2[lane] : a1;
-                });
+    chooseScalars(batch, operandBatch(batch), *myFirst, *mySecond, &SRF_BSDF::albedoBatch,
+                  [](float a1, float a2) { return a2 < a1; });
 }
 
 // r = max(r_1, r_2); the second operand's unless the first's is greater.
@@ -74,20 +84,8 @@ void SRF_MulBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
     if (batchTooDeep(batch))
         return SRF_BSDF::specularRatioBatch(batch);
-    const SRF_LaneBatch sub = operandBatch(batch);
-    float r2Store[KAL_MAX_LANES];
-    float *const r2 = r2Store;
-    SRF_LaneBatch second = sub;
-    second.scalar = r2;
-    mySecond->specularRatioBatch(second);
-    myFirst->specularRatioBatch(sub);
-    const SRF_LaneBatch b = batch;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const float r1 = b.scalar[lane];
-                    b.scalar[lane] = (b.isRunning(lane) & !(r1 > r2[lane])) ? r2[lane] : r1;
-                });
+    chooseScalars(batch, operandBatch(batch), *myFirst, *mySecond, &SRF_BSDF::specularRatioBatch,
+                  [](float r1, float r2) { return !(r1 > r2); });
 }
 
 void SRF_MulBSDF::modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2)
