@@ -123,7 +123,6 @@ void SRF_Wavelet2D::decompress(float *values) const
         return;
     }
     std::memcpy(means, coefficients, sizeof(float) * count);
-    std::memset(values, 0, sizeof(float) * count);
     for (std::size_t s = 2; s <= n; s *= 2)
     {
         const std::size_t h = s / 2;

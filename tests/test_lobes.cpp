@@ -72,6 +72,8 @@ const EvaluateRow EVALUATES[] = {
     {"SRF_Blinn", L(Z, 10.0f), Z, Z, Z, 0.25f, 1.0f / 11.0f},
     {"SRF_Blinn", L(Z, 0.0f), U, Z, BX_Vector3(-0.6f, 0, 0.8f), 0.3125f, 1.0f},
     {"SRF_Blinn", L(Z, 1.0f), Z, -Z, BX_Vector3(0.8f, 0, -0.6f), 0.0f, 0.5f},
+    // H = X is perpendicular to N: unlit, even where (N.H)^0 would be 1.
+    {"SRF_Blinn", L(Z, 0.0f), BX_Vector3(0.6f, 0, -0.8f), Z, U, 0.0f, 1.0f},
     {"SRF_Blinn", L(Z, 1.0f), Z, -Z, BX_Vector3(0, 0.6f, 0.8f), 0.25f, 0.5f},
     // 1 strictly inside the cone and above the surface; scalar 1 - cos(alpha).
     {"SRF_Cone", L(Z, 0.0f), Z, Z, Z, 0.0f, 0.0f},
