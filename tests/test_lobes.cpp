@@ -364,6 +364,10 @@ std::vector<ChiSquare::Sampler> everySampler()
         // About an N tilted from n: what lands below n is folded above it.
         sampler("lafortune diffuse folded", Registry::make("SRF_Lafortune", L(tilted, 0.0f, Z)), Z, Z, frameAbout(Z),
                 folded(cosinePower(tilted, 1.0), Z)),
+        // Glossy with k = (-1, -1, 1): the cosine power about u mirrored in N,
+        // folded across N's plane where it dips below.
+        sampler("lafortune glossy", Registry::make("SRF_Lafortune", L(nl, 3.0f, BX_Vector3(-1, -1, 1))), tilted, nl,
+                frameAbout(nl), folded(cosinePower(nl * (2.0f * nl.dot(tilted)) - tilted, 3.0), nl)),
         sampler("blinn", Registry::make("SRF_Blinn", L(nl, 6.0f)), ub, ub, frameAbout(ub),
                 turned(cosinePower(nl, 6.0), ub), true),
         sampler("ashikhmin", Registry::make("SRF_Ashikhmin", L(nl, 4.0f, t1, t2, 40.0f)), ua, ua, frameAbout(ua),

@@ -359,9 +359,10 @@ public:
     {
         d.levenbergMarquardt(m.incoming, m.scattered, m.values);
     }
-    static void consensus(SRF_MeasuredData &d, const Measurements &m, int trials, float minShare)
+    static void consensus(SRF_MeasuredData &d, const Measurements &m, int trials, float minShare,
+                          float tolerance = 1.0f, float sampleProbability = 0.7f)
     {
-        d.ransac(m.incoming, m.scattered, m.values, trials, 1.0f, 0.7f, minShare);
+        d.ransac(m.incoming, m.scattered, m.values, trials, tolerance, sampleProbability, minShare);
     }
 };
 
@@ -397,9 +398,10 @@ public:
     }
     float errorOn(const Measurements &m) { return SRF_MeasuredDataTest::errorL2(*this, m); }
     void solve(const Measurements &m) { SRF_MeasuredDataTest::solve(*this, m); }
-    void consensus(const Measurements &m, int trials, float minShare)
+    void consensus(const Measurements &m, int trials, float minShare, float tolerance = 1.0f,
+                   float sampleProbability = 0.7f)
     {
-        SRF_MeasuredDataTest::consensus(*this, m, trials, minShare);
+        SRF_MeasuredDataTest::consensus(*this, m, trials, minShare, tolerance, sampleProbability);
     }
     float myValues[4] = {};
     int calls = 0, lastIteration = -1;
@@ -469,6 +471,26 @@ TEST(MeasuredSolver, ErrorStepsAndConsensus)
     EXPECT_GE(unreachable.calls, all.calls + 3 * 8); // three trials ran, none counted
     EXPECT_FALSE(std::equal(trial.myValues, trial.myValues + 3, all.myValues));
     EXPECT_LT(all.errorOn(off), trial.errorOn(off));
+
+    // A trial that samples nothing keeps the start, colour (0.5, 0.5, 0.5)
+    // at u = v = z, against measurements (1, 1, 1): off by half their own
+    // length. Within a tolerance of 0.6 of it every measurement agrees and
+    // the trial counts; within 0.4 none does and the full fit (1, 1, 1) stays.
+    Measurements ones;
+    for (int i = 0; i < 4; ++i)
+    {
+        ones.incoming.append(UP);
+        ones.scattered.append(UP);
+        ones.values.append(BX_Vector3(1, 1, 1));
+    }
+    ones.count = 4;
+    for (const auto &[tolerance, expected] : {std::pair{0.6f, 0.5f}, std::pair{0.4f, 1.0f}})
+    {
+        LinearModel m;
+        m.consensus(ones, 1, 1.0f, tolerance, -1.0f);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(m.myValues[i], expected, 1e-3f) << tolerance;
+    }
 }
 
 // Measurements of known Phong parameters with +-0.01 noise fit to an RMS
