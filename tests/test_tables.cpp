@@ -445,15 +445,17 @@ TEST(Tables, WaveletBsdfReadsAndSamplesItsTables)
     auto none = TestUtil::hold(new SRF_WaveletBSDF(0, 3));
     const TestUtil::Evaluated nothing = TestUtil::evaluateOf(*none, u, UP, u);
     EXPECT_TRUE(none->albedo(u, UP, 0) == 0.0f && nothing.scalar == 0.0f && nothing.colour == BX_Vector3(0, 0, 0));
-    // Dumps: the means one a line, indented, then the coefficients.
-    const float means[2] = {1, 3};
-    auto dumped = TestUtil::hold(new SRF_WaveletBSDF(2, 0));
-    static_cast<SRF_WaveletBSDF *>(dumped.get())->construct(const_cast<float *>(means));
+    // Dumps: the table's values one a line, indented, then its mean and
+    // differences (2.5; (1 + 3 - 5) / 2, (3 + 4 - 5) / 2, (2 + 3 - 5) / 2).
+    const float cells[4] = {1, 2, 3, 4};
+    auto dumped = TestUtil::hold(new SRF_WaveletBSDF(1, 1));
+    static_cast<SRF_WaveletBSDF *>(dumped.get())->construct(const_cast<float *>(cells));
     CaptureStderr();
     none->dump(0);
     dumped->dump(2);
     static_cast<SRF_WaveletBSDF *>(dumped.get())->dumpWavelet();
-    EXPECT_EQ(GetCapturedStderr(), "  1.000000\n  3.000000\n1.000000\n3.000000\n");
+    EXPECT_EQ(GetCapturedStderr(),
+              "  1.000000\n  2.000000\n  3.000000\n  4.000000\n2.500000\n-0.500000\n1.000000\n0.000000\n");
 
     // Sampled directions fall in the table's cells in proportion to it.
     const int level = 3, n = 1 << level;
