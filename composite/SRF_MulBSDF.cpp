@@ -23,7 +23,8 @@ void chooseScalars(const SRF_LaneBatch &batch, const SRF_LaneBatch &sub, const S
                 [=](int lane)
                 {
                     const float s1 = b.scalar[lane];
-                    b.scalar[lane] = (b.isRunning(lane) & takeSecond(s1, s2[lane])) ? s2[lane] : s1;
+                    const bool running = b.isRunning(lane), second = takeSecond(s1, s2[lane]);
+                    b.scalar[lane] = (running & second) ? s2[lane] : s1;
                 });
 }
 } // namespace
