@@ -119,16 +119,7 @@ void SRF_MulBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
 {
     if (batchTooDeep(batch))
         return SRF_BSDF::evaluateBatch(batch);
-    const SRF_LaneBatch sub = operandBatch(batch);
-    SRF_LaneVectorArrays c2;
-    float s2Store[KAL_MAX_LANES];
-    float *const s2 = s2Store;
-    SRF_LaneBatch second = sub;
-    second.colour = c2.lanes();
-    second.scalar = s2;
-    myFirst->evaluateBatch(sub);
-    mySecond->evaluateBatch(second);
-    modulateLanes(batch, second.colour, s2);
+    weighBySecond(batch, &SRF_BSDF::evaluateBatch);
 }
 
 // v drawn by the first operand, weighted by f_2(u, v); the second operand
@@ -147,6 +138,12 @@ void SRF_MulBSDF::sampleBatch(const SRF_LaneBatch &batch) const
 {
     if (batchTooDeep(batch))
         return SRF_BSDF::sampleBatch(batch);
+    weighBySecond(batch, &SRF_BSDF::sampleBatch);
+}
+
+void SRF_MulBSDF::weighBySecond(const SRF_LaneBatch &batch,
+                                void (SRF_BSDF::*firstQuery)(const SRF_LaneBatch &) const) const
+{
     const SRF_LaneBatch sub = operandBatch(batch);
     SRF_LaneVectorArrays c2;
     float s2Store[KAL_MAX_LANES];
@@ -154,7 +151,7 @@ void SRF_MulBSDF::sampleBatch(const SRF_LaneBatch &batch) const
     SRF_LaneBatch second = sub;
     second.colour = c2.lanes();
     second.scalar = s2;
-    myFirst->sampleBatch(sub);
+    (myFirst->*firstQuery)(sub);
     mySecond->evaluateBatch(second);
     modulateLanes(batch, second.colour, s2);
 }

@@ -46,6 +46,9 @@ public:
 private:
     // colour *= c2 and scalar *= s2 in the running lanes.
     static void modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2);
+    // The first operand's batch query (evaluate or sample) weighted by the
+    // second operand's evaluation at the resulting v.
+    void weighBySecond(const SRF_LaneBatch &batch, void (SRF_BSDF::*firstQuery)(const SRF_LaneBatch &) const) const;
 
     SRF_BSDF *myFirst;
     SRF_BSDF *mySecond;
