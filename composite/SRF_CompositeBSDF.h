@@ -95,6 +95,22 @@ protected:
     // Below MAX_BATCH_DEPTH levels a subtree is answered lane by lane, so
     // that the stack the temporaries take stays bounded.
     static bool batchTooDeep(const SRF_LaneBatch &batch) { return batch.depth >= MAX_BATCH_DEPTH; }
+    // Both operands' emissions joined lane by lane, join(first's, second's),
+    // in the running lanes of `batch`.
+    template <class Join>
+    static void joinEmissions(const SRF_LaneBatch &batch, const SRF_BSDF &first, const SRF_BSDF &second, Join join)
+    {
+        const SRF_LaneBatch sub = operandBatch(batch);
+        SRF_LaneVectorArrays secondStore;
+        SRF_LaneBatch secondBatch = sub;
+        secondBatch.colour = secondStore.lanes();
+        first.emissionBatch(sub);
+        second.emissionBatch(secondBatch);
+        const SRF_LaneBatch b = batch;
+        const SRF_LaneVectors e2 = secondBatch.colour;
+        SRFforLanes(b.begin, b.end,
+                    [=](int lane) { b.colour.blend(lane, b.isRunning(lane), join(b.colour.get(lane), e2.get(lane))); });
+    }
     // eligible[lane]: the lane runs and the operand shares a bounce type with
     // the lane's mask.
     static void eligibleLanes(const SRF_LaneBatch &operandLanes, const SRF_BSDF &operand, int *eligible);

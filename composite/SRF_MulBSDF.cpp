@@ -169,20 +169,8 @@ void SRF_MulBSDF::emissionBatch(const SRF_LaneBatch &batch) const
 {
     if (batchTooDeep(batch))
         return SRF_BSDF::emissionBatch(batch);
-    const SRF_LaneBatch sub = operandBatch(batch);
-    SRF_LaneVectorArrays e2;
-    SRF_LaneBatch second = sub;
-    second.colour = e2.lanes();
-    myFirst->emissionBatch(sub);
-    mySecond->emissionBatch(second);
-    const SRF_LaneBatch b = batch;
-    const SRF_LaneVectors by = second.colour;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const BX_Vector3 c = b.colour.get(lane), m = by.get(lane);
-                    b.colour.blend(lane, b.isRunning(lane), BX_Vector3(c.x * m.x, c.y * m.y, c.z * m.z));
-                });
+    joinEmissions(batch, *myFirst, *mySecond,
+                  [](const BX_Vector3 &c, const BX_Vector3 &m) { return BX_Vector3(c.x * m.x, c.y * m.y, c.z * m.z); });
 }
 
 SRF_BSDF *SRF_MulBSDF::duplicate(int count) const

@@ -272,16 +272,7 @@ void SRF_SumBSDF::emissionBatch(const SRF_LaneBatch &batch) const
 {
     if (batchTooDeep(batch))
         return SRF_BSDF::emissionBatch(batch);
-    const SRF_LaneBatch sub = operandBatch(batch);
-    SRF_LaneVectorArrays second;
-    SRF_LaneBatch secondBatch = sub;
-    secondBatch.colour = second.lanes();
-    myFirst->emissionBatch(sub);
-    mySecond->emissionBatch(secondBatch);
-    const SRF_LaneBatch b = batch;
-    const SRF_LaneVectors e2 = secondBatch.colour;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane) { b.colour.blend(lane, b.isRunning(lane), b.colour.get(lane) + e2.get(lane)); });
+    joinEmissions(batch, *myFirst, *mySecond, [](const BX_Vector3 &e1, const BX_Vector3 &e2) { return e1 + e2; });
 }
 
 SRF_BSDF *SRF_SumBSDF::duplicate(int count) const { return duplicatePair<SRF_SumBSDF>(*myFirst, *mySecond, count); }
