@@ -51,6 +51,15 @@ float SRF_BSDF::specularRatio(int lane, int mask) const { return (bounces & mask
 
 void SRF_BSDF::emission(BX_Vector3 &colour, int) const { colour = BX_Vector3(0.0f, 0.0f, 0.0f); }
 
+float SRF_BSDF::pdf(const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &, int, int) const { return 0.0f; }
+
+void SRF_BSDF::evaluatePdf(const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &value, float &pdf,
+                           int, int) const
+{
+    value = BX_Vector3(0.0f, 0.0f, 0.0f);
+    pdf = 0.0f;
+}
+
 void SRF_BSDF::dump(int indent) const { fprintf(stderr, "%*cno dump function defined\n", indent, ' '); }
 
 void SRF_BSDF::dumpName(int indent) const { fprintf(stderr, "%*c%s\n", indent, ' ', className()); }
@@ -165,4 +174,23 @@ void SRF_BSDF::getBouncesBatch(const SRF_LaneBatch &b) const
     for (int lane = b.begin; lane < b.end; ++lane)
         if (b.isRunning(lane))
             b.bounce[lane] = getBounces(lane);
+}
+
+void SRF_BSDF::pdfBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+        if (b.isRunning(lane))
+            b.scalar[lane] = pdf(b.u.get(lane), b.n.get(lane), b.v.get(lane), lane, b.maskOf(lane));
+}
+
+void SRF_BSDF::evaluatePdfBatch(const SRF_LaneBatch &b) const
+{
+    for (int lane = b.begin; lane < b.end; ++lane)
+    {
+        if (!b.isRunning(lane))
+            continue;
+        BX_Vector3 value;
+        evaluatePdf(b.u.get(lane), b.n.get(lane), b.v.get(lane), value, b.scalar[lane], lane, b.maskOf(lane));
+        b.colour.set(lane, value);
+    }
 }

@@ -143,6 +143,20 @@ public:
     // One line per node on the standard error stream, indented by `indent`.
     virtual void dump(int indent) const;
 
+    // The density per steradian, over the whole sphere, with which the
+    // masked sample draws v for u, n and lane: 0 where sample never draws
+    // (a mask that shares no bit with the bounces included), and 0 for a
+    // delta lobe. The base class, which knows nothing of a subclass's
+    // sampling, answers 0: such a BSDF is only ever sampled.
+    virtual float pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const;
+    // pdf, and the value that sample's colour weight estimates: for every
+    // light L, the mean of colour * L(v) over sample's draws equals the
+    // integral of value(v) L(v) dv, so value(v) = E[colour | v] pdf(v). A
+    // light-sampling estimator value * L / p_light then agrees with
+    // sample's in expectation. The base class answers zero for both.
+    virtual void evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
+                             float &pdf, int lane, int mask) const;
+
     virtual SRF_BSDF *duplicate(int count) const = 0;
     virtual void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
                          BX_PtrArray<float *> &floats) = 0;
@@ -155,6 +169,9 @@ public:
     virtual void specularRatioBatch(const SRF_LaneBatch &batch) const;
     virtual void emissionBatch(const SRF_LaneBatch &batch) const;
     virtual void getBouncesBatch(const SRF_LaneBatch &batch) const;
+    // pdf into scalar; evaluatePdf's value into colour and pdf into scalar.
+    virtual void pdfBatch(const SRF_LaneBatch &batch) const;
+    virtual void evaluatePdfBatch(const SRF_LaneBatch &batch) const;
 
     // Composite levels whose batch queries keep temporaries on the stack.
     static constexpr int MAX_BATCH_DEPTH = 6;
