@@ -70,9 +70,10 @@ struct SRF_API SRF_ConeKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     {
         const float sinAlpha = M::sin(q.alpha);
         const float s2 = sinAlpha * sinAlpha;
-        const float c1 = q.d.dot(v), c2 = q.d.dot(SRFfold(v, SRFtoward(n, q.d)));
+        const BX_Vector3 folded = SRFfold(v, SRFtoward(n, q.d));
+        const float c1 = q.d.dot(v), c2 = q.d.dot(folded);
         const float p1 = (c1 > 0.0f) & (1.0f - c1 * c1 < s2) ? c1 : 0.0f;
-        const float p2 = (c2 > 0.0f) & (1.0f - c2 * c2 < s2) ? c2 : 0.0f;
+        const float p2 = (c2 > 0.0f) & (1.0f - c2 * c2 < s2) & !SRFsameHemisphere(q.d, n, folded) ? c2 : 0.0f;
         const float k = SRFsameHemisphere(q.d, n, v) & (s2 > 0.0f) ? SRF_INV_PI / s2 : 0.0f;
         const float pdf = k * (p1 + p2);
         return {BX_Vector3(pdf, pdf, pdf), pdf};

@@ -23,18 +23,19 @@ inline BX_Vector3 SRFtoward(const BX_Vector3 &m, const BX_Vector3 &d) { return d
 template <class Half>
 SRF_LobeDensity SRFmirroredDensity(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, Half half)
 {
-    const auto term = [&](const BX_Vector3 &w, float &pdf, float &value)
+    const auto term = [&](const BX_Vector3 &w, bool drawn, float &pdf, float &value)
     {
         BX_Vector3 h = u + w;
         h.normalize();
         const SRF_LobeDensity d = half(h);
-        const float pdfW = d.pdf / (4.0f * h.dot(u));
+        const float pdfW = drawn ? d.pdf / (4.0f * h.dot(u)) : 0.0f;
         pdf += pdfW;
         value += pdfW * d.value.x;
     };
     float pdf = 0.0f, value = 0.0f;
-    term(v, pdf, value);
-    term(SRFfold(v, n), pdf, value);
+    const BX_Vector3 folded = SRFfold(v, n);
+    term(v, true, pdf, value);
+    term(folded, !SRFsameHemisphere(u, n, folded), pdf, value);
     const bool kept = SRFsameHemisphere(u, n, v);
     pdf = kept ? pdf : 0.0f;
     value = kept ? value : 0.0f;

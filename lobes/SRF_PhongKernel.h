@@ -74,9 +74,10 @@ struct SRF_API SRF_PhongKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     template <class M>
     static SRF_LobeDensity evaluatePdf(const Lane &q, const BX_Vector3 &, const BX_Vector3 &n, const BX_Vector3 &v)
     {
-        const float c1 = q.d.dot(v), c2 = q.d.dot(SRFfold(v, SRFtoward(n, q.d)));
+        const BX_Vector3 folded = SRFfold(v, SRFtoward(n, q.d));
+        const float c1 = q.d.dot(v), c2 = q.d.dot(folded);
         const float p1 = M::pick(c1 > 0.0f, M::pow(c1, q.e), 0.0f);
-        const float p2 = M::pick(c2 > 0.0f, M::pow(c2, q.e), 0.0f);
+        const float p2 = M::pick((c2 > 0.0f) & !SRFsameHemisphere(q.d, n, folded), M::pow(c2, q.e), 0.0f);
         const float k = SRFsameHemisphere(q.d, n, v) ? (q.e + 1.0f) * SRF_INV_TWO_PI : 0.0f;
         const float value = k * (p1 * p1 * c1 + p2 * p2 * c2);
         return {BX_Vector3(value, value, value), k * (p1 + p2)};

@@ -206,7 +206,11 @@ struct Batch : SRF_LaneBatchStorage
     }
 };
 
-const char *const QUERY_NAMES[] = {"evaluate", "sample", "albedo", "specularRatio", "emission", "getBounces"};
+const char *const QUERY_NAMES[] = {"evaluate", "sample",     "albedo", "specularRatio",
+                                   "emission", "getBounces", "pdf",    "evaluatePdf"};
+// The queries of the definition, whose per-lane answers are recorded below,
+// come first.
+const int DEFINED_QUERIES = 6, QUERIES = 8;
 // Query q of a BSDF; `perLane` asks the base class's answer, which calls the
 // per-lane virtual query of each running lane: the reference every class's
 // own answer must match (and, through it, a fault in the base class's
@@ -226,8 +230,12 @@ void ask(const SRF_BSDF &bsdf, int q, const SRF_LaneBatch &b, bool perLane)
         return perLane ? base.SRF_BSDF::specularRatioBatch(b) : bsdf.specularRatioBatch(b);
     case 4:
         return perLane ? base.SRF_BSDF::emissionBatch(b) : bsdf.emissionBatch(b);
-    default:
+    case 5:
         return perLane ? base.SRF_BSDF::getBouncesBatch(b) : bsdf.getBouncesBatch(b);
+    case 6:
+        return perLane ? base.SRF_BSDF::pdfBatch(b) : bsdf.pdfBatch(b);
+    default:
+        return perLane ? base.SRF_BSDF::evaluatePdfBatch(b) : bsdf.evaluatePdfBatch(b);
     }
 }
 
@@ -249,7 +257,7 @@ TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
     for (const ClassCase &c : registry())
     {
         SRF_BSDF *bsdf = c.make(rng);
-        for (int q = 0; q < 6; ++q)
+        for (int q = 0; q < QUERIES; ++q)
             for (bool maskFree : {false, true})
             {
                 Batch reference(in, maskFree);
@@ -311,7 +319,7 @@ TEST(Batch, PerLaneAnswersAreTheRecordedOnes)
     {
         SRF_BSDF *bsdf = c.make(rng);
         std::uint64_t digest = 14695981039346656037ull; // FNV-1a
-        for (int q = 0; q < 6; ++q)
+        for (int q = 0; q < DEFINED_QUERIES; ++q)
             for (bool maskFree : {false, true})
             {
                 Batch reference(in, maskFree);
