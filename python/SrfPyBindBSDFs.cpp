@@ -249,7 +249,11 @@ template <class Query> void overChunks(const SrfPyBSDF &bsdf, long rows, Query q
         query(*bsdf.chunkFor(int(first / CHUNK)), first, int(std::min<long>(CHUNK, rows - first)));
 }
 
-py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+// A query of directions v seen from u about n, row by row: one (M, 3) and
+// one (M,) output (colour and scalar, or value and pdf).
+template <class Query>
+std::pair<Floats, Floats> directionQuery(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v,
+                                         bool withColour, Query query)
 {
     Floats us = SrfPyArrays::vectors(u, "u"), ns = SrfPyArrays::vectors(n, "n"), vs = SrfPyArrays::vectors(v, "v");
     const long rows =
@@ -257,15 +261,42 @@ py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle
     us = SrfPyArrays::expand(us, rows);
     ns = SrfPyArrays::expand(ns, rows);
     vs = SrfPyArrays::expand(vs, rows);
-    Floats colour = SrfPyArrays::newVectors(rows), scalar = SrfPyArrays::newFloats(rows);
+    Floats colour = SrfPyArrays::newVectors(withColour ? rows : 0), scalar = SrfPyArrays::newFloats(rows);
     const BX_Vector3 *pu = SrfPyArrays::vectorData(us), *pn = SrfPyArrays::vectorData(ns),
                      *pv = SrfPyArrays::vectorData(vs);
-    BX_Vector3 *pc = SrfPyArrays::vectorData(colour);
+    BX_Vector3 *pc = withColour ? SrfPyArrays::vectorData(colour) : nullptr;
     float *ps = scalar.mutable_data();
     overChunks(bsdf, rows,
                [&](const SRF_BSDF &chunk, long i, int count)
-               { SrfPyQueries::evaluate(chunk, count, pu + i, pn + i, pv + i, mask, pc + i, ps + i); });
-    return py::make_tuple(colour, scalar);
+               { query(chunk, count, pu + i, pn + i, pv + i, pc ? pc + i : nullptr, ps + i); });
+    return {colour, scalar};
+}
+
+py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+{
+    const auto out = directionQuery(bsdf, u, n, v, true,
+                                    [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
+                                           const BX_Vector3 *pv, BX_Vector3 *pc, float *ps)
+                                    { SrfPyQueries::evaluate(chunk, count, pu, pn, pv, mask, pc, ps); });
+    return py::make_tuple(out.first, out.second);
+}
+
+Floats pdf(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+{
+    return directionQuery(bsdf, u, n, v, false,
+                          [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
+                                 const BX_Vector3 *pv, BX_Vector3 *, float *ps)
+                          { SrfPyQueries::evaluatePdf(chunk, count, pu, pn, pv, mask, nullptr, ps); })
+        .second;
+}
+
+py::tuple evaluatePdf(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+{
+    const auto out = directionQuery(bsdf, u, n, v, true,
+                                    [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
+                                           const BX_Vector3 *pv, BX_Vector3 *pc, float *ps)
+                                    { SrfPyQueries::evaluatePdf(chunk, count, pu, pn, pv, mask, pc, ps); });
+    return py::make_tuple(out.first, out.second);
 }
 
 // A random number of sample must lie in [0, 1]; NaN is passed on as it is.
@@ -375,6 +406,13 @@ and inputs of one row serve every lane.)")
             "The C++ class of the root node, e.g. 'SRF_Phong'.")
         .def("evaluate", &evaluate, py::arg("u"), py::arg("n"), py::arg("v"), py::arg("mask") = SCATTER,
              "Value for directions v seen from u about normal n: (colours (M, 3), scalars (M,)), float32.")
+        .def("pdf", &pdf, py::arg("u"), py::arg("n"), py::arg("v"), py::arg("mask") = SCATTER,
+             "Density per steradian, over the whole sphere, with which sample(u, n, ..., mask) draws v: (M,) "
+             "float32; 0 where sample never draws, and for a delta (mirror) lobe.")
+        .def("evaluate_pdf", &evaluatePdf, py::arg("u"), py::arg("n"), py::arg("v"), py::arg("mask") = SCATTER,
+             "(values (M, 3), pdfs (M,)): the value that sample's colour weight estimates (value = E[colour | v] "
+             "pdf(v): the mean of colour * L(v) over sample's draws is the integral of value * L) and pdf. A light "
+             "sample at v of density p_light contributes value * L / p_light.")
         .def("sample", &sample, py::arg("u"), py::arg("n"), py::arg("sx"), py::arg("sy"), py::arg("mask") = SCATTER,
              "Draws directions from random numbers sx, sy in [0, 1]: (directions (M, 3), colours (M, 3), bounce "
              "types (M,) int32). A row the mask leaves out is all zeros.")

@@ -59,6 +59,7 @@ template <class Parse> void SrfShader::compile(Parse parse)
     myContext.reset(new KAL_Context());
     SRF_Functions::installFunctions(*myContext);
     SRF_Functions::installPhotonFunctions(*myContext);
+    SRF_Functions::installPdfFunctions(*myContext);
 
     myShader.reset(new KAL_Shader(*myContext, myPath.c_str()));
     if (!parse() || !myShader->compile())
