@@ -11,12 +11,15 @@ enum SRF_BlockKind
 };
 
 // One parameter block of a lobe, as its schema names it for the constructor
-// ops, the Python constructors and the tests.
+// ops, the Python constructors and the tests: its name, its kind, what it
+// means, and its place among the constructor's arguments (the constructor
+// op's argument position + 1).
 struct SRF_BlockField
 {
     const char *name;
     SRF_BlockKind kind;
     const char *meaning;
+    int position;
 };
 
 // The most parameter blocks an analytic lobe has.

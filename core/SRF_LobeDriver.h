@@ -32,6 +32,36 @@ inline const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
 inline const BX_Vector3 ONE(1.0f, 1.0f, 1.0f);
 } // namespace SRF_LobeDetail
 
+// Gives each block of a kernel's schema back to the pool, in reverse field
+// order; null blocks are skipped.
+template <class K> void SRFreleaseLobeBlocks(const SRF_LobeBlocks &blocks)
+{
+    for (int field = K::BLOCKS - 1; field >= 0; --field)
+    {
+        if (!blocks.block[field])
+            continue;
+        if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
+            SRF_BSDF::release(static_cast<BX_Vector3 *>(blocks.block[field]));
+        else
+            SRF_BSDF::release(static_cast<float *>(blocks.block[field]));
+    }
+}
+
+// A new lobe of kernel K on the blocks, which it then owns. When a block is
+// missing or the object cannot be allocated, every block goes back to the
+// pool and the answer is null: a failed allocation loses nothing.
+template <class K> SRF_BSDF *SRFbuildLobe(const SRF_LobeBlocks &blocks)
+{
+    bool complete = true;
+    for (int field = 0; field < K::BLOCKS; ++field)
+        complete = complete && blocks.block[field];
+    if (complete)
+        if (SRF_BSDF *lobe = new typename K::Class(blocks))
+            return lobe;
+    SRFreleaseLobeBlocks<K>(blocks);
+    return nullptr;
+}
+
 template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks) : params(blocks)
 {
     bounces = K::bounceSet(blocks);
@@ -42,19 +72,7 @@ template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks, int bounc
     bounces = bounceSet;
 }
 
-// Releases the blocks in reverse field order.
-template <class K> SRF_Lobe<K>::~SRF_Lobe()
-{
-    for (int field = K::BLOCKS - 1; field >= 0; --field)
-    {
-        if (!params.block[field])
-            continue;
-        if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
-            release(static_cast<BX_Vector3 *>(params.block[field]));
-        else
-            release(static_cast<float *>(params.block[field]));
-    }
-}
+template <class K> SRF_Lobe<K>::~SRF_Lobe() { SRFreleaseLobeBlocks<K>(params); }
 
 template <class K> const char *SRF_Lobe<K>::className() const { return K::NAME; }
 
@@ -266,9 +284,8 @@ template <class K> SRF_BSDF *SRF_Lobe<K>::duplicate(int count) const
     }
     if (!complete)
     {
-        // The destructor releases what was copied.
-        SRF_Lobe *partial = new (storage) Class(copies, bounces);
-        partial->decRefCount();
+        SRFreleaseLobeBlocks<K>(copies);
+        operator delete(storage, sizeof(Class));
         return nullptr;
     }
     return new (storage) Class(copies, count > 0 ? K::bounceSet(copies) : bounces);
