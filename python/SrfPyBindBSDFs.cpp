@@ -7,22 +7,13 @@
 #include "SrfPyQueries.h"
 
 #include "SRF_ArithmeticOps.h"
-#include "SRF_AshikhminKernel.h"
-#include "SRF_BlinnKernel.h"
-#include "SRF_ConeKernel.h"
-#include "SRF_EmissionKernel.h"
-#include "SRF_IsotropicKernel.h"
-#include "SRF_LafortuneKernel.h"
+#include "SRF_LobeKernels.h"
 #include "SRF_Measured.h"
 #include "SRF_MeasuredCache.h"
 #include "SRF_MulBSDF.h"
-#include "SRF_PhongKernel.h"
 #include "SRF_ScaleBSDF.h"
-#include "SRF_SpecularKernel.h"
 #include "SRF_SumBSDF.h"
 #include "SRF_SwitchBSDF.h"
-#include "SRF_WireBlinnKernel.h"
-#include "SRF_WireDiffuseKernel.h"
 
 #include <pybind11/stl.h>
 
@@ -508,16 +499,7 @@ and inputs of one row serve every lane.)")
         .def("__rmul__", [](const SrfPyBSDF &a, py::object colour) { return scale(a, colour); })
         .def("__repr__", &repr);
 
-    defineLobe<SRF_IsotropicKernel>(m);
-    defineLobe<SRF_EmissionKernel>(m);
-    defineLobe<SRF_SpecularKernel>(m);
-    defineLobe<SRF_PhongKernel>(m);
-    defineLobe<SRF_BlinnKernel>(m);
-    defineLobe<SRF_ConeKernel>(m);
-    defineLobe<SRF_AshikhminKernel>(m);
-    defineLobe<SRF_LafortuneKernel>(m);
-    defineLobe<SRF_WireDiffuseKernel>(m);
-    defineLobe<SRF_WireBlinnKernel>(m);
+    SRF_LobeKernels::forEach([&](auto kernel) { defineLobe<decltype(kernel)>(m); });
     m.def("Measured", &measured, py::arg("path"), py::arg("normal") = std::vector<float>{0.0f, 0.0f, 1.0f},
           py::arg("dPds") = std::vector<float>{1.0f, 0.0f, 0.0f},
           py::arg("dPdt") = std::vector<float>{0.0f, 1.0f, 0.0f},
