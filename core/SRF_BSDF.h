@@ -177,14 +177,15 @@ public:
     // The density per steradian, over the whole sphere, with which the
     // masked sample draws v for u, n and lane: 0 where sample never draws
     // (a mask that shares no bit with the bounces included), and 0 for a
-    // delta lobe. The base class, which knows nothing of a subclass's
-    // sampling, answers 0: such a BSDF is only ever sampled.
+    // delta lobe. The base class answers evaluatePdf's pdf.
     virtual float pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const;
     // pdf, and the value that sample's colour weight estimates: for every
     // light L, the mean of colour * L(v) over sample's draws equals the
     // integral of value(v) L(v) dv, so value(v) = E[colour | v] pdf(v). A
     // light-sampling estimator value * L / p_light then agrees with
-    // sample's in expectation. The base class answers zero for both.
+    // sample's in expectation. The base class, which knows nothing of a
+    // subclass's sampling, answers zero for both: such a BSDF is only ever
+    // sampled.
     virtual void evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
                              float &pdf, int lane, int mask) const;
 
