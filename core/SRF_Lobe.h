@@ -108,6 +108,10 @@ private:
     // Whether this object is the lobe's own class, whose batch queries may
     // run the kernel inline.
     bool isOwnClass() const;
+    // Runs body(batch, lane's parameters, bounce set, lane) over the batch's
+    // lanes in the vector variant of the batch mode, or perLane() for a
+    // host's subclass.
+    template <class PerLane, class Body> void overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body body) const;
 
     SRF_LobeBlocks params;
 };
