@@ -107,7 +107,7 @@ struct SRF_API SRF_AshikhminKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         h = h.dot(u) < 0.0f ? -h : h;
         const BX_Vector3 w = -u;
         const BX_Vector3 v = w - h * (2.0f * w.dot(h));
-        return {SRFsameHemisphere(u, n, v) ? v : SRFfold(v, n), BX_Vector3(0.0f, 0.0f, 0.0f)};
+        return {SRFpick(SRFsameHemisphere(u, n, v), v, SRFfold(v, n)), BX_Vector3(0.0f, 0.0f, 0.0f)};
     }
 
     // The half vector of either unfolded w, turned toward u, came from +-H

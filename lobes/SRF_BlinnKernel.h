@@ -56,7 +56,7 @@ struct SRF_API SRF_BlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         const BX_Vector3 w = -u;
         const BX_Vector3 v = w - h * (2.0f * w.dot(h));
         const float f = M::pow(c, q.e) / (4.0f * h.dot(u));
-        return {SRFsameHemisphere(u, n, v) ? v : SRFfold(v, n), BX_Vector3(f, f, f)};
+        return {SRFpick(SRFsameHemisphere(u, n, v), v, SRFfold(v, n)), BX_Vector3(f, f, f)};
     }
 
     // The half vector of either unfolded w, turned toward u, came from +-H

@@ -60,7 +60,7 @@ struct SRF_API SRF_ConeKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         BX_Vector3 f1, f2;
         q.d.getFrameOfReference(f1, f2);
         const BX_Vector3 w = (f1 * x + f2 * y) + q.d * z;
-        return {SRFsameHemisphere(q.d, n, w) ? w : SRFfold(w, m), BX_Vector3(1.0f, 1.0f, 1.0f)};
+        return {SRFpick(SRFsameHemisphere(q.d, n, w), w, SRFfold(w, m)), BX_Vector3(1.0f, 1.0f, 1.0f)};
     }
 
     // On D's side of n, v comes from w = v or v folded across m, each of

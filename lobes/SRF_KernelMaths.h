@@ -10,6 +10,13 @@
 // v folded across m: v - 2 (v.m) m, which flips v's component along a unit m.
 inline BX_Vector3 SRFfold(const BX_Vector3 &v, const BX_Vector3 &m) { return v - m * (2.0f * v.dot(m)); }
 
+// c ? a : b component by component: selects of floats vectorise where a
+// select of whole vectors, stored into a draw, becomes a branch.
+inline BX_Vector3 SRFpick(bool c, const BX_Vector3 &a, const BX_Vector3 &b)
+{
+    return BX_Vector3(c ? a.x : b.x, c ? a.y : b.y, c ? a.z : b.z);
+}
+
 // m turned toward d: -m when d.m < 0.
 inline BX_Vector3 SRFtoward(const BX_Vector3 &m, const BX_Vector3 &d) { return d.dot(m) < 0.0f ? -m : m; }
 

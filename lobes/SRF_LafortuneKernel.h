@@ -110,7 +110,7 @@ struct SRF_API SRF_LafortuneKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         local.z = local.z <= 0.0f ? -local.z : local.z;
         const BX_Vector3 lobe = (t * local.x + b * local.y) + nl * local.z;
         const float weight = glossy ? r2 : a;
-        return {glossy ? lobe : diffuse, BX_Vector3(weight, weight, weight)};
+        return {SRFpick(glossy, lobe, diffuse), BX_Vector3(weight, weight, weight)};
     }
 
     // Diffuse lane: v on u's side of n comes from w = v or v folded across n,

@@ -65,7 +65,7 @@ struct SRF_API SRF_PhongKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         BX_Vector3 f1, f2;
         q.d.getFrameOfReference(f1, f2);
         const BX_Vector3 w = (f1 * x + f2 * y) + q.d * std::sqrt(1.0f - s * s);
-        return {SRFsameHemisphere(q.d, n, w) ? w : SRFfold(w, m), BX_Vector3(r2, r2, r2)};
+        return {SRFpick(SRFsameHemisphere(q.d, n, w), w, SRFfold(w, m)), BX_Vector3(r2, r2, r2)};
     }
 
     // On D's side of n, v comes from w = v or w = v folded across m:
