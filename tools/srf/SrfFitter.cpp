@@ -51,9 +51,16 @@ std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fit
         text += line;
         if (robust)
         {
-            snprintf(line, sizeof line, ", metric %s, %d start%s", SRF_Fitter::metricName(result.metric), starts,
-                     starts == 1 ? "" : "s");
+            snprintf(line, sizeof line, ", metric %s, %d start%s, loss %s", SRF_Fitter::metricName(result.metric),
+                     starts, starts == 1 ? "" : "s", SRF_Fitter::lossName(result.loss));
             text += line;
+            if (result.lossScale > 0.0)
+            {
+                snprintf(line, sizeof line, " (scale %.3g, from the median residual)", result.lossScale);
+                text += line;
+            }
+            if (result.isotropic)
+                text += ", isotropic";
         }
         text += "\n";
         for (size_t i = shared; i < result.account.size(); ++i)
@@ -63,9 +70,27 @@ std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fit
             snprintf(line, sizeof line, "  %-10s %.6g\n", parameter.first.c_str(), parameter.second);
             text += line;
         }
-        snprintf(line, sizeof line, "points: %d\nrms error: %.6g\n%s error: %.6g\ntime: %.3f s\n", result.points,
-                 result.rms, SRF_Fitter::metricName(result.metric), result.metricValue, result.seconds);
+        snprintf(line, sizeof line, "points: %d\nrms per channel: %.6g\nrms rgb: %.6g\n", result.points, result.rms,
+                 result.rmsRgb);
         text += line;
+        if (result.lossScale > 0.0)
+        {
+            snprintf(line, sizeof line,
+                     "outliers: %d beyond 10 times their loss scale; rms per channel without them: %.6g\n",
+                     result.outliers, result.rmsWithout);
+            text += line;
+        }
+        if (result.metric == SRF_Fitter::LOG_RELATIVE)
+            snprintf(line, sizeof line, "logrel error (scale %.3g, the median of cos(theta_i) m): %.6g\n",
+                     result.logScale, result.metricValue);
+        else
+            snprintf(line, sizeof line, "%s error per channel: %.6g\n", SRF_Fitter::metricName(result.metric),
+                     result.metricValue);
+        text += line;
+        snprintf(line, sizeof line, "time: %.3f s\n", result.seconds);
+        text += line;
+        for (const std::string &warning : result.warnings)
+            text += warning + "\n";
     }
     return text;
 }
