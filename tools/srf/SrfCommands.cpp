@@ -225,6 +225,7 @@ int SrfCommands::fit(int argc, char **argv)
         try
         {
             SRF_FitShader::write(shader, results.back(), input);
+            fputs(SrfFitter::exportReport(results.back()).c_str(), stdout);
         }
         catch (const std::exception &error)
         {
