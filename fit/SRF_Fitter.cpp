@@ -154,7 +154,8 @@ std::vector<double> metricValues(const SRF_FitData &data, SRF_FitModel::Kind mod
 // the median residual), the change is undecided when sum d_i < 1 (it moves
 // the error by less than one noise unit), and rests on few measurements
 // when (sum d_i)^2 / sum d_i^2, the number of measurements that carry the
-// move, is below DECIDING_POINTS. The same test of both Ashikhmin exponents
+// move, and the number of measurements with d_i > 1 are both below
+// DECIDING_POINTS. The same test of both Ashikhmin exponents
 // set to their geometric mean tells whether the data can show an
 // anisotropy.
 std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Result &result)
@@ -173,10 +174,11 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
     const std::vector<double> base = metricValues(data, model, p.data(), result.metric, result.logScale);
     // The move of q against p: sum d_i and the number of measurements that
     // carry it.
-    auto moved = [&](const std::vector<double> &q, double &total, double &carriers)
+    auto moved = [&](const std::vector<double> &q, double &total, double &carriers, int &beyond)
     {
         const std::vector<double> values = metricValues(data, model, q.data(), result.metric, result.logScale);
         double sum = 0.0, sum2 = 0.0;
+        beyond = 0;
         for (int i = 0; i < data.size(); ++i)
         {
             double length2 = 0.0;
@@ -185,11 +187,12 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
             const double d = length2 / (0.25 * noise[i] * noise[i]);
             sum += d;
             sum2 += d * d;
+            beyond += d > 1.0;
         }
         total = sum;
         carriers = sum2 > 0.0 ? sum * sum / sum2 : 0.0;
     };
-    auto judge = [&](const std::string &what, const std::string &how, double total, double carriers)
+    auto judge = [&](const std::string &what, const std::string &how, double total, double carriers, int beyond)
     {
         char text[64];
         if (total < 1.0)
@@ -198,12 +201,9 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
             warnings.push_back("warning: the data cannot decide " + what + ": " + how +
                                " moves the error by less than its noise (" + text + " noise units squared)");
         }
-        else if (carriers < DECIDING_POINTS)
-        {
-            snprintf(text, sizeof text, "%.1f", carriers);
-            warnings.push_back("warning: " + what + " rests on a handful of measurements: " + how + " moves about " +
-                               text + " of " + std::to_string(data.size()) + " beyond their noise");
-        }
+        else if (carriers < DECIDING_POINTS && beyond < DECIDING_POINTS)
+            warnings.push_back("warning: " + what + " rests on a handful of measurements: " + how + " moves " +
+                               std::to_string(beyond) + " of " + std::to_string(data.size()) + " beyond their noise");
     };
     double largestColour = 0.0;
     for (int i = 0; i < count; ++i)
@@ -228,6 +228,7 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
         else if (model == SRF_FitModel::ASHIKHMIN && i >= 2 && i < 5 && p[i] >= 1.0 - 1e-9)
             warnings.push_back("warning: " + name + " sits at its upper bound 1");
         double total = HUGE_VAL, carriers = HUGE_VAL;
+        int beyond = data.size();
         for (int side = 0; side < 2; ++side)
         {
             std::vector<double> q = p;
@@ -240,21 +241,24 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
             if (q[i] == p[i])
                 continue;
             double t, k;
-            moved(q, t, k);
+            int b;
+            moved(q, t, k, b);
             total = std::min(total, t);
             carriers = std::min(carriers, k);
+            beyond = std::min(beyond, b);
         }
         judge(name + " " + value(p[i]), exponent ? "doubling or halving it" : "changing it by a quarter", total,
-              carriers);
+              carriers, beyond);
     }
     if (model == SRF_FitModel::ASHIKHMIN && !tied && std::fabs(std::log(p[0] / p[1])) > std::log(1.1))
     {
         std::vector<double> q = p;
         q[0] = q[1] = std::sqrt(p[0] * p[1]);
         double total, carriers;
-        moved(q, total, carriers);
+        int beyond;
+        moved(q, total, carriers, beyond);
         judge("the anisotropy exponent.u / exponent.v = " + value(p[0] / p[1]),
-              "one exponent for both (try --isotropic)", total, carriers);
+              "one exponent for both (try --isotropic)", total, carriers, beyond);
     }
     return warnings;
 }

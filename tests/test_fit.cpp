@@ -197,6 +197,8 @@ TEST(FitReader, SpectraBandsMissingPhiAndTheOpsReader)
                                   {"NUM_POINTS 1\nVARS phi_i phi_s R G B\n\n1 2 3 4 5\n", "theta_i"},
                                   {"NUM_POINTS 1\nVARS theta_i theta_s X\n\n1 2 3\n", "colour column"},
                                   {"NUM_POINTS 3\nVARS theta_i theta_s I\n\n\n\n", "no data row"},
+                                  {"NUM_POINTS 2\nVARS theta_i theta_s I\n\n30 45 0.1\n0.2 0.3 0.1\n", "degrees"},
+                                  {"NUM_POINTS 1\nVARS theta_i theta_s 900nm 1000NM\n\n0.1 0.2 1 1\n", "visible"},
                                   {nullptr, "No such file"}};
     EXPECT_THROW(SRF_FitReader::read(SRF_BINARY_TEST_DIR), std::runtime_error); // a folder
     for (const auto &b : bad)
@@ -451,6 +453,66 @@ TEST(FitShader, ReflectsWhatTheModelReflects)
     }
 }
 
+// Rows beyond 75 degrees that ramp linearly from the 75-degree row to 0
+// are dropped as fill, counted in the account; a run that does not ramp
+// (or another azimuth's) is kept. Wavelength units in capitals are read;
+// a band outside the visible range is warned of.
+TEST(FitReader, DropsFillRowsAndWarnsOfInvisibleBands)
+{
+    const double degree = PI / 180;
+    std::string rows;
+    int count = 0;
+    for (int azimuth = 0; azimuth < 2; ++azimuth)
+        for (int s = 70; s <= 90; ++s)
+        {
+            // Azimuth 0 ramps (the fill); azimuth 1 holds 0.2 to grazing.
+            const double value = s <= 75 ? 0.2 : (azimuth == 0 ? 0.2 * (90 - s) / 15.0 : 0.2);
+            char row[160];
+            snprintf(row, sizeof row, "%.10g,0,%.10g,%d,%.10g,%.10g,%.10g\n", 20 * degree, s * degree, azimuth, value,
+                     0.5 * value, 0.25 * value);
+            rows += row;
+            ++count;
+        }
+    const SRF_FitData data =
+        SRF_FitReader::read(write("fill.astm", "NUM_POINTS " + std::to_string(count) +
+                                                   "\nVARS theta_i,phi_i,theta_s,phi_s,630NM,525Nm,465nm\n\n" + rows));
+    EXPECT_EQ(data.size(), count - 15);
+    std::string account;
+    for (const std::string &line : data.account)
+        account += line + "\n";
+    EXPECT_NE(account.find("fill rows: 15 dropped"), std::string::npos) << account;
+    EXPECT_NE(account.find("630NM -> R"), std::string::npos) << account;
+    for (const SRF_FitData::Point &point : data.points)
+        EXPECT_TRUE(point.scattered[2] > std::cos(75.5 * degree) || point.scattered[0] != 0.0);
+
+    const SRF_FitData some = SRF_FitReader::read(
+        write("invisible.astm", "NUM_POINTS 1\nVARS theta_i theta_s 350nm 550nm 650nm 800nm\n\n0.1 0.2 1 1 1 1\n"));
+    std::string warned;
+    for (const std::string &line : some.account)
+        warned += line + "\n";
+    EXPECT_NE(warned.find("warning: 2 of 4 wavelength columns lie outside"), std::string::npos) << warned;
+}
+
+// A robust loss keeps a few wrong rows from pulling the fit: a Phong file
+// with 2 % of its rows a hundred times too bright in blue is recovered by
+// the robust fit within 2 %, and the least-squares fit is pulled away.
+TEST(RobustFit, IgnoresAFewWrongRows)
+{
+    const std::vector<double> truth = {0.4, 0.3, 0.2, 0.2, 0.1, 0.05, 60};
+    const SRF_FitData clean = SRF_FitReader::read(generate("artefact.astm", SRF_FitModel::PHONG, truth, 3));
+    SRF_FitData data = clean;
+    for (int i = 0; i < data.size(); i += 50)
+        data.points[i].value[2] = 100.0 * data.points[i].value[2] + 5.0;
+    SRF_Fitter::Options options;
+    const std::vector<double> robust = SRF_Fitter::fit(data, options).values();
+    for (int i = 0; i < int(truth.size()); ++i)
+        EXPECT_NEAR(robust[i], truth[i], 0.02 * truth[i]) << SRF_FitModel::parameterName(SRF_FitModel::PHONG, i);
+    options.loss = SRF_RobustFitter::NONE;
+    const std::vector<double> squares = SRF_Fitter::fit(data, options).values();
+    EXPECT_GT(std::fabs(squares[5] - truth[5]), 0.2 * truth[5]); // Kd.b pulled
+    EXPECT_THROW(SRF_Fitter::parseLoss("l2"), std::invalid_argument);
+}
+
 // Bad requests get an exception, never a fit.
 TEST(Fitter, RefusesBadRequests)
 {
@@ -465,4 +527,39 @@ TEST(Fitter, RefusesBadRequests)
     options.solver = SRF_Fitter::DEFINED; // it needs a file to read
     EXPECT_THROW(SRF_Fitter::fit(data, options), std::invalid_argument);
     EXPECT_THROW(SRF_Fitter::parseMetric("rel"), std::invalid_argument);
+    options.solver = SRF_Fitter::ROBUST;
+    options.isotropic = true; // Phong has one exponent
+    EXPECT_THROW(SRF_Fitter::fit(data, options), std::invalid_argument);
+}
+
+// Fits say what the data cannot decide: an isotropic Ashikhmin file fitted
+// with one exponent keeps both equal and draws no warning on them, while a
+// Phong file without a diffuse term finds Kd at its bound, and a highlight
+// sharper than the bound sits at it.
+TEST(Fitter, WarnsOfWhatTheDataCannotDecide)
+{
+    auto warned = [](const SRF_Fitter::Result &result, const std::string &what)
+    {
+        for (const std::string &warning : result.warnings)
+            if (warning.find(what) != std::string::npos)
+                return true;
+        return false;
+    };
+    SRF_Fitter::Options options;
+    options.model = SRF_FitModel::ASHIKHMIN;
+    options.isotropic = true;
+    const SRF_Fitter::Result iso = SRF_Fitter::fit(
+        generate("iso.astm", SRF_FitModel::ASHIKHMIN, {80, 80, 0.05, 0.04, 0.06, 0.6, 0.3, 0.1}, 7), options);
+    EXPECT_EQ(iso.values()[0], iso.values()[1]);
+    EXPECT_NEAR(iso.values()[0], 80.0, 1.6);
+    EXPECT_FALSE(warned(iso, "exponent")) << (iso.warnings.empty() ? "" : iso.warnings[0]);
+
+    options = SRF_Fitter::Options();
+    const SRF_Fitter::Result noDiffuse =
+        SRF_Fitter::fit(generate("nodiffuse.astm", SRF_FitModel::PHONG, {0.5, 0.5, 0.5, 0, 0, 0, 40}, 8), options);
+    EXPECT_TRUE(warned(noDiffuse, "Kd.r sits at its lower bound 0"));
+    EXPECT_FALSE(warned(noDiffuse, "exponent"));
+    const SRF_Fitter::Result sharp =
+        SRF_Fitter::fit(generate("bound.astm", SRF_FitModel::PHONG, {1, 1, 1, 0.1, 0.1, 0.1, 3e5}, 9), options);
+    EXPECT_TRUE(warned(sharp, "exponent sits at its upper bound 100000"));
 }
