@@ -352,8 +352,11 @@ std::string SRF_FitShader::text(const SRF_Fitter::Result &result, const std::str
     const bool phong = result.model == SRF_FitModel::PHONG;
     std::string text;
     text += std::string("# the ") + SRF_Fitter::modelName(result.model) + " model fitted to " + source + " (" +
-            SRF_Fitter::solverName(result.solver) + " solver, " + SRF_Fitter::metricName(result.metric) +
-            " metric; rms per channel " + scalar(result.rms) + " over " + std::to_string(result.points) + " points)\n";
+            SRF_Fitter::solverName(result.solver) + " solver, " + SRF_Fitter::metricName(result.metric) + " metric" +
+            (result.points > 0
+                 ? "; rms per channel " + scalar(result.rms) + " over " + std::to_string(result.points) + " points"
+                 : std::string()) +
+            ")\n";
     text += std::string("# measurement frame: ") + DIRECTIONS + " about the normal N" +
             (phong ? "" : ", its y axis (exponent.u) along dPds and x (exponent.v) along dPdt") + "\n";
     text += "# the lobes' values (sampled colour x density) follow the model's f cos(theta_s): a render\n"

@@ -36,7 +36,7 @@ template <SRF_FitModel::Kind MODEL> class PointResidual
 public:
     PointResidual(const SRF_FitData::Point &point, const SRF_RobustFitter::Settings &settings)
         : myPoint(point), myLogRelative(settings.logRelative), myIsotropic(settings.isotropic),
-          myWeight(logWeight(point, settings.logScale))
+          myWeight(logWeight(point, settings.logScale)), myRoot(std::sqrt(std::max(point.weight, 0.0)))
     {
         for (int c = 0; c < 3; ++c)
             myTargets[c] = myLogRelative ? std::log1p(myWeight * std::max(point.value[c], 0.0)) : point.value[c];
@@ -50,7 +50,7 @@ public:
         T f[3];
         SRF_FitModel::evaluate(MODEL, p, myPoint.incoming, myPoint.scattered, f);
         for (int c = 0; c < 3; ++c)
-            residual[c] = myLogRelative ? log(1.0 + myWeight * f[c]) - myTargets[c] : f[c] - myTargets[c];
+            residual[c] = myRoot * (myLogRelative ? log(1.0 + myWeight * f[c]) - myTargets[c] : f[c] - myTargets[c]);
         return true;
     }
 
@@ -58,6 +58,7 @@ private:
     const SRF_FitData::Point &myPoint;
     bool myLogRelative, myIsotropic;
     double myWeight;
+    double myRoot; // the square root of the measurement's weight
     double myTargets[3];
 };
 
@@ -194,14 +195,15 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
         // The unknowns' columns and the offset (one value, the same for the
         // three channels, as the bases are grey).
         const double offset = f[0][0], x1 = f[1][0] - offset, x2 = f[2][0] - offset;
-        a[0] += x1 * x1;
-        a[1] += x1 * x2;
-        a[2] += x2 * x2;
+        const double w = std::max(point.weight, 0.0);
+        a[0] += w * x1 * x1;
+        a[1] += w * x1 * x2;
+        a[2] += w * x2 * x2;
         for (int c = 0; c < 3; ++c)
         {
             const double t = point.value[c] - offset;
-            b[c][0] += x1 * t;
-            b[c][1] += x2 * t;
+            b[c][0] += w * x1 * t;
+            b[c][1] += w * x2 * t;
         }
     }
     double lo[2], hi[2];

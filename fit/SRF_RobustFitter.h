@@ -19,7 +19,8 @@
 //   within the bounds); the start that ends with the smallest error wins.
 // - The residuals of a measurement are f - m per channel (absolute), or
 //   ln(1 + w f) - ln(1 + w max(m, 0)) with w the cosine of the incoming
-//   direction over a scale of the data (log-relative).
+//   direction over a scale of the data (log-relative), each times the square
+//   root of the measurement's weight.
 // - A robust loss (Cauchy, Huber or soft L1) per measurement, on the
 //   length of its three residuals, keeps a few wrong rows (an instrument's
 //   artefacts) from pulling the fit. Its scale comes from the data: the
