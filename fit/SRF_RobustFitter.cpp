@@ -357,15 +357,20 @@ SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitM
         // The robust loss, its scale from the residuals of the least-squares
         // fit, from every start and from that fit; then once more from the
         // best with the scales of its own residuals and values, which no
-        // longer carry the outliers' pull.
+        // longer carry the outliers' pull. A measurement's value term is the
+        // larger of the two fits' values there: a highlight that the
+        // least-squares fit shows stays weighed as one even where a robust
+        // start has lost it.
+        const std::vector<double> squares(p);
         std::vector<std::unique_ptr<ceres::LossFunction>> losses;
         auto setLosses = [&]()
         {
             result.lossScale = lossScale(data, model, p.data(), settings);
             const std::vector<double> scales = pointScales(data, model, p.data(), settings, result.lossScale);
+            const std::vector<double> first = pointScales(data, model, squares.data(), settings, result.lossScale);
             losses.clear();
-            for (double scale : scales)
-                losses.emplace_back(newLoss(settings.loss, scale));
+            for (size_t i = 0; i < scales.size(); ++i)
+                losses.emplace_back(newLoss(settings.loss, std::max(scales[i], first[i])));
         };
         setLosses();
         starts.push_back(best);

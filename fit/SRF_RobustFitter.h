@@ -40,7 +40,7 @@ public:
     static constexpr double LAST_START = 1e4;
 
     static constexpr double SCALE_OVER_MEDIAN = 2.0;
-    static constexpr double RELATIVE_SCALE = 0.25;
+    static constexpr double RELATIVE_SCALE = 0.35;
 
     enum Loss
     {
