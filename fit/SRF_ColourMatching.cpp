@@ -50,27 +50,50 @@ const double *SRF_ColourMatching::xyzToRgb(int row) { return XYZ_TO_RGB[row]; }
 
 // rgb_c = sum_k w_{k,c} s_k with
 //   w_{k,c} = sum_t a_k(t) D65(t) (M cmf(t))_c / sum_t D65(t) y(t) / white_c,
-// a_k(t) the weight of sample k in the linear interpolation of the spectrum
-// at table wavelength t, M the XYZ-to-sRGB matrix and white_c the channel c
-// of the unit flat spectrum before that last division.
+// the sums over 1 nm steps t from 380 to 780 nm, the tables interpolated
+// linearly between their 10 nm entries; a_k(t) the weight of sample k in
+// the linear interpolation of the spectrum at t, M the XYZ-to-sRGB matrix
+// and white_c the channel c of the unit flat spectrum before that last
+// division. Stepping finer than the tables gives every sample of a finer
+// spectrum the weight of the wavelengths around it, not only the samples
+// that fall on a table entry.
 SRF_ColourMatching::SRF_ColourMatching(const std::vector<double> &wavelengths) : myWeights(3 * wavelengths.size(), 0.0)
 {
     const int count = int(wavelengths.size());
     if (count == 0)
         return;
-    double luminance = 0.0;
-    for (int t = 0; t < TABLE_SIZE; ++t)
-        luminance += DAYLIGHT[t] * MATCHING[t][1];
-    double white[3] = {0.0, 0.0, 0.0};
-    for (int t = 0; t < TABLE_SIZE; ++t)
+    const int STEPS_PER_ENTRY = 10;
+    const int steps = (TABLE_SIZE - 1) * STEPS_PER_ENTRY;
+    // The tables at step s, interpolated; the end entries weigh half, as in
+    // the trapezoidal rule.
+    auto table = [](int s, double out[4])
     {
-        const double lambda = FIRST_WAVELENGTH + t * TABLE_STEP;
+        const int t = s / STEPS_PER_ENTRY;
+        const double along = double(s % STEPS_PER_ENTRY) / STEPS_PER_ENTRY;
+        const int next = t + 1 < TABLE_SIZE ? t + 1 : t;
+        for (int i = 0; i < 3; ++i)
+            out[i] = (1.0 - along) * MATCHING[t][i] + along * MATCHING[next][i];
+        out[3] = (1.0 - along) * DAYLIGHT[t] + along * DAYLIGHT[next];
+    };
+    double luminance = 0.0;
+    for (int s = 0; s <= steps; ++s)
+    {
+        double entry[4];
+        table(s, entry);
+        luminance += (s == 0 || s == steps ? 0.5 : 1.0) * entry[3] * entry[1];
+    }
+    double white[3] = {0.0, 0.0, 0.0};
+    for (int s = 0; s <= steps; ++s)
+    {
+        const double lambda = FIRST_WAVELENGTH + s * (TABLE_STEP / STEPS_PER_ENTRY);
+        double entry[4];
+        table(s, entry);
+        const double end = s == 0 || s == steps ? 0.5 : 1.0;
         double rgb[3];
         for (int c = 0; c < 3; ++c)
         {
             const double *row = XYZ_TO_RGB[c];
-            rgb[c] =
-                DAYLIGHT[t] / luminance * (row[0] * MATCHING[t][0] + row[1] * MATCHING[t][1] + row[2] * MATCHING[t][2]);
+            rgb[c] = end * entry[3] / luminance * (row[0] * entry[0] + row[1] * entry[1] + row[2] * entry[2]);
             white[c] += rgb[c];
         }
         // The two samples around lambda and their interpolation weights;

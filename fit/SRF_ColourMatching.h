@@ -10,7 +10,10 @@
 // The spectrum is interpolated linearly between its samples and held at
 // its first and last value beyond them, over 380 to 780 nm; it is weighted
 // by the D65 illuminant and integrated against the CIE 1931 2-degree
-// colour-matching functions, normalised so that a perfect white reflector
+// colour-matching functions in 1 nm steps (the 10 nm tables interpolated
+// linearly), so that every sample of a spectrum finer than the tables
+// weighs for the wavelengths around it; normalised so that a perfect white
+// reflector
 // has Y = 1, and the XYZ colour is converted to linear sRGB. Each channel is
 // then divided by that of the unit flat spectrum, so that a flat spectrum of
 // value c gives exactly (c, c, c) despite the rounding of the tables.

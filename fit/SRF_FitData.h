@@ -17,6 +17,7 @@ public:
         double incoming[3];
         double scattered[3];
         double value[3];
+        double weight = 1.0; // how much the measurement counts in a fit (0 or more)
     };
 
     std::string path;          // the file read ("" for data made in memory)

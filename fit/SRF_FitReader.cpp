@@ -4,6 +4,7 @@
 #include "SRF_MeasurementFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace
 {
@@ -64,6 +66,86 @@ int nearestPrimary(double wavelength)
     return best;
 }
 
+// The wavelength of a column named as "550nm" (the unit in any case: nm,
+// NM, Nm), or 0 for any other name.
+double bandWavelength(const char *name)
+{
+    char *end = nullptr;
+    const double value = std::strtod(name, &end);
+    if (end == name || std::strlen(end) != 2 || std::tolower(end[0]) != 'n' || std::tolower(end[1]) != 'm')
+        return 0.0;
+    return value > 0.0 && std::isfinite(value) ? value : 0.0;
+}
+
+// One row as read, before fill rows are told apart.
+struct Row
+{
+    double angle[4];
+    double value[3];
+};
+
+const double DEGREE = 3.14159265358979323846 / 180.0;
+// An angle column holding a value beyond this is in degrees: no polar angle
+// exceeds pi, and azimuths lie within [-2 pi, 2 pi].
+const double LARGEST_RADIANS = 2.0 * 3.14159265358979323846 + 1e-6;
+
+// Some instruments fill the scattered polar angles they cannot reach (76
+// to 90 degrees) with a linear ramp from the 75-degree value down to 0.
+// Returns a flag per row: whether it is such a fill. A run of rows sharing
+// theta_i, phi_i and phi_s is a fill when each of its rows beyond 75
+// degrees is (90 - theta_s) / 15 times the row at 75 degrees, every channel
+// within FILL_TOLERANCE of the 75-degree row's largest channel, and there
+// are at least FILL_MINIMUM of them. (Some runs are such ramps to rounding,
+// others to a few per cent, as an instrument's fill after smoothing; a
+// measured paint keeps its value towards grazing instead of falling to 0.)
+std::vector<bool> fillRows(const std::vector<Row> &rows)
+{
+    const double FILL_FROM = 75.0 * DEGREE, FILL_TO = 90.0 * DEGREE, SAME_ANGLE = 1e-3 * DEGREE;
+    const double FILL_TOLERANCE = 0.05;
+    const size_t FILL_MINIMUM = 3;
+    std::vector<bool> fill(rows.size(), false);
+    std::vector<size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    auto key = [&](size_t i) { return std::make_tuple(rows[i].angle[0], rows[i].angle[1], rows[i].angle[3]); };
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b)
+              { return std::make_pair(key(a), rows[a].angle[2]) < std::make_pair(key(b), rows[b].angle[2]); });
+    for (size_t first = 0; first < order.size();)
+    {
+        size_t last = first;
+        while (last < order.size() && key(order[last]) == key(order[first]))
+            ++last;
+        const Row *anchor = nullptr;
+        std::vector<size_t> ramp;
+        bool ramped = true;
+        double largest = 0.0;
+        for (size_t j = first; j < last && ramped; ++j)
+        {
+            const Row &row = rows[order[j]];
+            if (std::fabs(row.angle[2] - FILL_FROM) < SAME_ANGLE)
+            {
+                anchor = &row;
+                largest = std::max({std::fabs(row.value[0]), std::fabs(row.value[1]), std::fabs(row.value[2])});
+            }
+            else if (row.angle[2] > FILL_FROM && row.angle[2] <= FILL_TO + SAME_ANGLE && anchor)
+            {
+                const double along = std::max(FILL_TO - row.angle[2], 0.0) / (FILL_TO - FILL_FROM);
+                for (int c = 0; c < 3; ++c)
+                {
+                    const double expected = anchor->value[c] * along;
+                    ramped = ramped && std::fabs(row.value[c] - expected) <= FILL_TOLERANCE * largest + 1e-12;
+                }
+                ramp.push_back(order[j]);
+            }
+        }
+        if (ramped && ramp.size() >= FILL_MINIMUM)
+            for (size_t i : ramp)
+                fill[i] = true;
+        first = last;
+    }
+    return fill;
+}
+
 // The places of one row layout, from the names that take a place.
 struct Layout
 {
@@ -103,7 +185,7 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
     for (int k = 0; k < nameCount; ++k)
     {
         codes[k] = SRF_MeasurementFile::columnCode(file.name(k));
-        wavelengths[k] = codes[k] < 0 ? SRF_MeasurementFile::wavelength(file.name(k)) : 0.0;
+        wavelengths[k] = codes[k] < 0 ? bandWavelength(file.name(k)) : 0.0;
         if (codes[k] >= 0)
             named[codes[k]] = true;
         else if (wavelengths[k] > 0.0)
@@ -117,6 +199,11 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
                      named[SRF_MeasurementFile::I];
     if (!rgb && bands.empty())
         fail(path, "VARS names no colour column (R, G, B, I or wavelengths such as 550nm)");
+
+    if (!rgb && std::none_of(bands.begin(), bands.end(),
+                             [&](int k) { return wavelengths[k] >= VISIBLE_FIRST && wavelengths[k] <= VISIBLE_LAST; }))
+        fail(path, "every wavelength column lies outside the visible 380 to 780 nm (" +
+                       number(wavelengths[bands.front()]) + " nm ...): no colour can be made of them");
 
     // How the wavelength columns become colour.
     std::sort(bands.begin(), bands.end(), [&](int a, int b) { return wavelengths[a] < wavelengths[b]; });
@@ -180,6 +267,7 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
     const int phiCount = phiMissing ? int(withPhi.places.size()) : -1;
     const int knownCount = skipped.empty() ? -1 : int(knownOnly.places.size());
 
+    std::vector<Row> rows;
     std::vector<double> row(nameCount + 2);
     std::vector<double> spectrum(bands.size());
     int blank = 0, notFinite = 0, irregular = 0, negative = 0, rowsRead = 0;
@@ -226,11 +314,39 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
         }
         if (source == FROM_SPECTRUM)
             matching.toRgb(spectrum.data(), value);
-        data.add(angle[0], angle[1], angle[2], angle[3], value);
+        Row read;
+        std::copy(angle, angle + 4, read.angle);
+        std::copy(value, value + 3, read.value);
+        rows.push_back(read);
         ++rowsRead;
     }
     if (rowsRead == 0)
         fail(path, "no data row");
+
+    // Angles in degrees: a value no angle in radians can take.
+    for (int c = 0; c <= SRF_MeasurementFile::PHI_S; ++c)
+    {
+        double largest = 0.0;
+        for (const Row &r : rows)
+            largest = std::max(largest, std::fabs(r.angle[c]));
+        static const char *const ANGLE_NAMES[4] = {"theta_i", "phi_i", "theta_s", "phi_s"};
+        if (largest > LARGEST_RADIANS)
+            fail(path, std::string(ANGLE_NAMES[c]) + " reaches " + number(largest) +
+                           ", which is no angle in radians: the angles look like degrees (this reader takes radians)");
+    }
+    const std::vector<bool> fill = fillRows(rows);
+    int fills = 0;
+    for (size_t i = 0; i < rows.size(); ++i)
+    {
+        if (fill[i])
+        {
+            ++fills;
+            continue;
+        }
+        data.add(rows[i].angle[0], rows[i].angle[1], rows[i].angle[2], rows[i].angle[3], rows[i].value);
+    }
+    if (data.points.empty())
+        fail(path, "no data row that is not a fill");
 
     // The account.
     std::vector<std::string> &account = data.account;
@@ -281,15 +397,33 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
             text += " (" + std::to_string(knownOnly.rows) + " rows without their values)";
         account.push_back(text);
     }
-    std::string rows =
+    std::string rowLine =
         "rows: " + std::to_string(rowsRead) + " read of " + std::to_string(file.pointCount()) + " announced";
     if (blank > 0)
-        rows += ", " + std::to_string(blank) + " blank lines skipped";
+        rowLine += ", " + std::to_string(blank) + " blank lines skipped";
     if (notFinite > 0)
-        rows += ", " + std::to_string(notFinite) + " rows with a value that is not a finite number skipped";
+        rowLine += ", " + std::to_string(notFinite) + " rows with a value that is not a finite number skipped";
     if (irregular > 0)
-        rows += ", " + std::to_string(irregular) + " rows with an unexpected number of values";
-    account.push_back(rows);
+        rowLine += ", " + std::to_string(irregular) + " rows with an unexpected number of values";
+    account.push_back(rowLine);
+    if (fills > 0)
+        account.push_back("fill rows: " + std::to_string(fills) +
+                          " dropped (theta_s 76 to 90 degrees holding a linear ramp from the 75-degree value down "
+                          "to 0 within 5 %, not measurements)");
+    std::vector<double> outside;
+    for (int k : bands)
+        if (wavelengths[k] < VISIBLE_FIRST || wavelengths[k] > VISIBLE_LAST)
+            outside.push_back(wavelengths[k]);
+    if (!outside.empty() && source != FROM_RGB)
+    {
+        std::string text = "warning: " + std::to_string(outside.size()) + " of " + std::to_string(bands.size()) +
+                           " wavelength columns lie outside the visible 380 to 780 nm (";
+        for (size_t b = 0; b < outside.size() && b < 4; ++b)
+            text += (b ? " " : "") + number(outside[b]) + "nm";
+        text += outside.size() > 4 ? " ...)" : ")";
+        text += ": they only stretch the spectrum's ends";
+        account.push_back(text);
+    }
     if (negative > 0)
         account.push_back("negative values: " + std::to_string(negative) + " (kept as measured)");
     return data;

@@ -3,6 +3,7 @@
 
 #include "SRF_FitData.h"
 #include "SRF_FitModel.h"
+#include "SRF_RobustFitter.h"
 
 #include <string>
 #include <utility>
@@ -24,10 +25,18 @@
 //
 // Two metrics for the robust solver to minimise (the defined one always
 // minimises the absolute error):
-// - ABSOLUTE: sqrt(sum_i |f_i - m_i|^2 / n), f the model, m the measured RGB;
-// - LOG_RELATIVE: the same of ln(1 + cos(theta_i) f) - ln(1 + cos(theta_i) m)
-//   per channel (measured values below 0 taken as 0), which weighs the dim
-//   diffuse part of a material as much as its bright highlight.
+// - ABSOLUTE: f_i - m_i per channel, f the model, m the measured RGB;
+// - LOG_RELATIVE: ln(1 + cos(theta_i) f / s) - ln(1 + cos(theta_i) m / s)
+//   per channel (measured values below 0 taken as 0), s the median of
+//   cos(theta_i) m over the data (logScale), which weighs the dim diffuse
+//   part of a material as much as its bright highlight whatever the
+//   material's overall brightness.
+// Errors are printed as the RMS per channel, sqrt(sum_i |r_i|^2 / 3n), and
+// the RMS of the RGB residual length, sqrt(sum_i |r_i|^2 / n).
+//
+// The defined solver draws its starts and samples from generator states
+// that live as long as the process: its result depends on every fit that
+// drew before it in the same process.
 //
 // Errors (unreadable file, a file without measurements, bad options) raise
 // std::runtime_error or std::invalid_argument with a one-line message.
@@ -51,6 +60,10 @@ public:
         Solver solver = ROBUST;
         Metric metric = ABSOLUTE;
         int starts = 8; // robust solver: starting exponents, spread 1 to 10^4 in log scale
+        // Robust solver: the loss per measurement (its scale from the data)
+        // and, for Ashikhmin, one exponent for both tangents.
+        SRF_RobustFitter::Loss loss = SRF_RobustFitter::CAUCHY;
+        bool isotropic = false;
     };
 
     struct Result
@@ -61,10 +74,20 @@ public:
         // The fitted parameters by name, in the order of the model's
         // parameter array ("Ks.r" ... "exponent"; "exponent.u" ... "Rd.b").
         std::vector<std::pair<std::string, double>> parameters;
+        SRF_RobustFitter::Loss loss = SRF_RobustFitter::NONE;
+        bool isotropic = false;
         int points = 0;           // measurements fitted (and measured against)
-        double rms = 0.0;         // absolute RMS over all measurements, whatever the metric
-        double metricValue = 0.0; // the chosen metric over all measurements
-        double seconds = 0.0;     // time of the fit (the defined solver: reading included)
+        double rms = 0.0;         // absolute RMS per channel over all measurements, whatever the metric
+        double rmsRgb = 0.0;      // absolute RMS of the RGB residual length (sqrt 3 x rms)
+        double metricValue = 0.0; // the chosen metric over all measurements, per channel
+        double logScale = 1.0;    // the log-relative metric's scale s
+        double lossScale = 0.0;   // the robust loss's scale (0 without one)
+        int outliers = 0;         // measurements whose residual exceeds 10 x their loss scale
+        double rmsWithout = 0.0;  // rms per channel without those outliers
+        // What the data cannot decide: parameters at a bound, or that barely
+        // move the error; one line each, "warning: ..."
+        std::vector<std::string> warnings;
+        double seconds = 0.0; // time of the fit (the defined solver: reading included)
         // The reader's account of the file (SRF_FitData::account), and for
         // the defined solver how the op's reader differs, when it does.
         std::vector<std::string> account;
@@ -77,8 +100,12 @@ public:
     // Fits data already read; the defined solver reads data.path again.
     static Result fit(const SRF_FitData &data, const Options &options);
 
-    // The metric of the given parameters over the data.
+    // The metric of the given parameters over the data, per channel (RMS of
+    // the 3n residuals), log-relative with the data's logScale.
     static double error(const SRF_FitData &data, SRF_FitModel::Kind model, const double *parameters, Metric metric);
+    // The log-relative scale of the data: the median of cos(theta_i) m over
+    // its positive channel values (1 when there are none).
+    static double logScale(const SRF_FitData &data);
 
     // "defined", "robust"; "abs", "logrel": the names the tool and the
     // Python module use. parse* raise std::invalid_argument for any other.
@@ -87,6 +114,9 @@ public:
     static const char *modelName(SRF_FitModel::Kind model);
     static Solver parseSolver(const std::string &name);
     static Metric parseMetric(const std::string &name);
+    // "none", "cauchy", "huber", "softl1".
+    static const char *lossName(SRF_RobustFitter::Loss loss);
+    static SRF_RobustFitter::Loss parseLoss(const std::string &name);
     static SRF_FitModel::Kind parseModel(const std::string &name);
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace
 {
@@ -16,74 +17,85 @@ const double GRADIENT_TOLERANCE = 1e-14;
 const double PARAMETER_TOLERANCE = 1e-12;
 
 // Solver parameters -> model parameters: the exponents are fitted as their
-// logarithms.
-template <class T> void toModel(SRF_FitModel::Kind model, const T *x, T *p)
+// logarithms; an isotropic Ashikhmin fit uses the first exponent for both.
+template <class T> void toModel(SRF_FitModel::Kind model, const T *x, T *p, bool isotropic)
 {
     using std::exp;
     for (int i = 0; i < SRF_FitModel::parameterCount(model); ++i)
-        p[i] = SRF_FitModel::isExponent(model, i) ? exp(x[i]) : x[i];
+        p[i] = SRF_FitModel::isExponent(model, i) ? exp(x[isotropic ? 0 : i]) : x[i];
 }
 
 // The log-relative weight of a measurement: the cosine of its incoming
-// direction, 0 below the surface.
-double cosineWeight(const SRF_FitData::Point &point) { return std::max(point.incoming[2], 0.0); }
+// direction, 0 below the surface, over the scale of the data.
+double logWeight(const SRF_FitData::Point &point, double scale) { return std::max(point.incoming[2], 0.0) / scale; }
 
-// The residuals of a run of measurements, three each. Grouping a few
-// measurements into one residual block costs the solver less bookkeeping
-// than a block per measurement.
-template <SRF_FitModel::Kind MODEL> class GroupResidual
+// The three residuals of one measurement, one per channel: a residual block
+// per measurement, so that a robust loss weighs each measurement on its own.
+template <SRF_FitModel::Kind MODEL> class PointResidual
 {
 public:
-    GroupResidual(const SRF_FitData::Point *points, int count, bool logRelative)
-        : myPoints(points), myCount(count), myLogRelative(logRelative)
+    PointResidual(const SRF_FitData::Point &point, const SRF_RobustFitter::Settings &settings)
+        : myPoint(point), myLogRelative(settings.logRelative), myIsotropic(settings.isotropic),
+          myWeight(logWeight(point, settings.logScale)), myRoot(std::sqrt(std::max(point.weight, 0.0)))
     {
-        for (int i = 0; i < count; ++i)
-        {
-            myWeights[i] = cosineWeight(points[i]);
-            for (int c = 0; c < 3; ++c)
-                myTargets[i][c] =
-                    logRelative ? std::log1p(myWeights[i] * std::max(points[i].value[c], 0.0)) : points[i].value[c];
-        }
+        for (int c = 0; c < 3; ++c)
+            myTargets[c] = myLogRelative ? std::log1p(myWeight * std::max(point.value[c], 0.0)) : point.value[c];
     }
 
     template <class T> bool operator()(const T *x, T *residual) const
     {
         using std::log;
         T p[SRF_FitModel::MAX_PARAMETERS];
-        toModel(MODEL, x, p);
-        for (int i = 0; i < myCount; ++i)
-        {
-            T f[3];
-            SRF_FitModel::evaluate(MODEL, p, myPoints[i].incoming, myPoints[i].scattered, f);
-            for (int c = 0; c < 3; ++c)
-                residual[3 * i + c] =
-                    myLogRelative ? log(1.0 + myWeights[i] * f[c]) - myTargets[i][c] : f[c] - myTargets[i][c];
-        }
+        toModel(MODEL, x, p, myIsotropic);
+        T f[3];
+        SRF_FitModel::evaluate(MODEL, p, myPoint.incoming, myPoint.scattered, f);
+        for (int c = 0; c < 3; ++c)
+            residual[c] = myRoot * (myLogRelative ? log(1.0 + myWeight * f[c]) - myTargets[c] : f[c] - myTargets[c]);
         return true;
     }
 
-    static constexpr int SIZE = 16;
-
 private:
-    const SRF_FitData::Point *myPoints;
-    int myCount;
-    bool myLogRelative;
-    double myWeights[SIZE];
-    double myTargets[SIZE][3];
+    const SRF_FitData::Point &myPoint;
+    bool myLogRelative, myIsotropic;
+    double myWeight;
+    double myRoot; // the square root of the measurement's weight
+    double myTargets[3];
 };
 
-template <SRF_FitModel::Kind MODEL>
-void addResiduals(ceres::Problem &problem, const SRF_FitData &data, bool logRelative, double *x)
+// The residual norm of every measurement for the model parameters p.
+std::vector<double> residualNorms(const SRF_FitData &data, SRF_FitModel::Kind model, const double *p,
+                                  const SRF_RobustFitter::Settings &settings)
 {
-    constexpr int COUNT =
-        MODEL == SRF_FitModel::PHONG ? SRF_FitModel::PHONG_PARAMETERS : SRF_FitModel::ASHIKHMIN_PARAMETERS;
-    using Group = GroupResidual<MODEL>;
-    for (int first = 0; first < data.size(); first += Group::SIZE)
+    std::vector<double> norms;
+    norms.reserve(data.points.size());
+    for (const SRF_FitData::Point &point : data.points)
     {
-        const int count = std::min(Group::SIZE, data.size() - first);
-        problem.AddResidualBlock(new ceres::AutoDiffCostFunction<Group, ceres::DYNAMIC, COUNT>(
-                                     new Group(&data.points[first], count, logRelative), 3 * count),
-                                 nullptr, x);
+        double f[3], sum = 0.0;
+        SRF_FitModel::evaluate(model, p, point.incoming, point.scattered, f);
+        const double w = logWeight(point, settings.logScale);
+        for (int c = 0; c < 3; ++c)
+        {
+            const double r = settings.logRelative ? std::log1p(w * f[c]) - std::log1p(w * std::max(point.value[c], 0.0))
+                                                  : f[c] - point.value[c];
+            sum += r * r;
+        }
+        norms.push_back(std::sqrt(sum));
+    }
+    return norms;
+}
+
+ceres::LossFunction *newLoss(SRF_RobustFitter::Loss loss, double scale)
+{
+    switch (loss)
+    {
+    case SRF_RobustFitter::CAUCHY:
+        return new ceres::CauchyLoss(scale);
+    case SRF_RobustFitter::HUBER:
+        return new ceres::HuberLoss(scale);
+    case SRF_RobustFitter::SOFT_L1:
+        return new ceres::SoftLOneLoss(scale);
+    default:
+        return nullptr;
     }
 }
 
@@ -183,14 +195,15 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
         // The unknowns' columns and the offset (one value, the same for the
         // three channels, as the bases are grey).
         const double offset = f[0][0], x1 = f[1][0] - offset, x2 = f[2][0] - offset;
-        a[0] += x1 * x1;
-        a[1] += x1 * x2;
-        a[2] += x2 * x2;
+        const double w = std::max(point.weight, 0.0);
+        a[0] += w * x1 * x1;
+        a[1] += w * x1 * x2;
+        a[2] += w * x2 * x2;
         for (int c = 0; c < 3; ++c)
         {
             const double t = point.value[c] - offset;
-            b[c][0] += x1 * t;
-            b[c][1] += x2 * t;
+            b[c][0] += w * x1 * t;
+            b[c][1] += w * x2 * t;
         }
     }
     double lo[2], hi[2];
@@ -206,10 +219,48 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
     }
 }
 
-SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitModel::Kind model, bool logRelative,
-                                               int starts)
+std::vector<double> SRF_RobustFitter::pointScales(const SRF_FitData &data, SRF_FitModel::Kind model,
+                                                  const double *parameters, const Settings &settings, double scale)
+{
+    std::vector<double> scales(data.points.size(), scale);
+    if (settings.logRelative)
+        return scales;
+    for (int i = 0; i < data.size(); ++i)
+    {
+        double f[3];
+        SRF_FitModel::evaluate(model, parameters, data.points[i].incoming, data.points[i].scattered, f);
+        scales[i] += RELATIVE_SCALE * std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
+    }
+    return scales;
+}
+
+double SRF_RobustFitter::rho(Loss loss, double scale, double s)
+{
+    std::unique_ptr<ceres::LossFunction> function(newLoss(loss, scale));
+    if (!function)
+        return s;
+    double out[3];
+    function->Evaluate(s, out);
+    return out[0];
+}
+
+double SRF_RobustFitter::lossScale(const SRF_FitData &data, SRF_FitModel::Kind model, const double *parameters,
+                                   const Settings &settings)
+{
+    std::vector<double> norms = residualNorms(data, model, parameters, settings);
+    if (norms.empty())
+        return 1.0;
+    std::nth_element(norms.begin(), norms.begin() + norms.size() / 2, norms.end());
+    const double median = norms[norms.size() / 2];
+    // A data set the model fits exactly still needs a scale above 0.
+    return std::max(SCALE_OVER_MEDIAN * median, 1e-12);
+}
+
+SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitModel::Kind model,
+                                               const Settings &settings)
 {
     const int count = SRF_FitModel::parameterCount(model);
+    const bool isotropic = settings.isotropic && model == SRF_FitModel::ASHIKHMIN;
     Result result;
     result.parameters.assign(count, 0.0);
     result.metricValue = UNBOUNDED;
@@ -217,36 +268,73 @@ SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitM
         return result;
 
     std::vector<double> x(count, 0.0);
-    ceres::Problem problem;
-    if (model == SRF_FitModel::PHONG)
-        addResiduals<SRF_FitModel::PHONG>(problem, data, logRelative, x.data());
-    else
-        addResiduals<SRF_FitModel::ASHIKHMIN>(problem, data, logRelative, x.data());
-    for (int i = 0; i < count; ++i)
+    // One problem per loss scale: the first without a loss (or the loss's
+    // scale 1 when none is wanted), the next with the scale that the
+    // residuals of the best fit so far give.
+    auto solveFrom = [&](const std::vector<std::vector<double>> &starts,
+                         const std::vector<std::unique_ptr<ceres::LossFunction>> &losses, std::vector<double> &best,
+                         double &bestCost)
     {
-        double low, high;
-        bounds(model, i, low, high);
-        if (SRF_FitModel::isExponent(model, i))
+        ceres::Problem::Options problemOptions;
+        problemOptions.loss_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+        ceres::Problem problem(problemOptions);
+        for (int i = 0; i < data.size(); ++i)
         {
-            low = std::log(low);
-            high = std::log(high);
+            const SRF_FitData::Point &point = data.points[i];
+            ceres::CostFunction *cost;
+            Settings local = settings;
+            local.isotropic = isotropic;
+            if (model == SRF_FitModel::PHONG)
+                cost = new ceres::AutoDiffCostFunction<PointResidual<SRF_FitModel::PHONG>, 3,
+                                                       SRF_FitModel::PHONG_PARAMETERS>(
+                    new PointResidual<SRF_FitModel::PHONG>(point, local));
+            else
+                cost = new ceres::AutoDiffCostFunction<PointResidual<SRF_FitModel::ASHIKHMIN>, 3,
+                                                       SRF_FitModel::ASHIKHMIN_PARAMETERS>(
+                    new PointResidual<SRF_FitModel::ASHIKHMIN>(point, local));
+            problem.AddResidualBlock(cost, losses.empty() ? nullptr : losses[i].get(), x.data());
         }
-        problem.SetParameterLowerBound(x.data(), i, low);
-        if (std::isfinite(high))
-            problem.SetParameterUpperBound(x.data(), i, high);
-    }
+        for (int i = 0; i < count; ++i)
+        {
+            double low, high;
+            bounds(model, i, low, high);
+            if (SRF_FitModel::isExponent(model, i))
+            {
+                low = std::log(low);
+                high = std::log(high);
+            }
+            problem.SetParameterLowerBound(x.data(), i, low);
+            if (std::isfinite(high))
+                problem.SetParameterUpperBound(x.data(), i, high);
+        }
+        if (isotropic)
+            problem.SetManifold(x.data(), new ceres::SubsetManifold(count, {1}));
 
-    ceres::Solver::Options options;
-    options.linear_solver_type = ceres::DENSE_QR;
-    options.max_num_iterations = MAX_ITERATIONS;
-    options.function_tolerance = FUNCTION_TOLERANCE;
-    options.gradient_tolerance = GRADIENT_TOLERANCE;
-    options.parameter_tolerance = PARAMETER_TOLERANCE;
-    options.num_threads = 1;
-    options.logging_type = ceres::SILENT;
-    options.minimizer_progress_to_stdout = false;
+        ceres::Solver::Options options;
+        options.linear_solver_type = ceres::DENSE_QR;
+        options.max_num_iterations = MAX_ITERATIONS;
+        options.function_tolerance = FUNCTION_TOLERANCE;
+        options.gradient_tolerance = GRADIENT_TOLERANCE;
+        options.parameter_tolerance = PARAMETER_TOLERANCE;
+        options.num_threads = 1;
+        options.logging_type = ceres::SILENT;
+        options.minimizer_progress_to_stdout = false;
+        for (const std::vector<double> &start : starts)
+        {
+            x = start;
+            ceres::Solver::Summary summary;
+            ceres::Solve(options, &problem, &summary);
+            result.iterations += int(summary.iterations.size());
+            if (summary.final_cost < bestCost)
+            {
+                bestCost = summary.final_cost;
+                best = x;
+            }
+        }
+    };
 
-    for (double exponent : startingExponents(std::max(starts, 1)))
+    std::vector<std::vector<double>> starts;
+    for (double exponent : startingExponents(std::max(settings.starts, 1)))
     {
         std::vector<double> p(count, 0.0);
         for (int i = 0; i < count; ++i)
@@ -254,16 +342,47 @@ SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitM
         fitColours(data, model, p.data());
         for (int i = 0; i < count; ++i)
             x[i] = SRF_FitModel::isExponent(model, i) ? std::log(p[i]) : p[i];
-
-        ceres::Solver::Summary summary;
-        ceres::Solve(options, &problem, &summary);
-        result.iterations += int(summary.iterations.size());
-        const double metric = std::sqrt(2.0 * summary.final_cost / data.size());
-        if (metric < result.metricValue)
-        {
-            result.metricValue = metric;
-            toModel(model, x.data(), result.parameters.data());
-        }
+        starts.push_back(x);
     }
+
+    // Least squares from every start.
+    std::vector<double> best;
+    double bestCost = UNBOUNDED;
+    solveFrom(starts, {}, best, bestCost);
+    std::vector<double> p(count);
+    toModel(model, best.data(), p.data(), isotropic);
+    result.lossScale = 0.0;
+    if (settings.loss != NONE)
+    {
+        // The robust loss, its scale from the residuals of the least-squares
+        // fit, from every start and from that fit; then once more from the
+        // best with the scales of its own residuals and values, which no
+        // longer carry the outliers' pull. A measurement's value term is the
+        // larger of the two fits' values there: a highlight that the
+        // least-squares fit shows stays weighed as one even where a robust
+        // start has lost it.
+        const std::vector<double> squares(p);
+        std::vector<std::unique_ptr<ceres::LossFunction>> losses;
+        auto setLosses = [&]()
+        {
+            result.lossScale = lossScale(data, model, p.data(), settings);
+            const std::vector<double> scales = pointScales(data, model, p.data(), settings, result.lossScale);
+            const std::vector<double> first = pointScales(data, model, squares.data(), settings, result.lossScale);
+            losses.clear();
+            for (size_t i = 0; i < scales.size(); ++i)
+                losses.emplace_back(newLoss(settings.loss, std::max(scales[i], first[i])));
+        };
+        setLosses();
+        starts.push_back(best);
+        bestCost = UNBOUNDED;
+        solveFrom(starts, losses, best, bestCost);
+        toModel(model, best.data(), p.data(), isotropic);
+        setLosses();
+        bestCost = UNBOUNDED;
+        solveFrom({best}, losses, best, bestCost);
+        toModel(model, best.data(), p.data(), isotropic);
+    }
+    result.parameters = p;
+    result.metricValue = std::sqrt(2.0 * bestCost / data.size());
     return result;
 }

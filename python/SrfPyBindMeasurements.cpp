@@ -10,11 +10,13 @@
 
 #include "SRF_FitModel.h"
 #include "SRF_FitReader.h"
+#include "SRF_FitShader.h"
 #include "SRF_Fitter.h"
 #include "SRF_MeasurementFile.h"
 
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <stdexcept>
 
 namespace py = pybind11;
@@ -73,8 +75,8 @@ py::dict readMeasurements(const std::string &path)
     return out;
 }
 
-py::dict fit(const std::string &path, const std::string &model, const std::string &solver, const std::string &metric,
-             int starts)
+SRF_Fitter::Options fitOptions(const std::string &model, const std::string &solver, const std::string &metric,
+                               int starts, const std::string &loss, bool isotropic)
 {
     SRF_Fitter::Options options;
     reporting(
@@ -83,16 +85,18 @@ py::dict fit(const std::string &path, const std::string &model, const std::strin
             options.model = SRF_Fitter::parseModel(model);
             options.solver = SRF_Fitter::parseSolver(solver);
             options.metric = SRF_Fitter::parseMetric(metric);
+            options.loss = SRF_Fitter::parseLoss(loss);
             return 0;
         });
     if (starts < 1)
         throw SrfError("starts must be at least 1, not " + std::to_string(starts));
     options.starts = starts;
-    SRF_Fitter::Result result;
-    {
-        py::gil_scoped_release unlocked;
-        result = reporting([&] { return SRF_Fitter::fit(path, options); });
-    }
+    options.isotropic = isotropic;
+    return options;
+}
+
+py::dict resultDict(const SRF_Fitter::Result &result)
+{
     py::dict parameters;
     for (const auto &parameter : result.parameters)
         parameters[py::str(parameter.first)] = parameter.second;
@@ -100,13 +104,108 @@ py::dict fit(const std::string &path, const std::string &model, const std::strin
     out["model"] = SRF_Fitter::modelName(result.model);
     out["solver"] = SRF_Fitter::solverName(result.solver);
     out["metric"] = SRF_Fitter::metricName(result.metric);
+    out["loss"] = SRF_Fitter::lossName(result.loss);
+    out["isotropic"] = result.isotropic;
     out["parameters"] = parameters;
     out["rms"] = result.rms;
+    out["rms_rgb"] = result.rmsRgb;
     out["metric_value"] = result.metricValue;
+    out["log_scale"] = result.logScale;
+    out["loss_scale"] = result.lossScale;
+    out["outliers"] = result.outliers;
+    out["rms_without_outliers"] = result.rmsWithout;
     out["points"] = result.points;
     out["seconds"] = result.seconds;
     out["account"] = result.account;
+    out["warnings"] = result.warnings;
     return out;
+}
+
+py::dict fit(const std::string &path, const std::string &model, const std::string &solver, const std::string &metric,
+             int starts, const std::string &loss, bool isotropic)
+{
+    const SRF_Fitter::Options options = fitOptions(model, solver, metric, starts, loss, isotropic);
+    SRF_Fitter::Result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = reporting([&] { return SRF_Fitter::fit(path, options); });
+    }
+    return resultDict(result);
+}
+
+// A fit of measurements given as arrays: angles (N, 4) theta_i, phi_i,
+// theta_s, phi_s in radians, values (N, 3), optional weights (N,) and a
+// mask (N,) of the rows to fit.
+py::dict fitArrays(const Doubles &angles, const Doubles &values, py::object weights, py::object mask,
+                   const std::string &model, const std::string &metric, int starts, const std::string &loss,
+                   bool isotropic)
+{
+    const SRF_Fitter::Options options = fitOptions(model, "robust", metric, starts, loss, isotropic);
+    if (angles.ndim() != 2 || angles.shape(1) != 4)
+        throw py::value_error("angles must have shape (N, 4): theta_i, phi_i, theta_s, phi_s in radians");
+    const py::ssize_t count = angles.shape(0);
+    if (values.ndim() != 2 || values.shape(1) != 3 || values.shape(0) != count)
+        throw py::value_error("values must have shape (N, 3), one row per row of angles");
+    Doubles w;
+    const bool weighted = !weights.is_none(), masked = !mask.is_none();
+    if (weighted)
+    {
+        w = Doubles::ensure(weights);
+        if (!w || w.ndim() != 1 || w.shape(0) != count)
+            throw py::value_error("weights must have shape (N,), one per row of angles");
+    }
+    py::array_t<bool> keep;
+    if (masked)
+    {
+        keep = py::array_t<bool>::ensure(mask);
+        if (!keep || keep.ndim() != 1 || keep.shape(0) != count)
+            throw py::value_error("mask must have shape (N,), one per row of angles");
+    }
+    SRF_FitData data;
+    data.account.push_back("rows: " + std::to_string(count) + " given as arrays");
+    int dropped = 0;
+    for (py::ssize_t i = 0; i < count; ++i)
+    {
+        if (masked && !keep.at(i))
+        {
+            ++dropped;
+            continue;
+        }
+        const double value[3] = {values.at(i, 0), values.at(i, 1), values.at(i, 2)};
+        bool finite = true;
+        for (int k = 0; k < 4; ++k)
+            finite = finite && std::isfinite(angles.at(i, k));
+        for (double x : value)
+            finite = finite && std::isfinite(x);
+        const double weight = weighted ? w.at(i) : 1.0;
+        if (!finite || !std::isfinite(weight) || weight < 0.0)
+            throw py::value_error("row " + std::to_string(i) +
+                                  " holds a value, angle or weight that is not a finite "
+                                  "number (or a negative weight)");
+        data.add(angles.at(i, 0), angles.at(i, 1), angles.at(i, 2), angles.at(i, 3), value);
+        data.points.back().weight = weight;
+    }
+    if (dropped > 0)
+        data.account.push_back("mask: " + std::to_string(dropped) + " rows left out");
+    SRF_Fitter::Result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = reporting([&] { return SRF_Fitter::fit(data, options); });
+    }
+    return resultDict(result);
+}
+
+// The shader text of a fit given by model and parameters.
+std::string fitShader(const std::string &model, const std::vector<double> &parameters, const std::string &source)
+{
+    SRF_Fitter::Result result;
+    result.model = reporting([&] { return SRF_Fitter::parseModel(model); });
+    if (int(parameters.size()) != SRF_FitModel::parameterCount(result.model))
+        throw py::value_error(model + " has " + std::to_string(SRF_FitModel::parameterCount(result.model)) +
+                              " parameters, not " + std::to_string(parameters.size()));
+    for (int i = 0; i < int(parameters.size()); ++i)
+        result.parameters.emplace_back(SRF_FitModel::parameterName(result.model, i), parameters[i]);
+    return reporting([&] { return SRF_FitShader::text(result, source); });
 }
 
 // The colours (M, 3) of a model with the given parameters (in the model's
@@ -157,7 +256,12 @@ void srfBindMeasurements(py::module_ &m)
 {
     m.def("_read_measurements", &readMeasurements, py::arg("path"));
     m.def("_fit", &fit, py::arg("path"), py::arg("model") = "phong", py::arg("solver") = "robust",
-          py::arg("metric") = "abs", py::arg("starts") = SRF_Fitter::Options().starts);
+          py::arg("metric") = "abs", py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy",
+          py::arg("isotropic") = false);
+    m.def("_fit_arrays", &fitArrays, py::arg("angles"), py::arg("values"), py::arg("weights") = py::none(),
+          py::arg("mask") = py::none(), py::arg("model") = "phong", py::arg("metric") = "abs",
+          py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy", py::arg("isotropic") = false);
+    m.def("_fit_shader", &fitShader, py::arg("model"), py::arg("parameters"), py::arg("source") = "arrays");
     m.def("_model_values", &modelValues, py::arg("model"), py::arg("parameters"), py::arg("incoming"),
           py::arg("scattered"));
     m.def("_disk_directions", &diskDirections, py::arg("x"), py::arg("y"), py::arg("upper"));

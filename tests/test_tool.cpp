@@ -326,8 +326,19 @@ TEST(Tool, FitRecoversGeneratingParameters)
     for (int i = 0; i < 7; ++i)
         EXPECT_NEAR(numberAfter(result.out, std::string("  ") + names[i]), expected[i], 0.01) << result.out;
     EXPECT_EQ(numberAfter(result.out, "points: "), points);
-    EXPECT_LT(numberAfter(result.out, "rms error: "), 1e-3);
+    EXPECT_LT(numberAfter(result.out, "rms per channel: "), 1e-3);
+    EXPECT_NEAR(numberAfter(result.out, "rms rgb: "), std::sqrt(3.0) * numberAfter(result.out, "rms per channel: "),
+                1e-6);
     EXPECT_GE(numberAfter(result.out, "time: "), 0.0);
+    // The defined fit says that it depends on what drew before it; the
+    // export prints how its albedo compares with the model's.
+    const Result defined = run("fit measured.txt --model phong --solver defined --kal fit.kal");
+    ASSERT_EQ(defined.status, 0) << defined.err;
+    EXPECT_NE(defined.out.find("depends on every fit that drew before it"), std::string::npos) << defined.out;
+    EXPECT_NE(defined.out.find("shader albedo against the model's"), std::string::npos) << defined.out;
+    const Result isotropic = run("fit measured.txt --model phong --isotropic");
+    EXPECT_EQ(isotropic.status, 2);
+    EXPECT_NE(isotropic.err.find("isotropic is for --model ashikhmin"), std::string::npos) << isotropic.err;
 }
 
 // info lists the program with every rewrite expanded ("diffuse@B" and

@@ -84,9 +84,11 @@ class Measurements:
 
 @dataclass
 class FitResult:
-    """A model fitted to a measurement file: parameters by name, the RMS
-    difference between model and measurements, the number of measurements
-    and the seconds the fit took."""
+    """A model fitted to measurements: parameters by name, the RMS
+    difference between model and measurements per channel (rms) and of the
+    RGB residual length (rms_rgb), the number of measurements, the seconds
+    the fit took, the reader's account and the warnings of what the data
+    cannot decide."""
     path: str
     model: str
     parameters: dict
@@ -97,11 +99,30 @@ class FitResult:
     metric: str = "abs"
     metric_value: float = float("nan")
     account: list = field(default_factory=list)
+    loss: str = "none"
+    isotropic: bool = False
+    rms_rgb: float = float("nan")
+    log_scale: float = 1.0
+    loss_scale: float = 0.0
+    outliers: int = 0
+    rms_without_outliers: float = float("nan")
+    warnings: list = field(default_factory=list)
 
     def values(self, incoming, scattered):
         """The fitted model's colours (M, 3) for pairs of unit directions in
         the frame of the measurement."""
         return _srf._model_values(self.model, list(self.parameters.values()), incoming, scattered)
+
+    def shader_text(self):
+        """The text of a shader that renders the fitted model with the
+        analytic lobes, as `srf fit --kal` writes it (srf.Error for
+        parameters that are not finite 32-bit floats)."""
+        return _srf._fit_shader(self.model, list(self.parameters.values()), self.path or "arrays")
+
+    def bsdf(self, **variables):
+        """The fitted model as an srf.BSDF of one lane: the shader of
+        shader_text() run with the given variables (N, dPds, dPdt)."""
+        return Shader.from_text(self.shader_text(), name=f"<fit of {self.path or 'arrays'}>").run(**variables)["F"]
 
 
 def _angles(directions):
@@ -123,10 +144,30 @@ def read_measurements(path):
                         theta_s=theta_s, phi_s=phi_s, header=raw["header"])
 
 
-def fit(path, model="phong", **options):
-    """Fits model "phong" or "ashikhmin" to a measurement file, as `srf fit`
-    does, and returns a FitResult (srf.Error when the file cannot be read or
-    holds no measurement)."""
+def fit(path=None, model="phong", *, angles=None, values=None, weights=None, mask=None, **options):
+    """Fits model "phong" or "ashikhmin" and returns a FitResult.
+
+    fit(path, ...) reads a measurement file, as `srf fit` does (srf.Error
+    when it cannot be read or holds no measurement). fit(angles=A,
+    values=V, weights=W, mask=M, ...) fits arrays with the robust solver: A
+    (N, 4) theta_i, phi_i, theta_s, phi_s in radians, V (N, 3) linear RGB,
+    W (N,) optional weights, M (N,) optional booleans of the rows to fit.
+    Options: solver ("robust" or "defined", files only), metric ("abs" or
+    "logrel"), starts, loss ("cauchy", "huber", "softl1" or "none"),
+    isotropic (Ashikhmin with one exponent)."""
+    if angles is not None or values is not None:
+        if path is not None:
+            raise ValueError("give a path or angles and values, not both")
+        if angles is None or values is None:
+            raise ValueError("arrays need both angles (N, 4) and values (N, 3)")
+        if options.pop("solver", "robust") != "robust":
+            raise ValueError("arrays are fitted by the robust solver only")
+        raw = _srf._fit_arrays(np.asarray(angles, dtype=np.float64), np.asarray(values, dtype=np.float64),
+                               None if weights is None else np.asarray(weights, dtype=np.float64),
+                               None if mask is None else np.asarray(mask, dtype=bool), model=model, **options)
+        return FitResult(path="", **raw)
+    if path is None:
+        raise ValueError("fit needs a path or angles and values")
     raw = _srf._fit(os.fspath(path), model, **options)
     return FitResult(path=os.fspath(path), **raw)
 

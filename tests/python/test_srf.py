@@ -320,6 +320,47 @@ def test_read_and_fit_recover_a_generated_file(work):
     assert defined.solver == "defined" and list(defined.parameters) == list(result.parameters)
 
 
+def test_fit_arrays_and_render_the_fit(work):
+    path = os.path.join(work, "arrays.astm")
+    ks, kd, exponent = (0.4, 0.3, 0.2), (0.5, 0.25, 0.1), 35.0
+    ti, pi, ts, ps, rgb = phong_file(path, ks, kd, exponent)
+    angles = np.column_stack([ti, pi, ts, ps])
+    # Arrays fit as the file does; a mask and zero weights leave rows out
+    # alike, and rows made wrong there do not matter.
+    from_file = srf.fit(path)
+    from_arrays = srf.fit(angles=angles, values=rgb)
+    np.testing.assert_allclose(list(from_arrays.parameters.values()), list(from_file.parameters.values()),
+                               rtol=1e-6)
+    assert from_arrays.rms_rgb == pytest.approx(np.sqrt(3) * from_arrays.rms)
+    wrong = rgb.copy()
+    wrong[::3] *= 50.0
+    keep = np.ones(len(rgb), bool)
+    keep[::3] = False
+    masked = srf.fit(angles=angles, values=wrong, mask=keep, loss="none")
+    weighted = srf.fit(angles=angles, values=wrong, weights=keep.astype(float), loss="none")
+    np.testing.assert_allclose(list(masked.parameters.values()), ks + kd + (exponent,), rtol=0.01)
+    np.testing.assert_allclose(list(weighted.parameters.values()), list(masked.parameters.values()), rtol=1e-4)
+    assert "mask: 400 rows left out" in masked.account
+    # The fit's shader renders it: its diffuse lobe returns Kd (v.n)^2 per
+    # unit solid angle, so at normal incidence the sampled albedo of a
+    # Phong fit is Kd 2 pi / 3 plus the highlight's share.
+    text = from_file.shader_text()
+    assert "phonglobe@BVF" in text and "blinn@BVF" in text
+    bsdf = from_file.bsdf()
+    assert bsdf is not None and bsdf.lanes == 1
+    iso = srf.fit(path, model="ashikhmin", isotropic=True)
+    assert iso.parameters["exponent.u"] == iso.parameters["exponent.v"] and iso.isotropic
+    for call, message in ((lambda: srf.fit(angles=angles[:, :3], values=rgb), "shape"),
+                          (lambda: srf.fit(path, angles=angles, values=rgb), "not both"),
+                          (lambda: srf.fit(angles=angles, values=rgb, weights=-np.ones(len(rgb))), "negative"),
+                          (lambda: srf.fit(path, loss="l2"), "loss must be"),
+                          (lambda: srf.fit(path, model="phong", isotropic=True), "isotropic"),
+                          (lambda: srf.FitResult(path, "phong", dict(from_file.parameters, exponent=np.inf), 0.0, 0,
+                                                 0.0).shader_text(), "not a finite")):
+        with pytest.raises(ValueError, match=message):
+            call()
+
+
 def test_plots_show_the_lobe_and_the_fit(work):
     plot = srf.plot
     # The histogram is a density: a cosine-power lobe samples in proportion
@@ -356,5 +397,6 @@ def test_fit_many_files_on_a_local_cluster(work):
         rows = list(DictReader(f))
     assert sorted(row["file"] for row in rows) == sorted(exponents)
     for row in rows:
-        assert row["error"] == "" and row["points"] == "400"
+        assert row["error"] == "" and row["points"] == "400" and row["loss"] == "cauchy"
         assert abs(float(row["exponent"]) / exponents[row["file"]] - 1) < 0.02
+        assert "rows: 400 read of 400 announced" in row["account"]

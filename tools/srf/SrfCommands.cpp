@@ -171,12 +171,17 @@ int SrfCommands::fit(int argc, char **argv)
         "Reads a measurement file, fits a reflectance model to it and prints what the reader made of the\n"
         "file, then for each solver the fitted parameters, the number of measurements, the absolute RMS\n"
         "difference between model and measurements, the chosen metric and the time the fit took.\n"
-        "The defined solver is the fit that measured@BSVVV runs, on the file as that op reads it; the\n"
-        "robust one fits in double precision from several starts, and reads spectral and band files.",
+        "The defined solver is the fit that measured@BSVVV runs, on the file as that op reads it; it\n"
+        "draws from generator states shared by the whole process, so its result depends on what drew\n"
+        "before it. The robust one fits in double precision from several starts with a robust loss per\n"
+        "measurement, and reads spectral and band files. Warnings name parameters that sit at a bound\n"
+        "or barely move the error: the data cannot decide them.",
         {{"--model", nullptr, "NAME", "phong or ashikhmin", "phong"},
          {"--solver", nullptr, "NAME", "defined, robust or both", "robust"},
          {"--metric", nullptr, "NAME", "what the robust solver minimises: abs or logrel", "abs"},
          {"--starts", nullptr, "N", "starting exponents of the robust solver", "8"},
+         {"--loss", nullptr, "NAME", "robust solver's loss per measurement: cauchy, huber, softl1 or none", "cauchy"},
+         {"--isotropic", nullptr, nullptr, "ashikhmin: fit one exponent for both tangents", nullptr},
          {"--kal", nullptr, "FILE", "write a shader rendering the (last) fitted model with analytic lobes", nullptr}},
         1, 1);
     options.parse(argc, argv);
@@ -191,6 +196,10 @@ int SrfCommands::fit(int argc, char **argv)
     {
         settings.model = SRF_Fitter::parseModel(options.text("--model"));
         settings.metric = SRF_Fitter::parseMetric(options.text("--metric"));
+        settings.loss = SRF_Fitter::parseLoss(options.text("--loss"));
+        settings.isotropic = options.given("--isotropic");
+        if (settings.isotropic && settings.model != SRF_FitModel::ASHIKHMIN)
+            throw std::invalid_argument("isotropic is for --model ashikhmin (phong has one exponent)");
         const std::string solver = options.text("--solver");
         if (solver != "both" && solver != "defined" && solver != "robust")
             throw std::invalid_argument("solver must be defined, robust or both, not '" + solver + "'");
@@ -216,6 +225,7 @@ int SrfCommands::fit(int argc, char **argv)
         try
         {
             SRF_FitShader::write(shader, results.back(), input);
+            fputs(SrfFitter::exportReport(results.back()).c_str(), stdout);
         }
         catch (const std::exception &error)
         {

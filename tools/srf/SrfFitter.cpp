@@ -3,6 +3,9 @@
 #include "SrfError.h"
 
 #include "SRF_FitReader.h"
+#include "SRF_FitShader.h"
+
+#include <cmath>
 
 #include <algorithm>
 #include <cstdio>
@@ -51,9 +54,16 @@ std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fit
         text += line;
         if (robust)
         {
-            snprintf(line, sizeof line, ", metric %s, %d start%s", SRF_Fitter::metricName(result.metric), starts,
-                     starts == 1 ? "" : "s");
+            snprintf(line, sizeof line, ", metric %s, %d start%s, loss %s", SRF_Fitter::metricName(result.metric),
+                     starts, starts == 1 ? "" : "s", SRF_Fitter::lossName(result.loss));
             text += line;
+            if (result.lossScale > 0.0)
+            {
+                snprintf(line, sizeof line, " (scale %.3g, from the median residual)", result.lossScale);
+                text += line;
+            }
+            if (result.isotropic)
+                text += ", isotropic";
         }
         text += "\n";
         for (size_t i = shared; i < result.account.size(); ++i)
@@ -63,9 +73,56 @@ std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fit
             snprintf(line, sizeof line, "  %-10s %.6g\n", parameter.first.c_str(), parameter.second);
             text += line;
         }
-        snprintf(line, sizeof line, "points: %d\nrms error: %.6g\n%s error: %.6g\ntime: %.3f s\n", result.points,
-                 result.rms, SRF_Fitter::metricName(result.metric), result.metricValue, result.seconds);
+        snprintf(line, sizeof line, "points: %d\nrms per channel: %.6g\nrms rgb: %.6g\n", result.points, result.rms,
+                 result.rmsRgb);
         text += line;
+        if (result.lossScale > 0.0)
+        {
+            snprintf(line, sizeof line,
+                     "outliers: %d beyond 10 times their loss scale; rms per channel without them: %.6g\n",
+                     result.outliers, result.rmsWithout);
+            text += line;
+        }
+        if (result.metric == SRF_Fitter::LOG_RELATIVE)
+            snprintf(line, sizeof line, "logrel error (scale %.3g, the median of cos(theta_i) m): %.6g\n",
+                     result.logScale, result.metricValue);
+        else
+            snprintf(line, sizeof line, "%s error per channel: %.6g\n", SRF_Fitter::metricName(result.metric),
+                     result.metricValue);
+        text += line;
+        snprintf(line, sizeof line, "time: %.3f s\n", result.seconds);
+        text += line;
+        for (const std::string &warning : result.warnings)
+            text += warning + "\n";
     }
+    return text;
+}
+
+std::string SrfFitter::exportReport(const SRF_Fitter::Result &result)
+{
+    const double PI = 3.14159265358979323846;
+    const std::vector<double> p = result.values();
+    const SRF_FitShader::Lobes lobes = SRF_FitShader::lobes(result.model, p.data());
+    std::string text = "shader albedo against the model's (mean sample weight and integral of f cos, by quadrature;\n"
+                       "  the worst channel of those above a thousandth of the brightest):\n";
+    char line[256];
+    for (int degrees : {0, 30, 60})
+        for (int azimuth = 0; azimuth < 2; ++azimuth)
+        {
+            const double t = degrees * PI / 180.0;
+            const double u[3] = {azimuth ? std::sin(t) : 0.0, azimuth ? 0.0 : std::sin(t), std::cos(t)};
+            double fitted[3], exported[3];
+            SRF_FitShader::albedos(result.model, p.data(), lobes, u, fitted, exported);
+            double worst = 0.0;
+            const double largest = std::max({fitted[0], fitted[1], fitted[2]});
+            for (int c = 0; c < 3; ++c)
+                if (fitted[c] > 1e-3 * largest && std::fabs(exported[c] / fitted[c] - 1.0) > std::fabs(worst))
+                    worst = exported[c] / fitted[c] - 1.0;
+            snprintf(line, sizeof line,
+                     "  theta_i %2d, phi_i %2d: model %.4g %.4g %.4g, shader %.4g %.4g %.4g (%+.1f %%)\n", degrees,
+                     azimuth ? 90 : 0, fitted[0], fitted[1], fitted[2], exported[0], exported[1], exported[2],
+                     100.0 * worst);
+            text += line;
+        }
     return text;
 }
