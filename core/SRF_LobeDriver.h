@@ -159,7 +159,10 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body bo
 {
     if (!isOwnClass())
         return perLane();
-    const SRF_LaneBatch b = batch;
+    // A mask-free batch may come without a mask array; the put functions
+    // read one in every lane (an unconditional read vectorises).
+    SRF_LaneBatch b = batch;
+    b.mask = b.maskFree ? SRF_LaneBatch::scatterMasks() : b.mask;
     const SRF_LobeBlocks p = params;
     const int set = bounces;
     SRFforLanes(b.begin, b.end, [=](int lane) { body(b, K::at(p, lane), set, lane); });

@@ -271,6 +271,8 @@ TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
                     SRFsetBatchMode(variant);
                     ASSERT_EQ(SRFbatchMode(), variant);
                     Batch got(in, maskFree);
+                    // A mask-free batch needs no mask array.
+                    got.b.mask = maskFree ? nullptr : got.b.mask;
                     ask(*bsdf, q, got.b, false);
                     const std::vector<float> values = got.outputs();
                     SCOPED_TRACE(std::string(c.name) + " " + QUERY_NAMES[q] + (maskFree ? " mask-free" : " masked") +
