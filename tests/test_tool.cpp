@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#ifdef SRF_TOOL_EXR
+#include <ImfRgbaFile.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -51,12 +55,12 @@ struct Result
 
 // Runs srf with the arguments (already quoted for the shell) from `dir`;
 // each test keeps its own output files, as CTest may run them at once.
-Result run(const std::string &arguments, const std::string &dir = workDir())
+Result run(const std::string &arguments, const std::string &dir = workDir(), const std::string &program = SRF_TOOL)
 {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string out = path(test + ".stdout"), err = path(test + ".stderr");
     const int raw = std::system(
-        ("cd '" + dir + "' && '" + SRF_TOOL + "' " + arguments + " > '" + out + "' 2> '" + err + "'").c_str());
+        ("cd '" + dir + "' && '" + program + "' " + arguments + " > '" + out + "' 2> '" + err + "'").c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
 }
 
@@ -132,7 +136,10 @@ TEST(Tool, RejectsBadInputWithOneLineAndHasHelp)
         {"render --spp -1", "--spp"},
         {"render --size 12x", "12x"},
         {"render '" + EXAMPLES + "diffuse.kal' -o no-such-folder/out.png", "no-such-folder/out.png"},
+        {"render -o x.jpg", "x.jpg"},
+        {"render -o out", "without an extension"},
         {"plot", "SHADER.kal"},
+        {"plot '" + EXAMPLES + "diffuse.kal' -o lobe.tiff", ".tiff"},
         {"plot '" + EXAMPLES + "diffuse.kal' --theta 200", "--theta"},
         {"info malformed.kal", "malformed.kal:3"},
         {"fit no-such-file.txt", "no-such-file.txt"},
@@ -202,6 +209,105 @@ TEST(Tool, SpheresInTheStudio)
         EXPECT_NEAR(quarters[0][q] / quarters[0][0], 1.0, 0.03) << "quarter " << q;
     EXPECT_GT(quarters[1][0], 1.5 * quarters[1][3]); // upper left against lower right
 }
+
+// The files in a folder whose names start with `prefix`.
+std::vector<std::string> filesStarting(const std::string &dir, const std::string &prefix)
+{
+    std::vector<std::string> names;
+    if (DIR *folder = opendir(dir.c_str()))
+    {
+        while (const dirent *entry = readdir(folder))
+            if (std::string(entry->d_name).rfind(prefix, 0) == 0)
+                names.push_back(entry->d_name);
+        closedir(folder);
+    }
+    return names;
+}
+
+// Every file srf writes goes through a temporary beside it. A file size
+// limit of 512 bytes (what a full disk does to a write, with EFBIG for ENOSPC)
+// makes each writer fail part way: the command says so in one line, the
+// good file that was there is untouched and no temporary is left behind.
+// Without the limit the same commands replace the files whole.
+TEST(Tool, OutputIsReplacedWholeOrNotAtAll)
+{
+    const std::string dir = path("atomic");
+    mkdir(dir.c_str(), 0755);
+    const std::string shader = "'" + EXAMPLES + "plastic.kal'";
+    const std::string commands[] = {
+        "render " + shader + " -o image.png --size 40 --spp 2",
+        "render " + shader + " -o image.exr --size 40 --spp 2",
+        "plot " + shader + " -o lobe.png --size 16 --samples 1000",
+        "fit '" + EXAMPLES + "red_plastic.astm' --starts 1 --kal fitted.kal",
+    };
+    const char *files[] = {"image.png", "image.exr", "lobe.png", "fitted.kal"};
+    for (int i = 0; i < 4; ++i)
+    {
+#ifndef SRF_TOOL_EXR
+        if (i == 1)
+            continue;
+#endif
+        const std::string target = dir + "/" + files[i];
+        // A good old file, larger than the limit.
+        const std::string old(4096, 'x');
+        writeFile(target, old);
+        const Result limited =
+            run("-c \"trap '' XFSZ; ulimit -f 1; exec '" + std::string(SRF_TOOL) + "' " + commands[i] + "\"", dir,
+                "/bin/sh");
+        EXPECT_NE(limited.status, 0) << commands[i];
+        EXPECT_EQ(lineCount(limited.err), 1) << limited.err;
+        EXPECT_NE(limited.err.find("cannot write '" + std::string(files[i]) + "'"), std::string::npos) << limited.err;
+        EXPECT_TRUE(readFile(target) == old) << files[i];
+        EXPECT_EQ(filesStarting(dir, "." + std::string(files[i])).size(), 0u) << files[i];
+
+        const Result whole = run(commands[i], dir);
+        EXPECT_EQ(whole.status, 0) << whole.err;
+        const std::string written = readFile(target);
+        EXPECT_GT(written.size(), 100u);
+        EXPECT_NE(written, old);
+        EXPECT_EQ(filesStarting(dir, ".").size(), 2u); // "." and ".." alone
+        struct stat status;
+        ASSERT_EQ(stat(target.c_str(), &status), 0);
+        EXPECT_NE(status.st_mode & S_IROTH, 0u) << "a temporary's owner-only mode leaked into " << files[i];
+    }
+}
+
+#ifdef SRF_TOOL_EXR
+// -o FILE.exr writes linear half floats, nothing clamped: an emitter of
+// colour (2.5, 0.25, 0.125) reads back exactly (each is a half), where the
+// PNG of the same render clamps red to 255; elsewhere the two files agree
+// to the PNG's rounding.
+TEST(Tool, ExrHoldsLinearRadianceBeyondOne)
+{
+    writeFile(path("bright.kal"), "set@BV F (2.5, 0.25, 0.125)\n");
+    const std::string common = "render bright.kal --size 32 --spp 2 --seed 5";
+    ASSERT_EQ(run(common + " -o bright.exr").status, 0);
+    ASSERT_EQ(run(common + " -o bright.png").status, 0);
+    Imf::RgbaInputFile file(path("bright.exr").c_str());
+    const Imath::Box2i window = file.dataWindow();
+    const int width = window.max.x - window.min.x + 1, height = window.max.y - window.min.y + 1;
+    ASSERT_TRUE(width == 32 && height == 32);
+    EXPECT_EQ(file.channels(), Imf::WRITE_RGB);
+    std::vector<Imf::Rgba> pixels(size_t(width) * height);
+    file.setFrameBuffer(pixels.data() - window.min.x - window.min.y * width, 1, size_t(width));
+    file.readPixels(window.min.y, window.max.y);
+    const Imf::Rgba centre = pixels[16 * width + 16];
+    EXPECT_EQ(float(centre.r), 2.5f);
+    EXPECT_EQ(float(centre.g), 0.25f);
+    EXPECT_EQ(float(centre.b), 0.125f);
+    const Picture png = readPng(path("bright.png"));
+    ASSERT_EQ(png.width, 32);
+    EXPECT_EQ(png.at(16, 16)[0], 255);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+        {
+            const Imf::Rgba &p = pixels[size_t(y) * width + x];
+            const float linear[3] = {float(p.r), float(p.g), float(p.b)};
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(srgb(std::min(linear[c], 1.0f)), png.at(x, y)[c], 1) << x << "," << y;
+        }
+}
+#endif
 
 // The same seed gives the same bytes whatever the thread count; another
 // seed gives another image. Without a shader, render shows the bundled

@@ -4,6 +4,7 @@
 #include "SrfError.h"
 #include "SrfFitter.h"
 #include "SrfOptions.h"
+#include "SrfOutputFile.h"
 #include "SrfPlotter.h"
 #include "SrfRenderer.h"
 #include "SrfShader.h"
@@ -32,19 +33,6 @@ const int MAX_SIZE = 8192;
 const int MAX_SAMPLES = 1 << 16;
 const int MAX_THREADS = 256;
 const int MAX_STARTS = 1000;
-
-// Makes sure that the output can be written before spending time on it: a
-// missing folder or a read-only file fails now, with the system's reason.
-void checkWritable(const std::string &path)
-{
-    const bool existed = access(path.c_str(), F_OK) == 0;
-    FILE *file = fopen(path.c_str(), "ab");
-    if (!file)
-        throw SrfError("cannot write '" + path + "': " + strerror(errno));
-    fclose(file);
-    if (!existed)
-        remove(path.c_str());
-}
 
 std::string absolute(const std::string &path)
 {
@@ -78,9 +66,11 @@ int SrfCommands::render(int argc, char **argv)
 {
     SrfOptions options("render", "[SHADER.kal]",
                        "Renders a material preview: the BSDF that the shader leaves in F on a sphere lit by a soft\n"
-                       "studio, seen from a fixed camera, written as an 8-bit sRGB PNG. Without a shader it renders\n"
+                       "studio, seen from a fixed camera, written as an 8-bit sRGB PNG or a linear OpenEXR. Without a "
+                       "shader it renders\n"
                        "the bundled plastic example.",
-                       {{"--output", "-o", "FILE", "the PNG to write", "srf-render.png"},
+                       {{"--output", "-o", "FILE", "the image to write: .png (8-bit sRGB) or .exr (half-float linear)",
+                         "srf-render.png"},
                         {"--size", nullptr, "N", "width and height in pixels", "256"},
                         {"--spp", nullptr, "N", "samples per pixel", "64"},
                         {"--threads", nullptr, "N", "threads to render with (default: every core)", nullptr},
@@ -102,13 +92,14 @@ int SrfCommands::render(int argc, char **argv)
     const std::string input = options.positional().empty() ? defaultShader() : options.positional()[0];
     const std::string output = options.text("--output");
 
+    SrfOutputFile::checkExtension("--output", output, SrfImage::formats());
     const SrfShader shader(input);
-    checkWritable(output);
+    SrfOutputFile::checkWritable(output);
     SrfRenderer renderer(shader, settings);
     const auto start = std::chrono::steady_clock::now();
     const SrfImage image = renderer.render();
     const double seconds = secondsSince(start);
-    image.writePng(output);
+    image.save(output);
 
     const double samples = double(settings.size) * settings.size * settings.samples;
     printf("rendered %s: %dx%d, %d samples per pixel, %d thread%s, %.2f s (%.2f million samples/s)\n", input.c_str(),
@@ -127,7 +118,7 @@ int SrfCommands::plot(int argc, char **argv)
         "sample draws (right), each hemisphere as an equal-area disk seen from above the surface (upper\n"
         "hemisphere on top). Prints the albedo, specular ratio and bounce types for u.",
         {{"--theta", nullptr, "DEG", "angle of u from the normal, in degrees", "45"},
-         {"--output", "-o", "FILE", "the PNG to write", "srf-plot.png"},
+         {"--output", "-o", "FILE", "the image to write: .png or .exr", "srf-plot.png"},
          {"--size", nullptr, "N", "diameter of each disk in pixels", "200"},
          {"--samples", nullptr, "N", "directions drawn for the histogram", "4194304"},
          {"--seed", nullptr, "N", "seed of the random numbers", "1"}},
@@ -145,12 +136,13 @@ int SrfCommands::plot(int argc, char **argv)
     settings.seed = uint32_t(options.integer("--seed", 0, INT_MAX));
     const std::string output = options.text("--output");
 
+    SrfOutputFile::checkExtension("--output", output, SrfImage::formats());
     const SrfShader shader(options.positional()[0]);
-    checkWritable(output);
+    SrfOutputFile::checkWritable(output);
     SrfPlotter plotter(shader, settings);
     SrfPlotter::Report report;
     const SrfImage image = plotter.plot(report);
-    image.writePng(output);
+    image.save(output);
 
     const double drawn = double(settings.samples);
     printf("shader %s\n", shader.path().c_str());
@@ -207,7 +199,7 @@ int SrfCommands::fit(int argc, char **argv)
     const std::string input = options.positional()[0];
     const std::string shader = options.text("--kal");
     if (!shader.empty())
-        checkWritable(shader);
+        SrfOutputFile::checkWritable(shader);
 
     const std::vector<SRF_Fitter::Result> results = SrfFitter::fit(input, settings, solvers);
     fputs(SrfFitter::report(input, results, settings.starts).c_str(), stdout);
@@ -215,7 +207,8 @@ int SrfCommands::fit(int argc, char **argv)
     {
         try
         {
-            SRF_FitShader::write(shader, results.back(), input);
+            SrfOutputFile::write(shader,
+                                 [&](const std::string &to) { SRF_FitShader::write(to, results.back(), input); });
         }
         catch (const std::exception &error)
         {
