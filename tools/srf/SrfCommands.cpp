@@ -75,6 +75,8 @@ int SrfCommands::render(int argc, char **argv)
                         {"--spp", nullptr, "N", "samples per pixel", "64"},
                         {"--threads", nullptr, "N", "threads to render with (default: every core)", nullptr},
                         {"--seed", nullptr, "N", "seed of the random numbers", "1"},
+                        {"--sampling", nullptr, "NAME",
+                         "mis (light and BSDF sampling combined) or bsdf (the BSDF's sampling alone)", "mis"},
                         {"--per-lane", nullptr, nullptr, "query the BSDF lane by lane, not in batches", nullptr}},
                        0, 1);
     options.parse(argc, argv);
@@ -89,6 +91,10 @@ int SrfCommands::render(int argc, char **argv)
     settings.samples = options.integer("--spp", 1, MAX_SAMPLES);
     settings.threads = options.given("--threads") ? options.integer("--threads", 1, MAX_THREADS) : 0;
     settings.seed = uint32_t(options.integer("--seed", 0, INT_MAX));
+    const std::string sampling = options.text("--sampling");
+    if (sampling != "mis" && sampling != "bsdf")
+        throw SrfError("--sampling must be mis or bsdf, not '" + sampling + "' (see 'srf render --help')", 2);
+    settings.mis = sampling == "mis";
     const std::string input = options.positional().empty() ? defaultShader() : options.positional()[0];
     const std::string output = options.text("--output");
 

@@ -1,15 +1,18 @@
 #include "SrfRenderer.h"
 
 #include "SrfBatch.h"
+#include "SrfLaneLoop.h"
 #include "SrfProgress.h"
 #include "SrfRandom.h"
 #include "SrfShader.h"
 
+#include "SRF_BSDF.h"
 #include "SRF_LaneBatch.h"
 
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,12 +21,28 @@ namespace
 {
 // Lane state of a pixel whose ray misses the sphere.
 const int IDLE = 1;
-// Random dimensions of the pixel jitter.
-const uint32_t JITTER_X = 0, JITTER_Y = 1;
+// Pairs of random dimensions.
+const uint32_t JITTER = 0, BSDF = 1, LIGHT = 2;
 
-bool isFinite(const BX_Vector3 &v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-bool isZero(const BX_Vector3 &v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
-BX_Vector3 times(const BX_Vector3 &a, const BX_Vector3 &b) { return BX_Vector3(a.x * b.x, a.y * b.y, a.z * b.z); }
+// One tile's lane arrays for a sample (structure of arrays).
+struct TileLanes
+{
+    uint32_t pixel[KAL_MAX_LANES];
+    float px[KAL_MAX_LANES], py[KAL_MAX_LANES];
+    float jx[KAL_MAX_LANES], jy[KAL_MAX_LANES];
+    float lx[KAL_MAX_LANES], ly[KAL_MAX_LANES];
+    SrfCamera::Lanes rays;
+    // Directions whose radiance is needed, and that radiance.
+    float dx[KAL_MAX_LANES], dy[KAL_MAX_LANES], dz[KAL_MAX_LANES];
+    float r[KAL_MAX_LANES], g[KAL_MAX_LANES], b[KAL_MAX_LANES];
+    float lightDx[KAL_MAX_LANES], lightDy[KAL_MAX_LANES], lightDz[KAL_MAX_LANES], lightP[KAL_MAX_LANES];
+    float lightR[KAL_MAX_LANES], lightG[KAL_MAX_LANES], lightB[KAL_MAX_LANES];
+    float bsdfP[KAL_MAX_LANES];
+    // The running sums of the pixels.
+    float sumR[KAL_MAX_LANES], sumG[KAL_MAX_LANES], sumB[KAL_MAX_LANES];
+};
+
+bool isFinite(float r, float g, float b) { return std::isfinite(r) && std::isfinite(g) && std::isfinite(b); }
 } // namespace
 
 SrfRenderer::SrfRenderer(const SrfShader &shader, const Settings &settings)
@@ -91,61 +110,119 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
     const int width = (x0 + TILE <= size ? TILE : size - x0);
     const int height = (y0 + TILE <= size ? TILE : size - y0);
     const int count = width * height;
+    const bool mis = mySettings.mis;
 
-    BX_Vector3 sum[TILE * TILE];
+    std::unique_ptr<TileLanes> storage(new TileLanes());
+    TileLanes &t = *storage;
+    for (int lane = 0; lane < count; ++lane)
+    {
+        t.pixel[lane] = uint32_t((y0 + lane / width) * size + x0 + lane % width);
+        t.sumR[lane] = t.sumG[lane] = t.sumB[lane] = 0.0f;
+    }
     KAL_ProcArray &lanes = batch.lanes();
     lanes.setCount(count);
+    const SrfCamera::Lanes &ray = t.rays;
     for (int s = 0; s < mySettings.samples; ++s)
     {
+        const uint32_t sample = uint32_t(s);
+        SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, JITTER, t.jx, t.jy);
+        SrfLaneLoop::run(count,
+                         [&](int lane)
+                         {
+                             t.px[lane] = float(x0 + lane % width) + t.jx[lane];
+                             t.py[lane] = float(y0 + lane / width) + t.jy[lane];
+                         });
+        myCamera.trace(t.px, t.py, count, t.rays);
+        // Off the sphere: the studio itself. The shader still runs on those
+        // lanes, with the ray's reverse as normal.
+        myStudio.radiance(ray.dx, ray.dy, ray.dz, count, t.r, t.g, t.b);
+        SrfLaneLoop::run(count,
+                         [&](int lane)
+                         {
+                             const bool miss = !ray.hit[lane];
+                             t.sumR[lane] += miss ? t.r[lane] : 0.0f;
+                             t.sumG[lane] += miss ? t.g[lane] : 0.0f;
+                             t.sumB[lane] += miss ? t.b[lane] : 0.0f;
+                         });
         int running = 0;
         for (int lane = 0; lane < count; ++lane)
-        {
-            const int x = x0 + lane % width, y = y0 + lane / width;
-            const SrfRandom random(mySettings.seed, uint32_t(y * size + x));
-            const float px = float(x) + random.uniform(s, JITTER_X);
-            const float py = float(y) + random.uniform(s, JITTER_Y);
-            SrfCamera::Hit hit;
-            if (!myCamera.trace(px, py, hit))
-            {
-                // Off the sphere: the studio itself; the shader still runs on
-                // this lane with the ray's reverse as its normal.
-                const BX_Vector3 ray = myCamera.ray(px, py);
-                sum[lane] += myStudio.radiance(ray);
-                batch.setGeometry(lane, -ray, BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(0.0f, 1.0f, 0.0f));
-                lanes.setState(lane, IDLE);
-                continue;
-            }
-            batch.setGeometry(lane, hit.normal, hit.dPds, hit.dPdt);
-            batch.u(lane) = hit.toEye;
-            random.pair(s, batch.sx(lane), batch.sy(lane));
-            lanes.setState(lane, 0);
-            ++running;
-        }
+            running += ray.hit[lane];
         if (running == 0)
             continue;
+        SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, BSDF, t.jx, t.jy);
+        for (int lane = 0; lane < count; ++lane)
+        {
+            const BX_Vector3 toEye(-ray.dx[lane], -ray.dy[lane], -ray.dz[lane]);
+            if (ray.hit[lane])
+                batch.setGeometry(lane, BX_Vector3(ray.nx[lane], ray.ny[lane], ray.nz[lane]),
+                                  BX_Vector3(ray.sx[lane], ray.sy[lane], ray.sz[lane]),
+                                  BX_Vector3(ray.tx[lane], ray.ty[lane], ray.tz[lane]));
+            else
+                batch.setGeometry(lane, toEye, BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(0.0f, 1.0f, 0.0f));
+            batch.u(lane) = toEye;
+            batch.sx(lane) = t.jx[lane];
+            batch.sy(lane) = t.jy[lane];
+            lanes.setState(lane, ray.hit[lane] ? 0 : IDLE);
+        }
         batch.shade(count);
         batch.run(SrfShader::SAMPLE);
         batch.run(SrfShader::EMISSION);
-        for (int lane = 0; lane < count; ++lane)
+        // The studio's radiance along each drawn direction (made unit).
+        SrfLaneLoop::run(count,
+                         [&](int lane)
+                         {
+                             const BX_Vector3 &d = batch.direction(lane);
+                             const float length2 = d.x * d.x + d.y * d.y + d.z * d.z;
+                             const float inverse = length2 > 0.0f ? 1.0f / std::sqrt(length2) : 0.0f;
+                             t.dx[lane] = d.x * inverse, t.dy[lane] = d.y * inverse, t.dz[lane] = d.z * inverse;
+                         });
+        myStudio.radiance(t.dx, t.dy, t.dz, count, t.r, t.g, t.b);
+        if (mis)
         {
-            if (!lanes.isRunning(lane))
-                continue;
-            BX_Vector3 radiance = batch.emitted(lane);
-            const BX_Vector3 &colour = batch.colour(lane);
-            const BX_Vector3 &direction = batch.direction(lane);
-            if (!isZero(colour) && !isZero(direction))
-            {
-                BX_Vector3 unit = direction;
-                unit.normalize();
-                radiance += times(colour, myStudio.radiance(unit));
-            }
-            // A sample that came out infinite or NaN is dropped rather than
-            // spoiling the pixel.
-            if (isFinite(radiance))
-                sum[lane] += radiance;
+            batch.runDensity(SrfShader::PDF);
+            myStudio.lightPdf(t.dx, t.dy, t.dz, count, t.bsdfP);
+            SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, LIGHT, t.lx, t.ly);
+            myStudio.sampleLights(t.lx, t.ly, count, t.lightDx, t.lightDy, t.lightDz, t.lightP);
+            myStudio.radiance(t.lightDx, t.lightDy, t.lightDz, count, t.lightR, t.lightG, t.lightB);
+            for (int lane = 0; lane < count; ++lane)
+                batch.v(lane) = BX_Vector3(t.lightDx[lane], t.lightDy[lane], t.lightDz[lane]);
+            batch.runDensity(SrfShader::EVALUATE_PDF);
         }
+        SrfLaneLoop::run(
+            count,
+            [&](int lane)
+            {
+                const BX_Vector3 &emitted = batch.emitted(lane), &colour = batch.colour(lane);
+                // The BSDF sample's weight: the power heuristic against the
+                // lights' density at its direction, unless it is specular or
+                // the BSDF knows no density there.
+                const BX_Vector3 &d = batch.direction(lane);
+                float weight = d.x != 0.0f || d.y != 0.0f || d.z != 0.0f ? 1.0f : 0.0f;
+                BX_Vector3 light(0.0f, 0.0f, 0.0f);
+                if (mis)
+                {
+                    const float pdf = batch.pdf(lane), p = t.bsdfP[lane];
+                    const bool weighed = pdf > 0.0f && batch.bounce(lane) != SRF_BOUNCE_SPECULAR;
+                    weight *= weighed ? pdf * pdf / (pdf * pdf + p * p) : 1.0f;
+                    // The light sample: value L / p times p^2 / (p^2 + pdf^2).
+                    const float q = t.lightP[lane], density = batch.lightPdf(lane);
+                    const float lightWeight = q > 0.0f && density > 0.0f ? q / (q * q + density * density) : 0.0f;
+                    const BX_Vector3 &value = batch.lightValue(lane);
+                    light = BX_Vector3(value.x * t.lightR[lane], value.y * t.lightG[lane], value.z * t.lightB[lane]) *
+                            lightWeight;
+                }
+                const float r = emitted.x + colour.x * t.r[lane] * weight + light.x;
+                const float g = emitted.y + colour.y * t.g[lane] * weight + light.y;
+                const float b = emitted.z + colour.z * t.b[lane] * weight + light.z;
+                // A sample that came out infinite or NaN is dropped rather than
+                // spoiling the pixel.
+                const bool keep = lanes.isRunning(lane) && isFinite(r, g, b);
+                t.sumR[lane] += keep ? r : 0.0f;
+                t.sumG[lane] += keep ? g : 0.0f;
+                t.sumB[lane] += keep ? b : 0.0f;
+            });
     }
     const float scale = 1.0f / float(mySettings.samples);
     for (int lane = 0; lane < count; ++lane)
-        image.at(x0 + lane % width, y0 + lane / width) = sum[lane] * scale;
+        image.at(x0 + lane % width, y0 + lane / width) = BX_Vector3(t.sumR[lane], t.sumG[lane], t.sumB[lane]) * scale;
 }

@@ -17,14 +17,25 @@ class SrfShader;
 // each (lane = row * tile width + column). For every sample index the
 // renderer jitters each pixel's ray, marks the lanes whose ray misses the
 // sphere idle (they see the studio directly), runs the shader once for the
-// tile, then for the running lanes draws one direction through
-// "sample_bsdf@BVVVVIFFI" (mask 15) and adds
-//     colour * L(direction) + "emission_bsdf@VB"
-// to the pixel. A pixel is the mean over its samples. Threads take tiles in
-// turn; every random number depends on (seed, pixel, sample) alone, so the
-// image is byte-identical whatever the thread count. (The fitted models of
-// measured data ignore sx and sy and draw from a process-wide generator, so
-// shaders using them are repeatable on one thread only.)
+// tile, then for the running lanes estimates the light the BSDF sends to
+// the camera, plus "emission_bsdf@VB":
+//  - bsdf sampling: one direction drawn by "sample_bsdf@BVVVVIFFI"
+//    (mask 15), colour * L(direction);
+//  - multiple importance sampling (the default): that BSDF sample and one
+//    direction drawn from the studio's lights, each weighted by the power
+//    heuristic with the BSDF's density ("pdf_bsdf@FBVVVI" at the BSDF's
+//    direction, "eval_pdf_bsdf@VFBVVVI" at the light's) and the lights'
+//    density: colour L pdf^2 / (pdf^2 + p^2) + value L p / (p^2 + pdf^2).
+//    A specular bounce, and a BSDF that knows no density (pdf 0), keep the
+//    BSDF sample's full weight.
+// A pixel is the mean over its samples. The tool's own per-sample work
+// (random numbers, camera rays and hits, the studio's radiance and light
+// sampling, the weights) runs in loops over the tile's lanes that the
+// compiler vectorises. Threads take tiles in turn; every random number
+// depends on (seed, pixel, sample) alone, so the image is byte-identical
+// whatever the thread count. (The fitted models of measured data ignore sx
+// and sy and draw from a process-wide generator, so shaders using them are
+// repeatable on one thread only.)
 class SrfRenderer
 {
 public:
@@ -39,6 +50,7 @@ public:
         uint32_t seed = 1;    // random sequence
         bool progress = true; // a bar on standard error when it is a terminal
         bool perLane = false; // query lane by lane (SRF_BATCH_PER_LANE), for comparison
+        bool mis = true;      // light and BSDF sampling combined; false: BSDF sampling alone
     };
 
     SrfRenderer(const SrfShader &shader, const Settings &settings);

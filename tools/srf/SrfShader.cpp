@@ -22,9 +22,10 @@ struct QueryVariable
     const char *name;
     char type;
 };
-const QueryVariable QUERY_VARIABLES[] = {{"u", 'V'},      {"sx", 'F'},     {"sy", 'F'},      {"dir", 'V'},
-                                         {"colour", 'V'}, {"bounce", 'I'}, {"emitted", 'V'}, {"v", 'V'},
-                                         {"value", 'V'},  {"albedo", 'V'}, {"ratio", 'F'},   {"bounces", 'I'}};
+const QueryVariable QUERY_VARIABLES[] = {{"u", 'V'},      {"sx", 'F'},         {"sy", 'F'},      {"dir", 'V'},
+                                         {"colour", 'V'}, {"bounce", 'I'},     {"emitted", 'V'}, {"v", 'V'},
+                                         {"value", 'V'},  {"albedo", 'V'},     {"ratio", 'F'},   {"bounces", 'I'},
+                                         {"pdf", 'F'},    {"lightValue", 'V'}, {"lightPdf", 'F'}};
 struct QueryCall
 {
     const char *signature;
@@ -37,6 +38,8 @@ const QueryCall QUERY_CALLS[SrfShader::NQUERIES] = {
     {"albedo@VBVVI", {"albedo", "F", "u", "N", "15"}},
     {"specularratio_bsdf@FBI", {"ratio", "F", "15"}},
     {"getbounces@IB", {"bounces", "F"}},
+    {"pdf_bsdf@FBVVVI", {"pdf", "F", "u", "N", "dir", "15"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"lightValue", "lightPdf", "F", "u", "N", "v", "15"}},
 };
 } // namespace
 
@@ -78,10 +81,13 @@ void SrfShader::compileQueries()
     myQueries.reset(new KAL_Shader(*myContext, "<srf queries>"));
     for (const QueryVariable &variable : QUERY_VARIABLES)
         myQueries->addVariable(variable.name, variable.type, true);
-    for (const QueryCall &call : QUERY_CALLS)
-        myQueries->addCall(call.signature, call.operands);
+    myHasDensityOps =
+        myContext->findOp(QUERY_CALLS[PDF].signature) && myContext->findOp(QUERY_CALLS[EVALUATE_PDF].signature);
+    const int queries = myHasDensityOps ? int(NQUERIES) : int(PDF);
+    for (int query = 0; query < queries; ++query)
+        myQueries->addCall(QUERY_CALLS[query].signature, QUERY_CALLS[query].operands);
     // Each query must be a single native instruction at its own index.
-    if (!myQueries->compile() || myQueries->getProgram()->getInstructionCount() != NQUERIES)
+    if (!myQueries->compile() || myQueries->getProgram()->getInstructionCount() != queries)
         throw SrfError("the BSDF query ops are missing from the runtime: " + myQueries->getError());
 }
 
