@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+
+#include "SrfRandom.h"
 #ifdef SRF_TOOL_EXR
 #include <ImfRgbaFile.h>
 #endif
@@ -308,6 +310,44 @@ TEST(Tool, ExrHoldsLinearRadianceBeyondOne)
         }
 }
 #endif
+
+// Each pixel's first 2^m pairs of a dimension pair are a (0, m, 2)-net:
+// every elementary interval [a/2^i, (a+1)/2^i) x [b/2^(m-i), (b+1)/2^(m-i))
+// holds exactly one point, as Owen-scrambled and shuffled Sobol' points do.
+// Pixels and pairs are scrambled apart: their points differ.
+TEST(Tool, SobolPairsAreNetsPerPixel)
+{
+    const int M = 6, N = 1 << M, PIXELS = 40;
+    uint32_t pixels[PIXELS];
+    for (int i = 0; i < PIXELS; ++i)
+        pixels[i] = uint32_t(i * 977);
+    std::vector<float> xs(size_t(N) * PIXELS), ys(size_t(N) * PIXELS);
+    for (uint32_t pair : {0u, 2u})
+    {
+        for (int s = 0; s < N; ++s)
+            SrfRandom::sobolPairs(7, pixels, PIXELS, uint32_t(s), pair, &xs[size_t(s) * PIXELS],
+                                  &ys[size_t(s) * PIXELS]);
+        for (int p = 0; p < PIXELS; ++p)
+            for (int m = 1; m <= M; ++m) // the prefix of 2^m samples
+                for (int i = 0; i <= m; ++i)
+                {
+                    std::vector<int> cells(size_t(1) << m, 0);
+                    for (int s = 0; s < (1 << m); ++s)
+                    {
+                        const float x = xs[size_t(s) * PIXELS + p], y = ys[size_t(s) * PIXELS + p];
+                        ASSERT_TRUE(x >= 0.0f && x < 1.0f && y >= 0.0f && y < 1.0f);
+                        const int a = int(x * float(1 << i)), b = int(y * float(1 << (m - i)));
+                        ++cells[size_t(a) * (size_t(1) << (m - i)) + b];
+                    }
+                    EXPECT_EQ(*std::max_element(cells.begin(), cells.end()), 1)
+                        << "pixel " << p << ", " << (1 << m) << " samples, " << (1 << i) << " columns";
+                }
+        EXPECT_NE(xs[0], xs[1]); // pixels 0 and 1, sample 0
+    }
+    float x2, y2;
+    SrfRandom::sobolPairs(7, pixels, 1, 0, 1, &x2, &y2);
+    EXPECT_NE(x2, xs[0]);
+}
 
 // The same seed gives the same bytes whatever the thread count; another
 // seed gives another image. Without a shader, render shows the bundled
