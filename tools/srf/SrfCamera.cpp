@@ -64,3 +64,17 @@ void SrfCamera::trace(const float *x, const float *y, int count, Lanes &out) con
                          out.tz[lane] = ring > 0.0f ? -py * pz * toRing : -PI * SPHERE_RADIUS;
                      });
 }
+
+// The inverse of the ray through (x, y): p - eye in the camera's frame,
+// divided by its depth, is (sx, sy, 1).
+bool SrfCamera::project(const BX_Vector3 &p, float &x, float &y, float &depth) const
+{
+    const BX_Vector3 v = p - myEye;
+    depth = v.dot(myForward);
+    if (depth <= 0.0f)
+        return false;
+    const float sx = v.dot(myRight) / depth, sy = v.dot(myUp) / depth;
+    x = (sx / myHalfWidth + 1.0f) * 0.5f * float(mySize);
+    y = (1.0f - sy / myHalfWidth) * 0.5f * float(mySize);
+    return true;
+}

@@ -31,6 +31,14 @@ public:
     // the top-left corner (pixel centres at half-integers), for i < count.
     void trace(const float *x, const float *y, int count, Lanes &lanes) const;
 
+    // The eye, where every ray starts.
+    const BX_Vector3 &eye() const { return myEye; }
+    // The image point (x, y), in pixels, where the point p appears, and its
+    // distance along the view axis; false for a point behind the eye.
+    bool project(const BX_Vector3 &p, float &x, float &y, float &depth) const;
+    // How many pixels one unit of length spans at that depth.
+    float pixelsPerUnit(float depth) const { return float(mySize) * 0.5f / (myHalfWidth * depth); }
+
 private:
     int mySize;
     BX_Vector3 myEye, myForward, myRight, myUp;

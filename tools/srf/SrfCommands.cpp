@@ -54,6 +54,14 @@ std::string bounceNames(int bounces)
     return text.empty() ? "none" : text;
 }
 
+// Whether the shader calls an op of the curve lobes (wirediffuse@...,
+// wireblinn@...): the listing has one call a line, op name first.
+bool usesCurveLobes(const SrfShader &shader)
+{
+    const std::string listing = "\n" + shader.listing();
+    return listing.find("\nwire") != std::string::npos;
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -77,6 +85,8 @@ int SrfCommands::render(int argc, char **argv)
                         {"--seed", nullptr, "N", "seed of the random numbers", "1"},
                         {"--sampling", nullptr, "NAME",
                          "mis (light and BSDF sampling combined) or bsdf (the BSDF's sampling alone)", "mis"},
+                        {"--geometry", nullptr, "NAME",
+                         "sphere, fibres (a ball of hair), or auto: fibres for a shader using the curve lobes", "auto"},
                         {"--per-lane", nullptr, nullptr, "query the BSDF lane by lane, not in batches", nullptr}},
                        0, 1);
     options.parse(argc, argv);
@@ -99,8 +109,13 @@ int SrfCommands::render(int argc, char **argv)
     const std::string output = options.text("--output");
 
     SrfOutputFile::checkExtension("--output", output, SrfImage::formats());
+    const std::string geometry = options.text("--geometry");
+    if (geometry != "auto" && geometry != "sphere" && geometry != "fibres")
+        throw SrfError("--geometry must be auto, sphere or fibres, not '" + geometry + "' (see 'srf render --help')",
+                       2);
     const SrfShader shader(input);
     SrfOutputFile::checkWritable(output);
+    settings.fibres = geometry == "fibres" || (geometry == "auto" && usesCurveLobes(shader));
     SrfRenderer renderer(shader, settings);
     const auto start = std::chrono::steady_clock::now();
     const SrfImage image = renderer.render();

@@ -48,6 +48,8 @@ bool isFinite(float r, float g, float b) { return std::isfinite(r) && std::isfin
 SrfRenderer::SrfRenderer(const SrfShader &shader, const Settings &settings)
     : myShader(shader), mySettings(settings), myCamera(settings.size)
 {
+    if (settings.fibres)
+        myFibres.reset(new SrfFibres(myCamera, settings.size, settings.seed));
 }
 
 int SrfRenderer::threadCount() const
@@ -133,6 +135,8 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
                              t.py[lane] = float(y0 + lane / width) + t.jy[lane];
                          });
         myCamera.trace(t.px, t.py, count, t.rays);
+        if (myFibres)
+            myFibres->trace(t.px, t.py, count, t.rays);
         // Off the sphere: the studio itself. The shader still runs on those
         // lanes, with the ray's reverse as normal.
         myStudio.radiance(ray.dx, ray.dy, ray.dz, count, t.r, t.g, t.b);

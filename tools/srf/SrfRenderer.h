@@ -2,10 +2,12 @@
 #define SRF_TOOL_RENDERER_H
 
 #include "SrfCamera.h"
+#include "SrfFibres.h"
 #include "SrfImage.h"
 #include "SrfStudio.h"
 
 #include <cstdint>
+#include <memory>
 
 class SrfBatch;
 class SrfShader;
@@ -51,6 +53,7 @@ public:
         bool progress = true; // a bar on standard error when it is a terminal
         bool perLane = false; // query lane by lane (SRF_BATCH_PER_LANE), for comparison
         bool mis = true;      // light and BSDF sampling combined; false: BSDF sampling alone
+        bool fibres = false;  // a ball of hair fibres (SrfFibres) in place of the sphere
     };
 
     SrfRenderer(const SrfShader &shader, const Settings &settings);
@@ -67,6 +70,7 @@ private:
     const SrfShader &myShader;
     Settings mySettings;
     SrfCamera myCamera;
+    std::unique_ptr<SrfFibres> myFibres;
     SrfStudio myStudio;
 };
 
