@@ -10,18 +10,6 @@ namespace
 float toUnit(uint32_t bits) { return float(bits >> 8) * (1.0f / 16777216.0f); }
 } // namespace
 
-// An integer finaliser with good avalanche (every input bit flips every
-// output bit with probability near one half).
-uint32_t SrfRandom::hash(uint32_t x)
-{
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
-
 float SrfRandom::uniform(uint32_t sample, uint32_t dimension) const
 {
     uint32_t h = hash(mySeed ^ 0x9e3779b9U);
@@ -59,15 +47,26 @@ uint32_t scrambleUpward(uint32_t x, uint32_t seed)
 uint32_t owen(uint32_t x, uint32_t seed) { return reverseBits(scrambleUpward(reverseBits(x), seed)); }
 
 // Generator of Sobol's second dimension: column i is the direction number
-// v_i = the bits of row i of Pascal's triangle mod 2, from the top bit.
+// v_i = the bits of row i of Pascal's triangle mod 2, from the top bit. The
+// point of index i is the xor of the columns of its set bits, looked up a
+// byte at a time: byte[k][b] is the xor of the columns of the set bits of
+// b << 8k.
 struct SobolColumns
 {
-    uint32_t v[32];
+    uint32_t byte[4][256];
     SobolColumns()
     {
-        uint32_t column = 1U << 31;
+        uint32_t v[32], column = 1U << 31;
         for (int i = 0; i < 32; ++i, column ^= column >> 1)
             v[i] = column;
+        for (int k = 0; k < 4; ++k)
+            for (int b = 0; b < 256; ++b)
+            {
+                uint32_t sum = 0;
+                for (int bit = 0; bit < 8; ++bit)
+                    sum ^= (b >> bit) & 1 ? v[8 * k + bit] : 0U;
+                byte[k][b] = sum;
+            }
     }
 };
 const SobolColumns SOBOL;
@@ -86,9 +85,8 @@ void SrfRandom::sobolPairs(uint32_t seed, const uint32_t *pixel, int count, uint
                      {
                          const uint32_t key = hash(base ^ pixel[lane]);
                          const uint32_t index = owen(sample, key);
-                         uint32_t second = 0;
-                         for (int bit = 0; bit < 32; ++bit)
-                             second ^= ((index >> bit) & 1U) ? sobol.v[bit] : 0U;
+                         const uint32_t second = sobol.byte[0][index & 255U] ^ sobol.byte[1][(index >> 8) & 255U] ^
+                                                 sobol.byte[2][(index >> 16) & 255U] ^ sobol.byte[3][index >> 24];
                          x[lane] = toUnit(owen(reverseBits(index), key * 0x85ebca6bU + 0x1b873593U));
                          y[lane] = toUnit(owen(second, key * 0xc2b2ae35U + 0x27d4eb2fU));
                      });

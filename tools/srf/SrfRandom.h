@@ -28,8 +28,18 @@ public:
     static void sobolPairs(uint32_t seed, const uint32_t *pixel, int count, uint32_t sample, uint32_t pair, float *x,
                            float *y);
 
-    // A well-mixed 32-bit hash of a 32-bit value.
-    static uint32_t hash(uint32_t value);
+    // A well-mixed 32-bit hash of a 32-bit value: an integer finaliser
+    // with good avalanche (every input bit flips every output bit with
+    // probability near one half). Inline, for the lane loops.
+    static uint32_t hash(uint32_t x)
+    {
+        x ^= x >> 16;
+        x *= 0x7feb352dU;
+        x ^= x >> 15;
+        x *= 0x846ca68bU;
+        x ^= x >> 16;
+        return x;
+    }
 
 private:
     uint32_t mySeed, myPixel;

@@ -28,6 +28,7 @@ const uint32_t JITTER = 0, BSDF = 1, LIGHT = 2;
 struct TileLanes
 {
     uint32_t pixel[KAL_MAX_LANES];
+    float column[KAL_MAX_LANES], row[KAL_MAX_LANES]; // the pixel's corner in the image
     float px[KAL_MAX_LANES], py[KAL_MAX_LANES];
     float jx[KAL_MAX_LANES], jy[KAL_MAX_LANES];
     float lx[KAL_MAX_LANES], ly[KAL_MAX_LANES];
@@ -42,7 +43,8 @@ struct TileLanes
     float sumR[KAL_MAX_LANES], sumG[KAL_MAX_LANES], sumB[KAL_MAX_LANES];
 };
 
-bool isFinite(float r, float g, float b) { return std::isfinite(r) && std::isfinite(g) && std::isfinite(b); }
+// x - x is 0 for a finite x and NaN for an infinite or NaN one.
+bool isFinite(float r, float g, float b) { return (r - r == 0.0f) & (g - g == 0.0f) & (b - b == 0.0f); }
 } // namespace
 
 SrfRenderer::SrfRenderer(const SrfShader &shader, const Settings &settings)
@@ -119,6 +121,8 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
     for (int lane = 0; lane < count; ++lane)
     {
         t.pixel[lane] = uint32_t((y0 + lane / width) * size + x0 + lane % width);
+        t.column[lane] = float(x0 + lane % width);
+        t.row[lane] = float(y0 + lane / width);
         t.sumR[lane] = t.sumG[lane] = t.sumB[lane] = 0.0f;
     }
     KAL_ProcArray &lanes = batch.lanes();
@@ -131,8 +135,8 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
         SrfLaneLoop::run(count,
                          [&](int lane)
                          {
-                             t.px[lane] = float(x0 + lane % width) + t.jx[lane];
-                             t.py[lane] = float(y0 + lane / width) + t.jy[lane];
+                             t.px[lane] = t.column[lane] + t.jx[lane];
+                             t.py[lane] = t.row[lane] + t.jy[lane];
                          });
         myCamera.trace(t.px, t.py, count, t.rays);
         if (myFibres)
@@ -192,39 +196,38 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
                 batch.v(lane) = BX_Vector3(t.lightDx[lane], t.lightDy[lane], t.lightDz[lane]);
             batch.runDensity(SrfShader::EVALUATE_PDF);
         }
-        SrfLaneLoop::run(
-            count,
-            [&](int lane)
-            {
-                const BX_Vector3 &emitted = batch.emitted(lane), &colour = batch.colour(lane);
-                // The BSDF sample's weight: the power heuristic against the
-                // lights' density at its direction, unless it is specular or
-                // the BSDF knows no density there.
-                const BX_Vector3 &d = batch.direction(lane);
-                float weight = d.x != 0.0f || d.y != 0.0f || d.z != 0.0f ? 1.0f : 0.0f;
-                BX_Vector3 light(0.0f, 0.0f, 0.0f);
-                if (mis)
-                {
-                    const float pdf = batch.pdf(lane), p = t.bsdfP[lane];
-                    const bool weighed = pdf > 0.0f && batch.bounce(lane) != SRF_BOUNCE_SPECULAR;
-                    weight *= weighed ? pdf * pdf / (pdf * pdf + p * p) : 1.0f;
-                    // The light sample: value L / p times p^2 / (p^2 + pdf^2).
-                    const float q = t.lightP[lane], density = batch.lightPdf(lane);
-                    const float lightWeight = q > 0.0f && density > 0.0f ? q / (q * q + density * density) : 0.0f;
-                    const BX_Vector3 &value = batch.lightValue(lane);
-                    light = BX_Vector3(value.x * t.lightR[lane], value.y * t.lightG[lane], value.z * t.lightB[lane]) *
-                            lightWeight;
-                }
-                const float r = emitted.x + colour.x * t.r[lane] * weight + light.x;
-                const float g = emitted.y + colour.y * t.g[lane] * weight + light.y;
-                const float b = emitted.z + colour.z * t.b[lane] * weight + light.z;
-                // A sample that came out infinite or NaN is dropped rather than
-                // spoiling the pixel.
-                const bool keep = lanes.isRunning(lane) && isFinite(r, g, b);
-                t.sumR[lane] += keep ? r : 0.0f;
-                t.sumG[lane] += keep ? g : 0.0f;
-                t.sumB[lane] += keep ? b : 0.0f;
-            });
+        SrfLaneLoop::run(count,
+                         [&](int lane)
+                         {
+                             const BX_Vector3 &emitted = batch.emitted(lane), &colour = batch.colour(lane);
+                             // The BSDF sample's weight: the power heuristic against the
+                             // lights' density at its direction, unless it is specular or
+                             // the BSDF knows no density there.
+                             // Without mis the density outputs are stale: selected away.
+                             const BX_Vector3 &d = batch.direction(lane);
+                             const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
+                             const float pdf = batch.pdf(lane), p = t.bsdfP[lane];
+                             const bool weighed = mis & (pdf > 0.0f) & (batch.bounce(lane) != SRF_BOUNCE_SPECULAR);
+                             const float misWeight = pdf * pdf / (pdf * pdf + p * p);
+                             const float weight = drawn ? (weighed ? misWeight : 1.0f) : 0.0f;
+                             // The light sample: value L / q times q^2 / (q^2 + pdf^2).
+                             const float q = t.lightP[lane], density = batch.lightPdf(lane);
+                             const bool lit = mis & (q > 0.0f) & (density > 0.0f);
+                             const float lightWeight = lit ? q / (q * q + density * density) : 0.0f;
+                             const BX_Vector3 &value = batch.lightValue(lane);
+                             const BX_Vector3 light(lit ? value.x * t.lightR[lane] * lightWeight : 0.0f,
+                                                    lit ? value.y * t.lightG[lane] * lightWeight : 0.0f,
+                                                    lit ? value.z * t.lightB[lane] * lightWeight : 0.0f);
+                             const float r = emitted.x + colour.x * t.r[lane] * weight + light.x;
+                             const float g = emitted.y + colour.y * t.g[lane] * weight + light.y;
+                             const float b = emitted.z + colour.z * t.b[lane] * weight + light.z;
+                             // A sample that came out infinite or NaN is dropped rather than
+                             // spoiling the pixel.
+                             const bool keep = lanes.isRunning(lane) & isFinite(r, g, b);
+                             t.sumR[lane] += keep ? r : 0.0f;
+                             t.sumG[lane] += keep ? g : 0.0f;
+                             t.sumB[lane] += keep ? b : 0.0f;
+                         });
     }
     const float scale = 1.0f / float(mySettings.samples);
     for (int lane = 0; lane < count; ++lane)
