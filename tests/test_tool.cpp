@@ -349,6 +349,75 @@ TEST(Tool, SobolPairsAreNetsPerPixel)
     EXPECT_NE(x2, xs[0]);
 }
 
+#ifdef SRF_TOOL_EXR
+// The linear RGB of an EXR file, row by row, three floats a pixel.
+std::vector<float> readExr(const std::string &name, int &width)
+{
+    Imf::RgbaInputFile file(name.c_str());
+    const Imath::Box2i window = file.dataWindow();
+    width = window.max.x - window.min.x + 1;
+    const int height = window.max.y - window.min.y + 1;
+    std::vector<Imf::Rgba> pixels(size_t(width) * height);
+    file.setFrameBuffer(pixels.data() - window.min.x - window.min.y * width, 1, size_t(width));
+    file.readPixels(window.min.y, window.max.y);
+    std::vector<float> rgb;
+    for (const Imf::Rgba &p : pixels)
+        rgb.insert(rgb.end(), {float(p.r), float(p.g), float(p.b)});
+    return rgb;
+}
+
+// The hair example renders on fibres. Shaders that emit their dPds and their
+// N show, one sample a pixel, what each hit hands the shader: where a fibre
+// is hit, a unit tangent and a unit normal perpendicular to it that faces
+// the camera; a fair share of the ball is covered, with gaps between
+// fibres; elsewhere the studio. The sphere shows no such tangent field.
+TEST(Tool, FibresHandTheShaderTheirTangent)
+{
+    writeFile(path("tangent.kal"), "set@BV F dPds\n");
+    writeFile(path("normal.kal"), "set@BV F N\n");
+    const std::string common = " --size 64 --spp 1 --seed 9";
+    for (const char *name : {"tangent", "normal"})
+        ASSERT_EQ(run(std::string("render ") + name + ".kal --geometry fibres -o " + name + ".exr" + common).status, 0);
+    int width = 0;
+    const std::vector<float> tangent = readExr(path("tangent.exr"), width), normal = readExr(path("normal.exr"), width);
+    ASSERT_EQ(width, 64);
+    const float eye[3] = {0.0f, 0.7f / std::sqrt(0.49f + 4.4f * 4.4f), 4.4f / std::sqrt(0.49f + 4.4f * 4.4f)};
+    int hits = 0, central = 0, gaps = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+        {
+            const float *t = &tangent[size_t(3 * (y * 64 + x))], *n = &normal[size_t(3 * (y * 64 + x))];
+            const double dx = (x + 0.5) / 64 - 0.5, dy = (y + 0.5) / 64 - 0.5;
+            const bool inside = dx * dx + dy * dy < 0.3 * 0.3;
+            central += inside;
+            // The studio, seen between fibres or around the ball, is the
+            // same in both renders.
+            if (t[0] == n[0] && t[1] == n[1] && t[2] == n[2])
+            {
+                gaps += inside;
+                continue;
+            }
+            ++hits;
+            EXPECT_NEAR(std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]), 1.0f, 0.01f) << x << "," << y;
+            const float nLength = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            EXPECT_NEAR(nLength, 1.0f, 0.01f) << x << "," << y;
+            EXPECT_NEAR(t[0] * n[0] + t[1] * n[1] + t[2] * n[2], 0.0f, 0.01f) << x << "," << y;
+            EXPECT_GT(n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2], -0.2f) << x << "," << y;
+        }
+    EXPECT_GT(hits, central * 7 / 10);
+    EXPECT_GT(gaps, 0);
+    // Auto picks the fibres for the hair example and the sphere for plastic.
+    const Result hair = run("render '" + EXAMPLES + "hair.kal' -o hair.png" + common);
+    ASSERT_EQ(hair.status, 0) << hair.err;
+    ASSERT_EQ(run("render '" + EXAMPLES + "hair.kal' --geometry sphere -o smooth.png" + common).status, 0);
+    EXPECT_FALSE(readFile(path("hair.png")) == readFile(path("smooth.png")));
+    ASSERT_EQ(run("render tangent.kal -o sphere.exr" + common).status, 0);
+    const std::vector<float> sphere = readExr(path("sphere.exr"), width);
+    const float *centre = &sphere[size_t(3 * (32 * 64 + 32))];
+    EXPECT_GT(std::sqrt(centre[0] * centre[0] + centre[2] * centre[2]), 2.0f); // dP/ds = 2 pi (P.z, 0, -P.x)
+}
+#endif
+
 // The same seed gives the same bytes whatever the thread count; another
 // seed gives another image. Without a shader, render shows the bundled
 // plastic example and writes srf-render.png in the current folder.
