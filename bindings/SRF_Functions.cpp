@@ -57,14 +57,30 @@ const OpRow theOps[] = {
     {"nbouncetypes@I", 1, opNBounceTypes, nullptr, 0, FOLD_QUERY},
 };
 const int OP_COUNT = sizeof(theOps) / sizeof(theOps[0]);
+
+// The queries beyond the 23.
+const OpRow thePdfOps[] = {
+    {"pdf_bsdf@FBVVVI", 6, opPdfBsdf, nullptr, 0, FOLD_QUERY},
+    {"eval_pdf_bsdf@VFBVVVI", 7, opEvalPdfBsdf, evalPdfBsdfWrittenArgs, 0, FOLD_QUERY},
+};
+
+void install(KAL_Context &context, const OpRow *rows, int count)
+{
+    for (const OpRow *row = rows; row != rows + count; ++row)
+        new KAL_OpCode(context, row->argCount, row->signature, row->handler, nullptr, nullptr, row->writtenArgs,
+                       nullptr, row->opFlag, row->foldType, nullptr);
+}
 } // namespace
 
 void SRF_Functions::installFunctions(KAL_Context &context)
 {
-    for (const OpRow &row : theOps)
-        new KAL_OpCode(context, row.argCount, row.signature, row.handler, nullptr, nullptr, row.writtenArgs, nullptr,
-                       row.opFlag, row.foldType, nullptr);
+    install(context, theOps, OP_COUNT);
     SRFinstallReWrite(context);
+}
+
+void SRF_Functions::installPdfFunctions(KAL_Context &context)
+{
+    install(context, thePdfOps, int(sizeof(thePdfOps) / sizeof(thePdfOps[0])));
 }
 
 void SRF_Functions::installPhotonFunctions(KAL_Context &context) { SRFinstallPhotonReWrite(context); }

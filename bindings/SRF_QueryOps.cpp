@@ -333,6 +333,76 @@ int opNBounceTypes(KAL_Instance &instance, KAL_ProcArray &lanes)
     return Frame::next(instance);
 }
 
+// pdf = the density with which the masked sample draws v for the lane
+// (SRF_BSDF::pdf); a null BSDF draws nothing: 0.
+int opPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
+{
+    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 1);
+    KAL_ProcIterator it(instance, lanes);
+    if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4, 5}))
+    {
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        q.read(2, q.batch.u);
+        q.read(3, q.batch.n);
+        q.read(4, q.batch.v);
+        q.read(5, q.mask);
+        bsdf->pdfBatch(q.batch);
+        const float *density = q.batch.scalar;
+        q.write<float>(0, [=](int lane) { return quiet(density[lane]); });
+        return Frame::next(instance);
+    }
+    for (it.rewind(); !it.isDone(); it.advance())
+    {
+        const int mask = *it.getInt(5);
+        *it.getFloat(0) =
+            bsdf ? bsdf->pdf(*it.getVector(2), *it.getVector(3), *it.getVector(4), it.getLane(), mask) : 0.0f;
+    }
+    return Frame::next(instance);
+}
+
+// value (what sample's weight estimates) and pdf for the lane
+// (SRF_BSDF::evaluatePdf); a null BSDF: zero value, pdf 0.
+int opEvalPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
+{
+    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 2);
+    KAL_ProcIterator it(instance, lanes);
+    if (bsdf && answersAsBatch(instance, {0, 1}, {3, 4, 5, 6}))
+    {
+        OpBatch q(instance, lanes);
+        if (!q.anyRunning())
+            return Frame::next(instance);
+        q.read(3, q.batch.u);
+        q.read(4, q.batch.n);
+        q.read(5, q.batch.v);
+        q.read(6, q.mask);
+        bsdf->evaluatePdfBatch(q.batch);
+        const SRF_LaneVectors value = q.batch.colour;
+        const float *density = q.batch.scalar;
+        q.write<BX_Vector3>(0, [=](int lane) { return quiet(value.get(lane)); });
+        q.write<float>(1, [=](int lane) { return quiet(density[lane]); });
+        return Frame::next(instance);
+    }
+    for (it.rewind(); !it.isDone(); it.advance())
+    {
+        BX_Vector3 value = ZERO;
+        float density = 0.0f;
+        if (bsdf)
+            bsdf->evaluatePdf(*it.getVector(3), *it.getVector(4), *it.getVector(5), value, density, it.getLane(),
+                              *it.getInt(6));
+        *it.getVector(0) = value;
+        *it.getFloat(1) = density;
+    }
+    return Frame::next(instance);
+}
+
+const int *evalPdfBsdfWrittenArgs()
+{
+    static const int written[] = {0, 1, KAL_ARGS_END};
+    return written;
+}
+
 const int *sampleBsdfWrittenArgs()
 {
     static const int written[] = {3, 4, 5, KAL_ARGS_END};

@@ -22,9 +22,14 @@ SRF_API int opEmissionBsdf(KAL_Instance &instance, KAL_ProcArray &lanes);      /
 SRF_API int opSpecularRatioBsdf(KAL_Instance &instance, KAL_ProcArray &lanes); // "specularratio_bsdf@FBI"
 SRF_API int opGetBounces(KAL_Instance &instance, KAL_ProcArray &lanes);        // "getbounces@IB"
 SRF_API int opNBounceTypes(KAL_Instance &instance, KAL_ProcArray &lanes);      // "nbouncetypes@I"
+// Beyond the 23: the density of sample's draws, and the value its weight
+// estimates (installed by SRF_Functions::installPdfFunctions).
+SRF_API int opPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes);     // "pdf_bsdf@FBVVVI"
+SRF_API int opEvalPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes); // "eval_pdf_bsdf@VFBVVVI"
 
 // The arguments "sample_bsdf@BVVVVIFFI" writes: direction, colour and
 // bounce type (3, 4, 5), ended by the runtime's end mark.
 SRF_API const int *sampleBsdfWrittenArgs();
+SRF_API const int *evalPdfBsdfWrittenArgs();
 
 #endif

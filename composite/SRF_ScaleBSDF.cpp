@@ -167,6 +167,29 @@ void SRF_ScaleBSDF::sampleBatch(const SRF_LaneBatch &batch) const
     myOperand->sampleBatch(sub);
     tint(batch, tinted, true);
 }
+// The operand's density; its value tinted by the lane's colour. A black
+// lane draws no direction (v and the weight are zero): 0.
+void SRF_ScaleBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
+                                float &pdf, int lane, int mask) const
+{
+    const BX_Vector3 &c = myColours[lane];
+    if (luminance(c) == 0.0f)
+    {
+        value = BX_Vector3(0.0f, 0.0f, 0.0f);
+        pdf = 0.0f;
+        return;
+    }
+    myOperand->evaluatePdf(u, n, v, value, pdf, lane, mask);
+    modulate(value, c);
+}
+
+float SRF_ScaleBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
+{
+    BX_Vector3 value;
+    float density = 0.0f;
+    evaluatePdf(u, n, v, value, density, lane, mask);
+    return density;
+}
 
 // Le = c Le_operand.
 void SRF_ScaleBSDF::emission(BX_Vector3 &colour, int lane) const

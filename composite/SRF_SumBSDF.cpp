@@ -258,6 +258,48 @@ void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
                     b.scalar[lane] = reweighted ? b.scalar[lane] * w : b.scalar[lane];
                 });
 }
+// pdf of the masked sample: with both operands eligible, the mixture by
+// the albedo choice, P_i pdf_i; the value adds what each pick contributes,
+// P_i w_i value_i (P_i w_i = 1 where 0 < a_i < A). One operand alone
+// eligible answers for the Sum; an albedo total of 0 or less draws nothing.
+void SRF_SumBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
+                              float &pdf, int lane, int mask) const
+{
+    if (!isEligible(*myFirst, mask))
+        return mySecond->evaluatePdf(u, n, v, value, pdf, lane, mask);
+    if (!isEligible(*mySecond, mask))
+        return myFirst->evaluatePdf(u, n, v, value, pdf, lane, mask);
+    value = BX_Vector3(0.0f, 0.0f, 0.0f);
+    pdf = 0.0f;
+    const float a1 = myFirst->albedo(u, n, lane), a2 = mySecond->albedo(u, n, lane);
+    const float total = a1 + a2, rest = total - a1;
+    if (!(total > 0.0f))
+        return;
+    // The share of sx in [0, 1] that picks each operand (chooseByAlbedo).
+    const float p1 = rest > 0.0f ? std::fmin(std::fmax(a1 / total, 0.0f), 1.0f) : 1.0f;
+    const float p2 = 1.0f - p1;
+    const float weights[2] = {total / a1, total / rest};
+    const float shares[2] = {p1, p2};
+    const SRF_BSDF *operands[2] = {myFirst, mySecond};
+    for (int i = 0; i < 2; ++i)
+    {
+        if (!(shares[i] > 0.0f))
+            continue;
+        BX_Vector3 c;
+        float p = 0.0f;
+        operands[i]->evaluatePdf(u, n, v, c, p, lane, mask);
+        value += c * (shares[i] * weights[i]);
+        pdf += shares[i] * p;
+    }
+}
+
+float SRF_SumBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
+{
+    BX_Vector3 value;
+    float density = 0.0f;
+    evaluatePdf(u, n, v, value, density, lane, mask);
+    return density;
+}
 
 // Le = Le_1 + Le_2.
 void SRF_SumBSDF::emission(BX_Vector3 &colour, int lane) const

@@ -9,8 +9,6 @@
 #include "KAL_RefType.h"
 #include "SRF_LaneBatch.h"
 
-#include <typeinfo>
-
 // Bounce types: bits of SRF_BSDF::bounces and of every query mask.
 enum
 {
@@ -204,25 +202,6 @@ protected:
 
     // Writes the "%*c<name>\n" line that every node of a dump starts with.
     void dumpName(int indent) const;
-
-    // Whether this object is exactly of class Lobe, so that Lobe's batch
-    // queries may compute its formulas inline; a host's subclass is
-    // answered lane by lane through its virtual queries.
-    template <class Lobe> bool isExactly() const { return typeid(*this) == typeid(Lobe); }
-
-    // emissionBatch of a lobe class that emits nothing: zero colour in every
-    // running lane.
-    template <class Lobe> void emitNothingBatch(const SRF_LaneBatch &batch) const
-    {
-        if (!isExactly<Lobe>())
-        {
-            SRF_BSDF::emissionBatch(batch);
-            return;
-        }
-        const SRF_LaneBatch b = batch;
-        SRFforLanes(b.begin, b.end,
-                    [=](int lane) { b.colour.blend(lane, b.isRunning(lane), BX_Vector3(0.0f, 0.0f, 0.0f)); });
-    }
 
     int bounces;
 };

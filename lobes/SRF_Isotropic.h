@@ -1,41 +1,20 @@
 #ifndef SRF_ISOTROPIC_H
 #define SRF_ISOTROPIC_H
 
-#include "SRF_BSDF.h"
+#include "SRF_Lobe.h"
+
+struct SRF_API SRF_IsotropicKernel;
 
 // Scatters with unit value into every direction of the whole sphere and
 // samples the whole sphere uniformly. Bounce set: diffuse.
-class SRF_API SRF_Isotropic : public SRF_BSDF
+// Formulas: SRF_IsotropicKernel.h.
+class SRF_API SRF_Isotropic : public SRF_Lobe<SRF_IsotropicKernel>
 {
 public:
+    using SRF_Lobe::SRF_Lobe;
     SRF_Isotropic();
-    ~SRF_Isotropic() override;
-
-    const char *className() const override;
-
-    using SRF_BSDF::albedo;
-    using SRF_BSDF::evaluate;
-    using SRF_BSDF::sample;
-    using SRF_BSDF::specularRatio;
-
-    float albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane) const override;
-    float specularRatio(int lane) const override;
-    void evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
-                  int lane) const override;
-    void sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar, int &bounce,
-                float sx, float sy, int lane) const override;
-
-    // Batch queries (SRF_BSDF.h).
-    void albedoBatch(const SRF_LaneBatch &batch) const override;
-    void specularRatioBatch(const SRF_LaneBatch &batch) const override;
-    void evaluateBatch(const SRF_LaneBatch &batch) const override;
-    void sampleBatch(const SRF_LaneBatch &batch) const override;
-    void emissionBatch(const SRF_LaneBatch &batch) const override;
-
-    SRF_BSDF *duplicate(int count) const override;
-    void flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
-                 BX_PtrArray<float *> &floats) override;
-    void dump(int indent) const override;
 };
+
+extern template class SRF_Lobe<SRF_IsotropicKernel>;
 
 #endif

@@ -2,6 +2,9 @@
 
 #include "SRF_MeasuredData.h"
 
+#include <algorithm>
+#include <cmath>
+
 SRF_Measured::SRF_Measured(SRF_MeasuredData *data, BX_Vector3 *normals, BX_Vector3 *dPds, BX_Vector3 *dPdt)
     : myData(data), myNormals(normals), myDPds(dPds), myDPdt(dPdt)
 {
@@ -42,6 +45,35 @@ void SRF_Measured::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &
                           int &bounce, float sx, float sy, int lane) const
 {
     myData->sample(u, n, v, colour, scalar, bounce, sx, sy, lane);
+}
+
+// The fitted models draw the normalised point of the box
+// [-1/2, 1/2]^2 x [0, 1/2] (volume 1/2, density 2): along a direction v of
+// the upper half-space the box reaches t = min(1/(2|vx|), 1/(2|vy|), 1/(2 vz)),
+// so pdf(v) = 2 t^3 / 3. The weight is the model's value for the caller's n.
+void SRF_Measured::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
+                               float &pdf, int lane, int mask) const
+{
+    value = BX_Vector3(0.0f, 0.0f, 0.0f);
+    pdf = 0.0f;
+    BX_Vector3 d = v;
+    d.normalize();
+    if (!hasBounce(mask) || !myData || !(d.z > 0.0f))
+        return;
+    const float reach = 0.5f / std::max(std::max(std::fabs(d.x), std::fabs(d.y)), d.z);
+    pdf = 2.0f / 3.0f * reach * reach * reach;
+    BX_Vector3 colour;
+    float scalar = 0.0f;
+    myData->evaluate(u, n, d, colour, scalar, lane);
+    value = colour * pdf;
+}
+
+float SRF_Measured::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
+{
+    BX_Vector3 value;
+    float density = 0.0f;
+    evaluatePdf(u, n, v, value, density, lane, mask);
+    return density;
 }
 
 SRF_BSDF *SRF_Measured::duplicate(int count) const

@@ -2,6 +2,7 @@
 
 #include "PLTsplitFloat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -151,6 +152,49 @@ void SRF_WaveletBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector
     v = f1 * (sinTheta * std::cos(phi)) + n * std::cos(theta) + f2 * (sinTheta * std::sin(phi));
     bounce = bounces;
     evaluate(u, n, v, colour, scalar, lane);
+}
+
+// The pyramid picks cell (r, c) of the incident bin's table with
+// probability T(r, c) / (res^2 mean) and a point uniformly inside it; with
+// cos(theta) = 1 - y and phi = 2 pi x, d(omega) = 2 pi dx dy, so
+// pdf(v) = T(r, c) / (2 pi mean) above the surface, in sample's frame. A
+// table of no positive mean always gives v = n: a delta, 0. (Cells below 0,
+// which the pyramid walks around, are taken as 0.)
+void SRF_WaveletBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
+                                  float &pdf, int lane, int mask) const
+{
+    value = BX_Vector3(0.0f, 0.0f, 0.0f);
+    pdf = 0.0f;
+    const float cosTheta = v.dot(n);
+    if (!hasBounce(mask) || tableCount < 1 || !(cosTheta > 0.0f))
+        return;
+    const int idx = getIdx(u, n);
+    const float mean = scalings[idx];
+    if (!(mean > 0.0f))
+        return;
+    BX_Vector3 f1, f2;
+    if (u == n)
+        n.getFrameOfReference(f1, f2);
+    else
+        frame(u, n, f1, f2);
+    float x = std::atan2(v.dot(f2), v.dot(f1)) * kInvTwoPi;
+    x = x < 0.0f ? x + 1.0f : x;
+    const int last = resolution - 1;
+    const int row = std::min(int((1.0f - cosTheta) * float(resolution)), last);
+    const int column = std::min(int(x * float(resolution)), last);
+    pdf = std::max(data[(idx * resolution + row) * resolution + column], 0.0f) / mean * kInvTwoPi;
+    BX_Vector3 colour;
+    float scalar = 0.0f;
+    evaluate(u, n, v, colour, scalar, lane);
+    value = colour * pdf;
+}
+
+float SRF_WaveletBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
+{
+    BX_Vector3 value;
+    float density = 0.0f;
+    evaluatePdf(u, n, v, value, density, lane, mask);
+    return density;
 }
 
 SRF_BSDF *SRF_WaveletBSDF::duplicate(int) const { return nullptr; }

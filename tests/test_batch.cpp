@@ -22,6 +22,9 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -203,7 +206,11 @@ struct Batch : SRF_LaneBatchStorage
     }
 };
 
-const char *const QUERY_NAMES[] = {"evaluate", "sample", "albedo", "specularRatio", "emission", "getBounces"};
+const char *const QUERY_NAMES[] = {"evaluate", "sample",     "albedo", "specularRatio",
+                                   "emission", "getBounces", "pdf",    "evaluatePdf"};
+// The queries of the definition, whose per-lane answers are recorded below,
+// come first.
+const int DEFINED_QUERIES = 6, QUERIES = 8;
 // Query q of a BSDF; `perLane` asks the base class's answer, which calls the
 // per-lane virtual query of each running lane: the reference every class's
 // own answer must match (and, through it, a fault in the base class's
@@ -223,8 +230,12 @@ void ask(const SRF_BSDF &bsdf, int q, const SRF_LaneBatch &b, bool perLane)
         return perLane ? base.SRF_BSDF::specularRatioBatch(b) : bsdf.specularRatioBatch(b);
     case 4:
         return perLane ? base.SRF_BSDF::emissionBatch(b) : bsdf.emissionBatch(b);
-    default:
+    case 5:
         return perLane ? base.SRF_BSDF::getBouncesBatch(b) : bsdf.getBouncesBatch(b);
+    case 6:
+        return perLane ? base.SRF_BSDF::pdfBatch(b) : bsdf.pdfBatch(b);
+    default:
+        return perLane ? base.SRF_BSDF::evaluatePdfBatch(b) : bsdf.evaluatePdfBatch(b);
     }
 }
 
@@ -246,7 +257,7 @@ TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
     for (const ClassCase &c : registry())
     {
         SRF_BSDF *bsdf = c.make(rng);
-        for (int q = 0; q < 6; ++q)
+        for (int q = 0; q < QUERIES; ++q)
             for (bool maskFree : {false, true})
             {
                 Batch reference(in, maskFree);
@@ -282,4 +293,51 @@ TEST(Batch, EveryClassAnswersAsPerLaneInEveryVariant)
                                  : SRFbatchModeSupported(SRF_BATCH_AVX2) ? SRF_BATCH_AVX2
                                                                          : SRF_BATCH_SSE2;
     EXPECT_EQ(SRFbatchMode(), widest);
+}
+
+// The per-lane answers of every class, every query, masked and mask-free, as
+// one digest per class over the fixed inputs: recorded before the lobes
+// became kernels over one driver, so any change to a defined answer, down to
+// the last bit, shows here. (SRF_GOLDEN_PRINT=1 prints the table anew.)
+TEST(Batch, PerLaneAnswersAreTheRecordedOnes)
+{
+    const std::vector<std::pair<const char *, std::uint64_t>> recorded = {
+        {"isotropic", 0x3333d06180515f57ull},   {"emission", 0x1576e289508f6ca9ull},
+        {"specular", 0x3124162bf16d9916ull},    {"phong", 0x0bdae069c7eefae6ull},
+        {"blinn", 0x7f01b05efb990811ull},       {"cone", 0x82511ced8ea7435dull},
+        {"ashikhmin", 0x328f9ae50198bf51ull},   {"lafortune", 0xfc666422310cd495ull},
+        {"wirediffuse", 0x51a5d03c180e0e1cull}, {"wireblinn", 0x4e0b9f13538f4e2bull},
+        {"sum", 0x1de126abe3f6ce48ull},         {"sum with emission", 0x81208f188127e400ull},
+        {"scale", 0x8e738f42ca04d670ull},       {"mul", 0xfcc6208e683e14c2ull},
+        {"switch", 0xeac5c53b4fd8671full},      {"deep sum", 0x1e88a83d01e8a218ull},
+        {"host phong", 0xe82852bbc1b471b9ull},
+    };
+    Rng rng(77);
+    const Inputs in(rng);
+    std::size_t k = 0;
+    for (const ClassCase &c : registry())
+    {
+        SRF_BSDF *bsdf = c.make(rng);
+        std::uint64_t digest = 14695981039346656037ull; // FNV-1a
+        for (int q = 0; q < DEFINED_QUERIES; ++q)
+            for (bool maskFree : {false, true})
+            {
+                Batch reference(in, maskFree);
+                ask(*bsdf, q, reference.b, true);
+                const std::vector<float> values = reference.outputs();
+                const unsigned char *bytes = reinterpret_cast<const unsigned char *>(values.data());
+                for (std::size_t i = 0; i < values.size() * sizeof(float); ++i)
+                    digest = (digest ^ bytes[i]) * 1099511628211ull;
+            }
+        bsdf->decRefCount();
+        if (std::getenv("SRF_GOLDEN_PRINT"))
+            std::printf("        {\"%s\", 0x%016llxull},\n", c.name, (unsigned long long)digest);
+        else if (k < recorded.size())
+        {
+            EXPECT_STREQ(recorded[k].first, c.name);
+            EXPECT_EQ(recorded[k].second, digest) << c.name;
+        }
+        ++k;
+    }
+    EXPECT_EQ(k, recorded.size());
 }

@@ -2,15 +2,19 @@
 // tables run by one loop; sampling about axes of any length; and one
 // chi-square harness fed every sampler with the density it claims.
 #include "ChiSquare.h"
+#include "Program.h"
 #include "Registry.h"
 #include "SRF_Blinn.h"
 #include "SRF_Cone.h"
 #include "SRF_Lafortune.h"
+#include "SRF_MulBSDF.h"
+#include "SRF_SwitchBSDF.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -272,114 +276,90 @@ TEST(Lobes, LafortuneBounceSetFollowsLaneZero)
 
 namespace
 {
-using Density = std::function<double(const BX_Vector3 &)>;
-
-// (e + 1)/(2 pi) (a.d)^e on the hemisphere of a.
-Density cosinePower(const BX_Vector3 &a, double e)
-{
-    return [a, e](const BX_Vector3 &d)
-    {
-        const double c = a.dot(d);
-        return c > 0.0 ? (e + 1.0) / (2.0 * PI) * std::pow(c, e) : 0.0;
-    };
-}
-
-// A density p drawn about an axis and then folded across the plane of m
-// onto m's side: p(d) + p(d mirrored).
-Density folded(Density p, const BX_Vector3 &m)
-{
-    return [p, m](const BX_Vector3 &d) { return m.dot(d) > 0.0f ? p(d) + p(d - m * (2.0f * m.dot(d))) : 0.0; };
-}
-
-// The half vectors drawn with pdf p and turned toward u.
-Density turned(Density p, const BX_Vector3 &u)
-{
-    return [p, u](const BX_Vector3 &h) { return u.dot(h) > 0.0f ? p(h) + p(-h) : 0.0; };
-}
-
-// Histograms the sampled v for fixed u and n, or the half vector of u and v
-// (with n = 0 so that nothing is folded).
+// Histograms the directions that `bsdf` samples for fixed u and n against
+// its own pdf (or, for the harness's control, another BSDF's).
 ChiSquare::Sampler sampler(const std::string &name, SRF_BSDF *bsdf, const BX_Vector3 &u, const BX_Vector3 &n,
-                           const ChiSquare::Frame &frame, Density density, bool halfVector = false)
+                           const ChiSquare::Frame &frame, SRF_BSDF *claimed = nullptr)
+{
+    auto held = ChiSquare::hold(bsdf);
+    auto density = claimed ? ChiSquare::hold(claimed) : held;
+    return {name, frame, [held, u, n](float sx, float sy, BX_Vector3 &dir) { dir = sampleOf(*held, u, n, sx, sy).v; },
+            [density, u, n](const BX_Vector3 &d) { return double(density->pdf(u, n, d, 0, SRF_BOUNCE_ALL)); }};
+}
+
+// Histograms the half vectors of u and the sampled directions (n = 0, so
+// that nothing is folded) against the pdf the BSDF claims for v, carried to
+// the half vector by the mirror's Jacobian: p(h) = pdf(v) 4 (h.u). Near
+// v = -u a half-vector lobe's density in v has a pole that no quadrature of
+// the v sphere integrates well; in h it is smooth.
+ChiSquare::Sampler halfSampler(const std::string &name, SRF_BSDF *bsdf, const BX_Vector3 &u,
+                               const ChiSquare::Frame &frame)
 {
     auto held = ChiSquare::hold(bsdf);
     return {name, frame,
-            [held, u, n, halfVector](float sx, float sy, BX_Vector3 &dir)
+            [held, u](float sx, float sy, BX_Vector3 &dir) { dir = u + sampleOf(*held, u, ZERO, sx, sy).v; },
+            [held, u](const BX_Vector3 &h)
             {
-                dir = sampleOf(*held, u, halfVector ? ZERO : n, sx, sy).v;
-                if (halfVector)
-                    dir = u + dir;
-            },
-            std::move(density)};
+                const float cosine = h.dot(u);
+                const BX_Vector3 v = h * (2.0f * cosine) - u;
+                // Where h is all but perpendicular to u, u + v cancels to
+                // nothing in floats: a band of no weight worth the noise.
+                return cosine > 1e-4f ? 4.0 * cosine * held->pdf(u, ZERO, v, 0, SRF_BOUNCE_ALL) : 0.0;
+            }};
 }
 
-// Every sampler with the density it claims, folded and turned where the
-// lobe folds or turns.
+// Every sampler of the library, folded where it folds, against its pdf.
 std::vector<ChiSquare::Sampler> everySampler()
 {
     using ChiSquare::frameAbout;
     const BX_Vector3 d = unit(0.36f, 0.48f, 0.8f), tilted = unit(0.7f, 0.1f, 0.5f), c = unit(-0.3f, 0.2f, 0.9f);
-    const auto uniform = [](const BX_Vector3 &) { return 1.0 / (4.0 * PI); };
     // cos(alpha) = 51/101 puts the cone's rim on a cell edge.
-    const double cosAlpha = 51.0 / 101.0;
-    const Density cone = [c, cosAlpha](const BX_Vector3 &v)
-    {
-        const double x = c.dot(v);
-        return x > cosAlpha ? x / (PI * (1.0 - cosAlpha * cosAlpha)) : 0.0;
-    };
-    const Density tiltedCone = [tilted](const BX_Vector3 &v)
-    { return tilted.dot(v) > 0.5 ? double(tilted.dot(v)) / (PI * 0.75) : 0.0; };
+    const float alpha = std::acos(51.0f / 101.0f);
     const BX_Vector3 nl = unit(0.2f, 0.1f, 1.0f), ua = unit(-0.7f, 0.3f, 0.6f), ub = unit(0.9f, 0.1f, 0.5f);
-    BX_Vector3 t1, t2;
-    nl.getFrameOfReference(t1, t2);
-    const Density anisotropic = [nl, t1, t2](const BX_Vector3 &h)
-    {
-        const double hz = nl.dot(h), hx = t1.dot(h), hy = t2.dot(h), s2 = std::max(1e-300, hx * hx + hy * hy);
-        return hz > 0.0 ? std::sqrt(5.0 * 41.0) / (2.0 * PI) * std::pow(hz, (4.0 * hx * hx + 40.0 * hy * hy) / s2)
-                        : 0.0;
-    };
-    // The wire's half vector: sine s of H to T with density (e + 1) s^e, the
-    // azimuth uniform over the half turned toward u (at azimuth pi/50, so
-    // that its edges lie on cell edges).
     const BX_Vector3 t = unit(0.3f, -0.4f, 0.8f);
+    BX_Vector3 t1, t2, s1, s2;
+    nl.getFrameOfReference(t1, t2);
+    tilted.getFrameOfReference(s1, s2);
+    // The wire's u perpendicular to T at azimuth pi/50 puts the edge of the
+    // half turned toward u on cell edges.
     const ChiSquare::Frame wire = frameAbout(t);
     const BX_Vector3 uw = wire.x * float(std::cos(PI / 50)) + wire.y * float(std::sin(PI / 50));
-    const Density wireHalf = [t, uw](const BX_Vector3 &h)
-    {
-        const double x = t.dot(h);
-        return uw.dot(h) > 0.0f ? 7.0 / (2.0 * PI) * std::pow(std::max(0.0, 1.0 - x * x), 2.5) * std::fabs(x) : 0.0;
-    };
     return {
-        sampler("isotropic", Registry::make("SRF_Isotropic", NONE), unit(0.2f, -0.5f, 0.7f), Z, frameAbout(Z), uniform),
-        sampler("wire diffuse", Registry::make("SRF_WireDiffuse", L(unit(1, 2, 2))), Z, Z, frameAbout(Z), uniform),
-        sampler("phong e = 4", Registry::make("SRF_Phong", L(d, 4.0f)), Z, d, frameAbout(d), cosinePower(d, 4.0)),
-        sampler("phong folded", Registry::make("SRF_Phong", L(tilted, 2.0f)), Z, Z, frameAbout(Z),
-                folded(cosinePower(tilted, 2.0), Z)),
-        sampler("cone", Registry::make("SRF_Cone", L(c, std::acos(float(cosAlpha)))), c, c, frameAbout(c), cone),
-        sampler("cone pi/2", Registry::make("SRF_Cone", L(c, HALF)), c, c, frameAbout(c), cosinePower(c, 1.0)),
-        sampler("cone folded", Registry::make("SRF_Cone", L(tilted, THIRD)), Z, -Z, frameAbout(Z),
-                folded(tiltedCone, Z)),
+        sampler("isotropic", Registry::make("SRF_Isotropic", NONE), unit(0.2f, -0.5f, 0.7f), Z, frameAbout(Z)),
+        sampler("wire diffuse", Registry::make("SRF_WireDiffuse", L(unit(1, 2, 2))), Z, Z, frameAbout(Z)),
+        sampler("phong e = 4", Registry::make("SRF_Phong", L(d, 4.0f)), Z, d, frameAbout(d)),
+        sampler("phong folded", Registry::make("SRF_Phong", L(tilted, 2.0f)), Z, Z, frameAbout(Z)),
+        sampler("cone", Registry::make("SRF_Cone", L(c, alpha)), c, c, frameAbout(c)),
+        sampler("cone pi/2", Registry::make("SRF_Cone", L(c, HALF)), c, c, frameAbout(c)),
+        sampler("cone folded", Registry::make("SRF_Cone", L(tilted, THIRD)), Z, -Z, frameAbout(Z)),
         sampler("lafortune diffuse", Registry::make("SRF_Lafortune", L(nl, 0.0f, BX_Vector3(-1, -1, 1))),
-                unit(0.2f, 0.3f, 0.9f), nl, frameAbout(nl), cosinePower(nl, 1.0)),
+                unit(0.2f, 0.3f, 0.9f), nl, frameAbout(nl)),
         // About an N tilted from n: what lands below n is folded above it.
-        sampler("lafortune diffuse folded", Registry::make("SRF_Lafortune", L(tilted, 0.0f, Z)), Z, Z, frameAbout(Z),
-                folded(cosinePower(tilted, 1.0), Z)),
-        // Glossy with k = (-1, -1, 1): the cosine power about u mirrored in N,
-        // folded across N's plane where it dips below.
+        sampler("lafortune diffuse folded", Registry::make("SRF_Lafortune", L(tilted, 0.0f, Z)), Z, Z, frameAbout(Z)),
+        // k = (-1, -1, 1): the cosine power about u mirrored in N, folded
+        // across N's plane where it dips below.
         sampler("lafortune glossy", Registry::make("SRF_Lafortune", L(nl, 3.0f, BX_Vector3(-1, -1, 1))), tilted, nl,
-                frameAbout(nl), folded(cosinePower(nl * (2.0f * nl.dot(tilted)) - tilted, 3.0), nl)),
-        sampler("blinn", Registry::make("SRF_Blinn", L(nl, 6.0f)), ub, ub, frameAbout(ub),
-                turned(cosinePower(nl, 6.0), ub), true),
-        sampler("ashikhmin", Registry::make("SRF_Ashikhmin", L(nl, 4.0f, t1, t2, 40.0f)), ua, ua, frameAbout(ua),
-                turned(anisotropic, ua), true),
-        sampler("wire blinn", Registry::make("SRF_WireBlinn", L(t, 6.0f)), uw, uw, wire, wireHalf, true),
-        // A Sum draws each operand in proportion to its albedo (1/5 against
-        // 1) and passes it the rescaled sx: the mixture of the two densities.
-        sampler("sum", Registry::make("SRF_SumBSDF", L(d, 4.0f)), Z, ZERO, frameAbout(d),
-                [p = cosinePower(d, 4.0)](const BX_Vector3 &v) { return p(v) / 6.0 + 5.0 / 6.0 / (4.0 * PI); }),
+                frameAbout(nl)),
+        // A lobe axis of length 0.6: the cosine power stretched along it.
+        sampler("lafortune glossy stretched",
+                Registry::make("SRF_Lafortune", L(Z, 5.0f, BX_Vector3(0.3f, -0.5f, 0.7f))), ua, Z, frameAbout(Z)),
+        halfSampler("blinn", Registry::make("SRF_Blinn", L(nl, 6.0f)), ub, frameAbout(ub)),
+        halfSampler("ashikhmin", Registry::make("SRF_Ashikhmin", L(nl, 4.0f, t1, t2, 40.0f)), ua, frameAbout(ua)),
+        halfSampler("wire blinn", Registry::make("SRF_WireBlinn", L(t, 6.0f)), uw, wire),
+        // A lobe normal tilted from n: mirrored directions below n are
+        // folded back (where the pole at -u holds next to nothing).
+        sampler("blinn folded", Registry::make("SRF_Blinn", L(tilted, 20.0f)), Z, Z, frameAbout(Z)),
+        sampler("ashikhmin folded", Registry::make("SRF_Ashikhmin", L(tilted, 30.0f, s1, s2, 10.0f)), Z, Z,
+                frameAbout(Z)),
+        // A Sum draws each operand in proportion to its albedo and passes it
+        // the rescaled sx: the mixture of the two densities.
+        sampler("sum", Registry::make("SRF_SumBSDF", L(d, 4.0f)), Z, Z, frameAbout(d)),
+        sampler("scale", Registry::make("SRF_ScaleBSDF", L(nl, 8.0f, BX_Vector3(0.2f, 0.5f, 0.9f))), ub, ub,
+                frameAbout(ub)),
+        sampler("measured", Registry::make("SRF_Measured", L(Z, 0.0f, X, Y)), ub, Z, frameAbout(Z)),
         // The harness rejects the neighbouring exponent.
         sampler("phong e = 4 against 5", Registry::make("SRF_Phong", L(d, 4.0f)), Z, d, frameAbout(d),
-                cosinePower(d, 5.0)),
+                Registry::make("SRF_Phong", L(d, 5.0f))),
     };
 }
 } // namespace
@@ -388,16 +368,148 @@ std::vector<ChiSquare::Sampler> everySampler()
 TEST(Samplers, DirectionsHaveTheirDensities)
 {
     const std::vector<ChiSquare::Sampler> samplers = everySampler();
-    for (int i = 0; i < 7; ++i)
+    for (size_t i = 0; i < samplers.size() / 2; ++i)
         EXPECT_TRUE(ChiSquare::fits(samplers[i]));
 }
 
 TEST(Samplers, FoldedAndHalfVectorsHaveTheirDensities)
 {
     const std::vector<ChiSquare::Sampler> samplers = everySampler();
-    for (size_t i = 7; i + 1 < samplers.size(); ++i)
+    for (size_t i = samplers.size() / 2; i + 1 < samplers.size(); ++i)
         EXPECT_TRUE(ChiSquare::fits(samplers[i]));
     const ChiSquare::Result wrong = ChiSquare::run(samplers.back());
     EXPECT_FALSE(wrong.passed) << wrong.report;
     EXPECT_NEAR(wrong.mass, 1.0, ChiSquare::MASS_TOLERANCE) << wrong.report;
+}
+
+namespace
+{
+// One BSDF at fixed u and n, with the frame its value is integrated about:
+// over v, or (half) over the half vector h of u and v, where d(omega_v) =
+// 4 (h.u) d(omega_h) and a half-vector lobe's value has no pole.
+struct ValueCase
+{
+    std::string name;
+    std::shared_ptr<const SRF_BSDF> bsdf;
+    BX_Vector3 u, n;
+    ChiSquare::Frame frame;
+    bool half = false;
+};
+
+// Two smooth functions of direction: 1 (the mean weight is the directional
+// albedo) and a tilted quadratic.
+double smooth(int k, const BX_Vector3 &v)
+{
+    const double a = 1.0 + 0.3 * v.x - 0.2 * v.y + 0.5 * v.z;
+    return k == 0 ? 1.0 : a * a;
+}
+
+// The integral of value(v) g(v) over the sphere, per channel, by a
+// Gauss-Legendre rule in cos(theta) and the midpoint rule in phi.
+BX_Vector3 integralOfValue(const ValueCase &c, int k)
+{
+    const int THETAS = 48 * ChiSquare::QUADRATURE, PHIS = 384;
+    std::vector<double> nodes, weights;
+    ChiSquare::gaussLegendre(THETAS / ChiSquare::QUADRATURE, nodes, weights);
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (int i = 0; i < THETAS; ++i)
+        for (int j = 0; j < PHIS; ++j)
+        {
+            const double z = nodes[i], r = std::sqrt(std::max(0.0, 1.0 - z * z)), phi = 2.0 * PI * (j + 0.5) / PHIS;
+            const BX_Vector3 d =
+                c.frame.x * float(r * std::cos(phi)) + c.frame.y * float(r * std::sin(phi)) + c.frame.z * float(z);
+            double jacobian = 1.0;
+            BX_Vector3 v = d;
+            if (c.half)
+            {
+                const float cosine = d.dot(c.u);
+                if (!(cosine > 0.0f))
+                    continue;
+                v = d * (2.0f * cosine) - c.u;
+                jacobian = 4.0 * cosine;
+            }
+            BX_Vector3 value;
+            float pdf = 0.0f;
+            c.bsdf->evaluatePdf(c.u, c.n, v, value, pdf, 0, SRF_BOUNCE_SCATTER);
+            const double w = weights[i] * (2.0 * PI / PHIS) * jacobian * smooth(k, v);
+            sum[0] += w * value.x, sum[1] += w * value.y, sum[2] += w * value.z;
+        }
+    return BX_Vector3(float(sum[0]), float(sum[1]), float(sum[2]));
+}
+} // namespace
+
+// What sample's colour weight estimates is the value: for every class (and
+// the plastic example's tree) the mean of colour g(v) over sample's draws
+// equals the integral of value g, within the draws' noise.
+TEST(Samplers, MeanWeightIsTheIntegralOfValue)
+{
+    using ChiSquare::frameAbout;
+    using ChiSquare::hold;
+    const BX_Vector3 d = unit(0.36f, 0.48f, 0.8f), tilted = unit(0.7f, 0.1f, 0.5f), nl = unit(0.2f, 0.1f, 1.0f);
+    const BX_Vector3 ua = unit(-0.7f, 0.3f, 0.6f), t = unit(0.3f, -0.4f, 0.8f), n = unit(0.1f, -0.2f, 1.0f);
+    BX_Vector3 t1, t2;
+    nl.getFrameOfReference(t1, t2);
+    Program plastic(readFile(std::string(SRF_SOURCE_DIR) + "/examples/plastic.kal"));
+    ASSERT_TRUE(plastic.ok()) << plastic.error;
+    plastic->fillVector("N", nl);
+    plastic.run(1);
+    SRF_BSDF *tree = plastic.bsdf("F");
+    tree->addRefCount();
+    BX_PtrArray<SRF_BSDF *> entries;
+    entries.append(Registry::make("SRF_Isotropic", NONE));
+    entries.append(Registry::make("SRF_Cone", L(d, THIRD)));
+    int *index = SRF_BSDF::allocInteger();
+    index[0] = 1;
+    // The Mul samples the glossier Phong and weights it by the diffuse
+    // Lafortune lobe's value.
+    SRF_BSDF *mul =
+        new SRF_MulBSDF(Registry::make("SRF_Lafortune", L(n, 0.0f, Z)), Registry::make("SRF_Phong", L(d, 3.0f)));
+    // u = N for the half-vector lobes: where h is perpendicular to u their
+    // weight 1 / (4 h.u) has a pole, which N.h = 0 there silences.
+    const std::vector<ValueCase> cases = {
+        {"isotropic", hold(Registry::make("SRF_Isotropic", NONE)), ua, Z, frameAbout(Z)},
+        {"wire diffuse", hold(Registry::make("SRF_WireDiffuse", L(t))), ua, Z, frameAbout(t)},
+        {"phong folded", hold(Registry::make("SRF_Phong", L(tilted, 4.0f))), ua, Z, frameAbout(tilted)},
+        {"cone folded", hold(Registry::make("SRF_Cone", L(tilted, THIRD))), ua, Z, frameAbout(tilted)},
+        {"lafortune diffuse", hold(Registry::make("SRF_Lafortune", L(tilted, 0.0f, Z))), ua, Z, frameAbout(Z)},
+        {"lafortune glossy", hold(Registry::make("SRF_Lafortune", L(Z, 5.0f, BX_Vector3(0.3f, -0.5f, 0.7f)))), ua, Z,
+         frameAbout(Z)},
+        {"blinn", hold(Registry::make("SRF_Blinn", L(nl, 6.0f))), nl, n, frameAbout(nl), true},
+        {"ashikhmin", hold(Registry::make("SRF_Ashikhmin", L(nl, 4.0f, t1, t2, 20.0f))), nl, n, frameAbout(nl), true},
+        {"wire blinn", hold(Registry::make("SRF_WireBlinn", L(t, 6.0f))), ua, Z, frameAbout(ua), true},
+        {"sum", hold(Registry::make("SRF_SumBSDF", L(d, 4.0f))), ua, Z, frameAbout(d)},
+        {"scale", hold(Registry::make("SRF_ScaleBSDF", L(nl, 8.0f, BX_Vector3(0.2f, 0.5f, 0.9f)))), nl, n,
+         frameAbout(nl), true},
+        {"mul", hold(mul), ua, n, frameAbout(d)},
+        {"switch", hold(new SRF_SwitchBSDF(entries, index)), ua, Z, frameAbout(d)},
+        {"measured", hold(Registry::make("SRF_Measured", L(Z, 0.0f, X, Y))), ua, Z, frameAbout(Z)},
+        {"wavelet", hold(Registry::make("SRF_WaveletBSDF", NONE)), ua, Z, frameAbout(Z)},
+        {"plastic", hold(tree), ua, nl, frameAbout(nl)},
+    };
+    const int SAMPLES = 1 << 18;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> unit01(0.0f, 1.0f);
+    for (const ValueCase &c : cases)
+        for (int k = 0; k < 2; ++k)
+        {
+            double sum[3] = {0, 0, 0}, sum2[3] = {0, 0, 0};
+            for (int s = 0; s < SAMPLES; ++s)
+            {
+                const Sampled draw = sampleOf(*c.bsdf, c.u, c.n, unit01(rng), unit01(rng));
+                BX_Vector3 v = draw.v;
+                v.normalize();
+                const double g = smooth(k, v), x[3] = {draw.colour.x * g, draw.colour.y * g, draw.colour.z * g};
+                for (int ch = 0; ch < 3; ++ch)
+                    sum[ch] += x[ch], sum2[ch] += x[ch] * x[ch];
+            }
+            const BX_Vector3 integral = integralOfValue(c, k);
+            const float expected[3] = {integral.x, integral.y, integral.z};
+            for (int ch = 0; ch < 3; ++ch)
+            {
+                const double mean = sum[ch] / SAMPLES;
+                const double error = std::sqrt(std::max(0.0, sum2[ch] / SAMPLES - mean * mean) / SAMPLES);
+                EXPECT_NEAR(mean, expected[ch], 5.0 * error + 2e-3 * std::fabs(expected[ch]) + 1e-6)
+                    << c.name << " g" << k << " channel " << ch;
+            }
+        }
 }

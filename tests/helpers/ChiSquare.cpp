@@ -26,6 +26,23 @@ const double WEIGHTS[ChiSquare::QUADRATURE] = {0.1012285362903763, 0.22238103445
                                                0.3626837833783620, 0.3626837833783620, 0.3137066458778873,
                                                0.2223810344533745, 0.1012285362903763};
 
+} // namespace
+
+void ChiSquare::gaussLegendre(int intervals, std::vector<double> &nodes, std::vector<double> &weights)
+{
+    nodes.clear();
+    weights.clear();
+    const double half = 1.0 / intervals;
+    for (int i = 0; i < intervals; ++i)
+        for (int k = 0; k < QUADRATURE; ++k)
+        {
+            nodes.push_back(-1.0 + half * (2 * i + 1) + half * NODES[k]);
+            weights.push_back(half * WEIGHTS[k]);
+        }
+}
+
+namespace
+{
 // A float uniform on [0, 1): 24 random bits.
 float uniform(std::mt19937 &rng) { return float(rng() >> 8) * (1.0f / 16777216.0f); }
 } // namespace

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class SRF_BSDF;
 
@@ -73,6 +74,10 @@ Result run(const Sampler &sampler, long samples = SAMPLES);
 
 // For EXPECT_TRUE: the run's report on failure.
 ::testing::AssertionResult fits(const Sampler &sampler);
+
+// The composite Gauss-Legendre rule on [-1, 1]: the 8-point rule on each of
+// `intervals` equal parts.
+void gaussLegendre(int intervals, std::vector<double> &nodes, std::vector<double> &weights);
 
 // The upper tail P(X >= x) of the chi-square law with k degrees of freedom.
 double upperTail(double x, int k);

@@ -11,10 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
 #include <limits>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 
 namespace TestUtil
@@ -94,6 +96,14 @@ inline Evaluated evaluateOf(const B &b, const BX_Vector3 &u, const BX_Vector3 &n
     Evaluated e;
     b.evaluate(u, n, v, e.colour, e.scalar, lane);
     return e;
+}
+
+// A whole file's text.
+inline std::string readFile(const std::string &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 // A random unit vector, uniform on the sphere: a normalised Gaussian triple.

@@ -1,0 +1,293 @@
+#ifndef SRF_LOBEDRIVER_H
+#define SRF_LOBEDRIVER_H
+
+// The driver of the analytic lobes: SRF_Lobe's members, written once for
+// every kernel. Included by each lobe's source, which instantiates the
+// driver for its kernel; not installed.
+
+#include "SRF_LaneMath.h"
+#include "SRF_Lobe.h"
+
+#include <typeinfo>
+
+// What a kernel inherits unless it says otherwise: a fixed bounce set, a
+// sample that draws a direction with a weight of its own, no emission.
+template <int Bounces> struct SRF_LobeKernelBase
+{
+    static constexpr int BOUNCES = Bounces;
+    // sample draws a direction and writes it with the bounce type (the
+    // emission lobe draws none and writes zero colour and scalar).
+    static constexpr bool DRAWS = true;
+    // sample's weight is evaluate's colour at the drawn direction (asked
+    // through the virtual table per lane), not a weight of its own.
+    static constexpr bool WEIGHT_IS_VALUE = false;
+    // The lobe emits (1, 1, 1) in every lane.
+    static constexpr bool EMITS = false;
+    static int bounceSet(const SRF_LobeBlocks &) { return Bounces; }
+};
+
+namespace SRF_LobeDetail
+{
+inline const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
+inline const BX_Vector3 ONE(1.0f, 1.0f, 1.0f);
+} // namespace SRF_LobeDetail
+
+template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks) : params(blocks)
+{
+    bounces = K::bounceSet(blocks);
+}
+
+template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks, int bounceSet) : params(blocks)
+{
+    bounces = bounceSet;
+}
+
+// Releases the blocks in reverse field order.
+template <class K> SRF_Lobe<K>::~SRF_Lobe()
+{
+    for (int field = K::BLOCKS - 1; field >= 0; --field)
+    {
+        if (!params.block[field])
+            continue;
+        if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
+            release(static_cast<BX_Vector3 *>(params.block[field]));
+        else
+            release(static_cast<float *>(params.block[field]));
+    }
+}
+
+template <class K> const char *SRF_Lobe<K>::className() const { return K::NAME; }
+
+template <class K> bool SRF_Lobe<K>::isOwnClass() const { return typeid(*this) == typeid(typename K::Class); }
+
+template <class K> float SRF_Lobe<K>::albedo(const BX_Vector3 &, const BX_Vector3 &, int lane) const
+{
+    return K::template albedo<SRF_StdMath>(K::at(params, lane));
+}
+
+template <class K> float SRF_Lobe<K>::specularRatio(int lane) const
+{
+    return K::template specularRatio<SRF_StdMath>(K::at(params, lane));
+}
+
+// The scalar is the lobe's albedo: the kernel's, or a host's subclass's own.
+template <class K>
+void SRF_Lobe<K>::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
+                           float &scalar, int lane) const
+{
+    const SRF_LobeValue value = K::template evaluate<SRF_StdMath>(K::at(params, lane), u, n, v);
+    scalar = isOwnClass() ? value.scalar : albedo(u, n, lane);
+    colour = value.colour;
+}
+
+template <class K>
+void SRF_Lobe<K>::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar,
+                         int &bounce, float sx, float sy, int lane) const
+{
+    if (!K::DRAWS)
+    {
+        colour = SRF_LobeDetail::ZERO;
+        scalar = 0.0f;
+        return;
+    }
+    const SRF_LobeDraw draw = K::template sample<SRF_StdMath>(K::at(params, lane), u, n, sx, sy);
+    bounce = bounces;
+    if (K::WEIGHT_IS_VALUE)
+    {
+        v = draw.v;
+        evaluate(u, n, draw.v, colour, scalar, lane);
+        return;
+    }
+    scalar = albedo(u, n, lane);
+    v = draw.v;
+    colour = draw.weight;
+}
+
+template <class K> void SRF_Lobe<K>::emission(BX_Vector3 &colour, int) const
+{
+    colour = K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO;
+}
+
+template <class K>
+float SRF_Lobe<K>::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
+{
+    if (!hasBounce(mask))
+        return 0.0f;
+    return K::template evaluatePdf<SRF_StdMath>(K::at(params, lane), u, n, v).pdf;
+}
+
+template <class K>
+void SRF_Lobe<K>::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
+                              float &pdf, int lane, int mask) const
+{
+    if (!hasBounce(mask))
+    {
+        value = SRF_LobeDetail::ZERO;
+        pdf = 0.0f;
+        return;
+    }
+    const SRF_LobeDensity density = K::template evaluatePdf<SRF_StdMath>(K::at(params, lane), u, n, v);
+    value = density.value;
+    pdf = density.pdf;
+}
+
+// The batch queries: one lane loop each over the kernel with the
+// vectorisable maths, writing what the masked or mask-free per-lane query
+// writes (SRF_LaneBatch's put functions). A host's subclass is answered by
+// the base class, lane by lane through its virtual queries.
+
+template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isOwnClass())
+        return SRF_BSDF::albedoBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LobeBlocks p = params;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane) { b.putScalar(lane, set, K::template albedo<SRF_LaneMath>(K::at(p, lane))); });
+}
+
+template <class K> void SRF_Lobe<K>::specularRatioBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isOwnClass())
+        return SRF_BSDF::specularRatioBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LobeBlocks p = params;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane) { b.putScalar(lane, set, K::template specularRatio<SRF_LaneMath>(K::at(p, lane))); });
+}
+
+template <class K> void SRF_Lobe<K>::evaluateBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isOwnClass())
+        return SRF_BSDF::evaluateBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LobeBlocks p = params;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const SRF_LobeValue value =
+                        K::template evaluate<SRF_LaneMath>(K::at(p, lane), b.u.get(lane), b.n.get(lane), b.v.get(lane));
+                    b.putEvaluate(lane, set, value.colour, value.scalar);
+                });
+}
+
+template <class K> void SRF_Lobe<K>::sampleBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isOwnClass())
+        return SRF_BSDF::sampleBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LobeBlocks p = params;
+    const int set = bounces;
+    if (!K::DRAWS)
+    {
+        // What evaluate writes: zero colour and scalar, v and bounce kept.
+        SRFforLanes(b.begin, b.end, [=](int lane) { b.putEvaluate(lane, set, SRF_LobeDetail::ZERO, 0.0f); });
+        return;
+    }
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const typename K::Lane q = K::at(p, lane);
+                    const BX_Vector3 u = b.u.get(lane), n = b.n.get(lane);
+                    const SRF_LobeDraw draw = K::template sample<SRF_LaneMath>(q, u, n, b.sx[lane], b.sy[lane]);
+                    if (K::WEIGHT_IS_VALUE)
+                    {
+                        const SRF_LobeValue value = K::template evaluate<SRF_LaneMath>(q, u, n, draw.v);
+                        b.putSample(lane, set, draw.v, value.colour, value.scalar, set);
+                    }
+                    else
+                        b.putSample(lane, set, draw.v, draw.weight, K::template albedo<SRF_LaneMath>(q), set);
+                });
+}
+
+template <class K> void SRF_Lobe<K>::emissionBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isOwnClass())
+        return SRF_BSDF::emissionBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 colour = K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO;
+    SRFforLanes(b.begin, b.end, [=](int lane) { b.colour.blend(lane, b.isRunning(lane), colour); });
+}
+
+template <class K> void SRF_Lobe<K>::pdfBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isOwnClass())
+        return SRF_BSDF::pdfBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LobeBlocks p = params;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const SRF_LobeDensity density = K::template evaluatePdf<SRF_LaneMath>(K::at(p, lane), b.u.get(lane),
+                                                                                          b.n.get(lane), b.v.get(lane));
+                    b.putScalar(lane, set, density.pdf);
+                });
+}
+
+template <class K> void SRF_Lobe<K>::evaluatePdfBatch(const SRF_LaneBatch &batch) const
+{
+    if (!isOwnClass())
+        return SRF_BSDF::evaluatePdfBatch(batch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LobeBlocks p = params;
+    const int set = bounces;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const SRF_LobeDensity density = K::template evaluatePdf<SRF_LaneMath>(K::at(p, lane), b.u.get(lane),
+                                                                                          b.n.get(lane), b.v.get(lane));
+                    b.putEvaluate(lane, set, density.value, density.pdf);
+                });
+}
+
+// Storage first, so that nothing is copied when there is none; a pool that
+// runs dry gives back what was copied and answers null, since a lobe without
+// its blocks could not be queried. A copy of no lanes has no parameters to
+// choose a bounce set from: it keeps this lobe's.
+template <class K> SRF_BSDF *SRF_Lobe<K>::duplicate(int count) const
+{
+    using Class = typename K::Class;
+    void *storage = operator new(sizeof(Class));
+    if (!storage)
+        return nullptr;
+    SRF_LobeBlocks copies;
+    bool complete = true;
+    for (int field = 0; field < K::BLOCKS; ++field)
+    {
+        if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
+            copies.block[field] = copy(params.vectors(field), count);
+        else
+            copies.block[field] = copy(params.floats(field), count);
+        complete = complete && copies.block[field];
+    }
+    if (!complete)
+    {
+        // The destructor releases what was copied.
+        SRF_Lobe *partial = new (storage) Class(copies, bounces);
+        partial->decRefCount();
+        return nullptr;
+    }
+    return new (storage) Class(copies, count > 0 ? K::bounceSet(copies) : bounces);
+}
+
+template <class K>
+void SRF_Lobe<K>::flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3 *> &vectors,
+                          BX_PtrArray<float *> &floats)
+{
+    bsdfs.append(this);
+    for (int field = 0; field < K::BLOCKS; ++field)
+    {
+        if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
+            vectors.append(static_cast<BX_Vector3 *>(params.block[field]));
+        else
+            floats.append(static_cast<float *>(params.block[field]));
+    }
+}
+
+template <class K> void SRF_Lobe<K>::dump(int indent) const { dumpName(indent); }
+
+#endif
