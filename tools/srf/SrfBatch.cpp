@@ -4,10 +4,6 @@
 
 #include "KAL_Instance.h"
 #include "KAL_RefType.h"
-#include "SRF_BSDF.h"
-#include "SRF_LaneBatch.h"
-
-#include <memory>
 
 template <class T> T *SrfBatch::storage(KAL_Instance &instance, const char *name)
 {
@@ -18,8 +14,7 @@ template <class T> T *SrfBatch::storage(KAL_Instance &instance, const char *name
 }
 
 SrfBatch::SrfBatch(const SrfShader &shader)
-    : myShaderInstance(shader.createShaderInstance()), myQueryInstance(shader.createQueryInstance()),
-      myHasDensityOps(shader.hasDensityOps())
+    : myShaderInstance(shader.createShaderInstance()), myQueryInstance(shader.createQueryInstance())
 {
     if (!myShaderInstance || !myQueryInstance)
     {
@@ -46,6 +41,7 @@ SrfBatch::SrfBatch(const SrfShader &shader)
         myRatio = storage<float>(*myQueryInstance, "ratio");
         myBounces = storage<int>(*myQueryInstance, "bounces");
         myPdf = storage<float>(*myQueryInstance, "pdf");
+        mySampledValue = storage<BX_Vector3>(*myQueryInstance, "sampledValue");
         myLightValue = storage<BX_Vector3>(*myQueryInstance, "lightValue");
         myLightPdf = storage<float>(*myQueryInstance, "lightPdf");
     }
@@ -59,7 +55,6 @@ SrfBatch::SrfBatch(const SrfShader &shader)
 
 SrfBatch::~SrfBatch()
 {
-    myDensityBatch.reset();
     delete myQueryInstance;
     delete myShaderInstance;
 }
@@ -92,62 +87,3 @@ void SrfBatch::shade(int count)
 KAL_RefType *SrfBatch::bsdf() const { return myShaderInstance->getRef("F"); }
 
 void SrfBatch::run(SrfShader::Query query) { myQueryInstance->runInstruction(int(query), myLanes); }
-
-void SrfBatch::runDensity(SrfShader::Query query)
-{
-    if (myHasDensityOps)
-    {
-        run(query);
-        return;
-    }
-    const bool evaluate = query == SrfShader::EVALUATE_PDF;
-    const BX_Vector3 *v = evaluate ? myV : myDir;
-    float *pdf = evaluate ? myLightPdf : myPdf;
-    const int count = myLanes.getCount();
-    const SRF_BSDF *bsdf = static_cast<const SRF_BSDF *>(this->bsdf());
-    const int mask = SRF_BOUNCE_ALL;
-    if (!bsdf || SRFbatchMode() == SRF_BATCH_PER_LANE)
-    {
-        for (int lane = 0; lane < count; ++lane)
-        {
-            if (!myLanes.isRunning(lane))
-                continue;
-            BX_Vector3 value(0.0f, 0.0f, 0.0f);
-            float density = 0.0f;
-            if (bsdf && evaluate)
-                bsdf->evaluatePdf(myU[lane], myQueryN[lane], v[lane], value, density, lane, mask);
-            else if (bsdf)
-                density = bsdf->pdf(myU[lane], myQueryN[lane], v[lane], lane, mask);
-            pdf[lane] = density;
-            if (evaluate)
-                myLightValue[lane] = value;
-        }
-        return;
-    }
-    if (!myDensityBatch)
-        myDensityBatch.reset(new SRF_LaneBatchStorage());
-    SRF_LaneBatchStorage *storage = myDensityBatch.get();
-    SRF_LaneBatch &batch = storage->batch;
-    batch.begin = 0;
-    batch.end = count;
-    for (int lane = 0; lane < count; ++lane)
-    {
-        storage->run[lane] = myLanes.isRunning(lane) ? 1 : 0;
-        storage->mask[lane] = mask;
-        batch.u.set(lane, myU[lane]);
-        batch.n.set(lane, myQueryN[lane]);
-        batch.v.set(lane, v[lane]);
-    }
-    if (evaluate)
-        bsdf->evaluatePdfBatch(batch);
-    else
-        bsdf->pdfBatch(batch);
-    for (int lane = 0; lane < count; ++lane)
-    {
-        if (!storage->run[lane])
-            continue;
-        pdf[lane] = storage->scalar[lane];
-        if (evaluate)
-            myLightValue[lane] = batch.colour.get(lane);
-    }
-}

@@ -6,10 +6,7 @@
 #include "BX_Vector3.h"
 #include "KAL_ProcArray.h"
 
-#include <memory>
-
 class KAL_Instance;
-struct SRF_LaneBatchStorage;
 class KAL_RefType;
 
 // One thread's lane batch: an instance of the shader, an instance of the
@@ -42,10 +39,6 @@ public:
 
     // Runs one query over the running lanes of lanes().
     void run(SrfShader::Query query);
-    // The density queries: through their ops where the runtime has them,
-    // else by asking the BSDF directly (its batch query, or lane by lane in
-    // the per-lane mode), with the same inputs and outputs.
-    void runDensity(SrfShader::Query query);
 
     // Query inputs, per lane.
     BX_Vector3 &u(int lane) { return myU[lane]; }
@@ -62,6 +55,7 @@ public:
     float specularRatio(int lane) const { return myRatio[lane]; }
     int bounces(int lane) const { return myBounces[lane]; }
     float pdf(int lane) const { return myPdf[lane]; }
+    const BX_Vector3 &sampledValue(int lane) const { return mySampledValue[lane]; }
     const BX_Vector3 &lightValue(int lane) const { return myLightValue[lane]; }
     float lightPdf(int lane) const { return myLightPdf[lane]; }
 
@@ -77,10 +71,8 @@ private:
     KAL_ProcArray myAllLanes;
     BX_Vector3 myNormal[KAL_MAX_LANES], myTangentS[KAL_MAX_LANES], myTangentT[KAL_MAX_LANES];
     BX_Vector3 *myN, *myDPds, *myDPdt, *myQueryN;
-    BX_Vector3 *myU, *myV, *myDir, *myColour, *myEmitted, *myValue, *myAlbedo, *myLightValue;
+    BX_Vector3 *myU, *myV, *myDir, *myColour, *myEmitted, *myValue, *myAlbedo, *mySampledValue, *myLightValue;
     float *mySx, *mySy, *myRatio, *myPdf, *myLightPdf;
-    bool myHasDensityOps;
-    std::unique_ptr<SRF_LaneBatchStorage> myDensityBatch; // for the density queries without their ops
     int *myBounce, *myBounces;
 };
 

@@ -187,47 +187,56 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
         myStudio.radiance(t.dx, t.dy, t.dz, count, t.r, t.g, t.b);
         if (mis)
         {
-            batch.runDensity(SrfShader::PDF);
-            myStudio.lightPdf(t.dx, t.dy, t.dz, count, t.bsdfP);
+            batch.run(SrfShader::EVALUATE_PDF_SAMPLED);
+            myStudio.lightPdf(ray.nx, ray.ny, ray.nz, t.dx, t.dy, t.dz, count, t.bsdfP);
             SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, LIGHT, t.lx, t.ly);
-            myStudio.sampleLights(t.lx, t.ly, count, t.lightDx, t.lightDy, t.lightDz, t.lightP);
+            myStudio.sampleLights(ray.nx, ray.ny, ray.nz, t.lx, t.ly, count, t.lightDx, t.lightDy, t.lightDz, t.lightP);
             myStudio.radiance(t.lightDx, t.lightDy, t.lightDz, count, t.lightR, t.lightG, t.lightB);
             for (int lane = 0; lane < count; ++lane)
                 batch.v(lane) = BX_Vector3(t.lightDx[lane], t.lightDy[lane], t.lightDz[lane]);
-            batch.runDensity(SrfShader::EVALUATE_PDF);
+            batch.run(SrfShader::EVALUATE_PDF);
         }
-        SrfLaneLoop::run(count,
-                         [&](int lane)
-                         {
-                             const BX_Vector3 &emitted = batch.emitted(lane), &colour = batch.colour(lane);
-                             // The BSDF sample's weight: the power heuristic against the
-                             // lights' density at its direction, unless it is specular or
-                             // the BSDF knows no density there.
-                             // Without mis the density outputs are stale: selected away.
-                             const BX_Vector3 &d = batch.direction(lane);
-                             const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
-                             const float pdf = batch.pdf(lane), p = t.bsdfP[lane];
-                             const bool weighed = mis & (pdf > 0.0f) & (batch.bounce(lane) != SRF_BOUNCE_SPECULAR);
-                             const float misWeight = pdf * pdf / (pdf * pdf + p * p);
-                             const float weight = drawn ? (weighed ? misWeight : 1.0f) : 0.0f;
-                             // The light sample: value L / q times q^2 / (q^2 + pdf^2).
-                             const float q = t.lightP[lane], density = batch.lightPdf(lane);
-                             const bool lit = mis & (q > 0.0f) & (density > 0.0f);
-                             const float lightWeight = lit ? q / (q * q + density * density) : 0.0f;
-                             const BX_Vector3 &value = batch.lightValue(lane);
-                             const BX_Vector3 light(lit ? value.x * t.lightR[lane] * lightWeight : 0.0f,
-                                                    lit ? value.y * t.lightG[lane] * lightWeight : 0.0f,
-                                                    lit ? value.z * t.lightB[lane] * lightWeight : 0.0f);
-                             const float r = emitted.x + colour.x * t.r[lane] * weight + light.x;
-                             const float g = emitted.y + colour.y * t.g[lane] * weight + light.y;
-                             const float b = emitted.z + colour.z * t.b[lane] * weight + light.z;
-                             // A sample that came out infinite or NaN is dropped rather than
-                             // spoiling the pixel.
-                             const bool keep = lanes.isRunning(lane) & isFinite(r, g, b);
-                             t.sumR[lane] += keep ? r : 0.0f;
-                             t.sumG[lane] += keep ? g : 0.0f;
-                             t.sumB[lane] += keep ? b : 0.0f;
-                         });
+        SrfLaneLoop::run(
+            count,
+            [&](int lane)
+            {
+                const BX_Vector3 &emitted = batch.emitted(lane), &colour = batch.colour(lane);
+                // The BSDF sample's weight: the power heuristic against the
+                // lights' density at its direction, unless it is specular or
+                // the BSDF knows no density there.
+                // Without mis the density outputs are stale: selected away.
+                const BX_Vector3 &d = batch.direction(lane);
+                const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
+                const float pdf = batch.pdf(lane), p = t.bsdfP[lane];
+                const bool weighed = drawn & mis & (pdf > 0.0f) & (batch.bounce(lane) != SRF_BOUNCE_SPECULAR);
+                const float misWeight = pdf * pdf / (pdf * pdf + p * p);
+                const float weight = drawn ? 1.0f : 0.0f;
+                // The light sample: value L / q times q^2 / (q^2 + pdf^2).
+                const float q = t.lightP[lane], density = batch.lightPdf(lane);
+                const bool lit = mis & (q > 0.0f) & (density > 0.0f);
+                const float lightWeight = lit ? q / (q * q + density * density) : 0.0f;
+                const BX_Vector3 &value = batch.lightValue(lane);
+                const BX_Vector3 light(lit ? value.x * t.lightR[lane] * lightWeight : 0.0f,
+                                       lit ? value.y * t.lightG[lane] * lightWeight : 0.0f,
+                                       lit ? value.z * t.lightB[lane] * lightWeight : 0.0f);
+                // A weighed BSDF sample counts value / pdf, the
+                // mean of sample's colour over every way it could
+                // have drawn the direction, rather than the colour
+                // of the one operand it drew from: the same in
+                // expectation, without the noise of the choice.
+                const BX_Vector3 &sampled = batch.sampledValue(lane);
+                const float perPdf = weighed ? misWeight / pdf : 0.0f;
+                const float colourWeight = weighed ? 0.0f : weight;
+                const float r = emitted.x + (colour.x * colourWeight + sampled.x * perPdf) * t.r[lane] + light.x;
+                const float g = emitted.y + (colour.y * colourWeight + sampled.y * perPdf) * t.g[lane] + light.y;
+                const float b = emitted.z + (colour.z * colourWeight + sampled.z * perPdf) * t.b[lane] + light.z;
+                // A sample that came out infinite or NaN is dropped rather than
+                // spoiling the pixel.
+                const bool keep = lanes.isRunning(lane) & isFinite(r, g, b);
+                t.sumR[lane] += keep ? r : 0.0f;
+                t.sumG[lane] += keep ? g : 0.0f;
+                t.sumB[lane] += keep ? b : 0.0f;
+            });
     }
     const float scale = 1.0f / float(mySettings.samples);
     for (int lane = 0; lane < count; ++lane)

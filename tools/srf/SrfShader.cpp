@@ -22,10 +22,11 @@ struct QueryVariable
     const char *name;
     char type;
 };
-const QueryVariable QUERY_VARIABLES[] = {{"u", 'V'},      {"sx", 'F'},         {"sy", 'F'},      {"dir", 'V'},
-                                         {"colour", 'V'}, {"bounce", 'I'},     {"emitted", 'V'}, {"v", 'V'},
-                                         {"value", 'V'},  {"albedo", 'V'},     {"ratio", 'F'},   {"bounces", 'I'},
-                                         {"pdf", 'F'},    {"lightValue", 'V'}, {"lightPdf", 'F'}};
+const QueryVariable QUERY_VARIABLES[] = {
+    {"u", 'V'},      {"sx", 'F'},           {"sy", 'F'},         {"dir", 'V'},
+    {"colour", 'V'}, {"bounce", 'I'},       {"emitted", 'V'},    {"v", 'V'},
+    {"value", 'V'},  {"albedo", 'V'},       {"ratio", 'F'},      {"bounces", 'I'},
+    {"pdf", 'F'},    {"sampledValue", 'V'}, {"lightValue", 'V'}, {"lightPdf", 'F'}};
 struct QueryCall
 {
     const char *signature;
@@ -38,7 +39,7 @@ const QueryCall QUERY_CALLS[SrfShader::NQUERIES] = {
     {"albedo@VBVVI", {"albedo", "F", "u", "N", "15"}},
     {"specularratio_bsdf@FBI", {"ratio", "F", "15"}},
     {"getbounces@IB", {"bounces", "F"}},
-    {"pdf_bsdf@FBVVVI", {"pdf", "F", "u", "N", "dir", "15"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"sampledValue", "pdf", "F", "u", "N", "dir", "15"}},
     {"eval_pdf_bsdf@VFBVVVI", {"lightValue", "lightPdf", "F", "u", "N", "v", "15"}},
 };
 } // namespace
@@ -62,6 +63,7 @@ template <class Parse> void SrfShader::compile(Parse parse)
     myContext.reset(new KAL_Context());
     SRF_Functions::installFunctions(*myContext);
     SRF_Functions::installPhotonFunctions(*myContext);
+    SRF_Functions::installPdfFunctions(*myContext);
 
     myShader.reset(new KAL_Shader(*myContext, myPath.c_str()));
     if (!parse() || !myShader->compile())
@@ -81,13 +83,10 @@ void SrfShader::compileQueries()
     myQueries.reset(new KAL_Shader(*myContext, "<srf queries>"));
     for (const QueryVariable &variable : QUERY_VARIABLES)
         myQueries->addVariable(variable.name, variable.type, true);
-    myHasDensityOps =
-        myContext->findOp(QUERY_CALLS[PDF].signature) && myContext->findOp(QUERY_CALLS[EVALUATE_PDF].signature);
-    const int queries = myHasDensityOps ? int(NQUERIES) : int(PDF);
-    for (int query = 0; query < queries; ++query)
-        myQueries->addCall(QUERY_CALLS[query].signature, QUERY_CALLS[query].operands);
+    for (const QueryCall &call : QUERY_CALLS)
+        myQueries->addCall(call.signature, call.operands);
     // Each query must be a single native instruction at its own index.
-    if (!myQueries->compile() || myQueries->getProgram()->getInstructionCount() != queries)
+    if (!myQueries->compile() || myQueries->getProgram()->getInstructionCount() != NQUERIES)
         throw SrfError("the BSDF query ops are missing from the runtime: " + myQueries->getError());
 }
 

@@ -22,14 +22,14 @@ public:
     // The host's query instructions, in program order.
     enum Query
     {
-        SAMPLE,         // sample_bsdf: dir, colour, bounce from u, N, sx, sy; mask 15
-        EMISSION,       // emission_bsdf: emitted
-        EVALUATE,       // eval_bsdf: value of F for u, N, v; mask 15
-        ALBEDO,         // albedo: albedo for u, N; mask 15
-        SPECULAR_RATIO, // specularratio_bsdf: ratio; mask 15
-        BOUNCES,        // getbounces: bounces
-        PDF,            // pdf_bsdf: pdf of F for u, N and the sampled dir; mask 15
-        EVALUATE_PDF,   // eval_pdf_bsdf: lightValue and lightPdf of F for u, N, v; mask 15
+        SAMPLE,               // sample_bsdf: dir, colour, bounce from u, N, sx, sy; mask 15
+        EMISSION,             // emission_bsdf: emitted
+        EVALUATE,             // eval_bsdf: value of F for u, N, v; mask 15
+        ALBEDO,               // albedo: albedo for u, N; mask 15
+        SPECULAR_RATIO,       // specularratio_bsdf: ratio; mask 15
+        BOUNCES,              // getbounces: bounces
+        EVALUATE_PDF_SAMPLED, // eval_pdf_bsdf: sampledValue and pdf of F for u, N and the sampled dir; mask 15
+        EVALUATE_PDF,         // eval_pdf_bsdf: lightValue and lightPdf of F for u, N, v; mask 15
         NQUERIES
     };
 
@@ -39,10 +39,6 @@ public:
     ~SrfShader();
 
     const std::string &path() const { return myPath; }
-
-    // Whether the runtime has the density ops (PDF, EVALUATE_PDF); without
-    // them SrfBatch asks the BSDF directly.
-    bool hasDensityOps() const { return myHasDensityOps; }
 
     // The compiled shader, every rewrite expanded: one instruction a line,
     // operands named.
@@ -63,7 +59,6 @@ private:
     void compileQueries();
 
     std::string myPath;
-    bool myHasDensityOps = false;
     std::unique_ptr<KAL_Context> myContext;
     std::unique_ptr<KAL_Shader> myShader;
     std::unique_ptr<KAL_Shader> myQueries;

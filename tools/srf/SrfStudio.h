@@ -20,15 +20,21 @@ public:
     // vector), into r, g, b.
     void radiance(const float *x, const float *y, const float *z, int count, float *r, float *g, float *b) const;
 
-    // Light sampling: a light chosen with a fixed probability (in
-    // proportion to its power), then a direction uniform over that light's
-    // outer cone, from the numbers (s, t) in [0, 1)^2. Writes the unit
+    // Light sampling for a surface of normal n: a light chosen in
+    // proportion to its power (a tenth of it for a light whose cone lies
+    // wholly below the surface's plane), then a direction about it with density in
+    // proportion to its profile (full inside the inner cone, falling as the
+    // smoothstep to nothing at the outer one), from the numbers (s, t) in
+    // [0, 1)^2. Writes the unit
     // direction and its density per steradian under the whole mixture,
     // lightPdf's value.
-    void sampleLights(const float *s, const float *t, int count, float *x, float *y, float *z, float *pdf) const;
-    // The density with which sampleLights draws the unit direction d: the
-    // sum over lights of choice * [d inside the outer cone] / cone solid angle.
-    void lightPdf(const float *x, const float *y, const float *z, int count, float *pdf) const;
+    void sampleLights(const float *nx, const float *ny, const float *nz, const float *s, const float *t, int count,
+                      float *x, float *y, float *z, float *pdf) const;
+    // The density with which sampleLights draws the unit direction d for
+    // normal n: the sum over lights of choice * profile(d) / the integral of
+    // the profile.
+    void lightPdf(const float *nx, const float *ny, const float *nz, const float *x, const float *y, const float *z,
+                  int count, float *pdf) const;
 
     // One direction's radiance, for callers outside lane loops.
     BX_Vector3 radiance(const BX_Vector3 &direction) const;
@@ -41,10 +47,14 @@ private:
         float innerCos;                // full radiance inside this cone
         float outerCos;                // nothing outside this one
         BX_Vector3 tangent, bitangent; // with direction, a frame for sampling
-        float choice;                  // probability with which sampleLights picks it
-        float start;                   // sum of the choices of the lights before it
-        float density;                 // choice / solid angle of the outer cone
+        float power;                   // its share of the lights' power
+        float sinOuter;                // sine of the outer cone's half-angle
+        float mass;                    // the integral of the profile over the sphere, over 2 pi
     };
+    // A light toward `direction` (unit) of radiance `colour` at its centre,
+    // full within innerDegrees of it, nothing beyond outerDegrees.
+    static Light light(const BX_Vector3 &direction, const BX_Vector3 &colour, float innerDegrees, float outerDegrees);
+
     static constexpr int NLIGHTS = 3;
     Light myLights[NLIGHTS];
 };
