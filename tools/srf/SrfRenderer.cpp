@@ -22,7 +22,11 @@ namespace
 // Lane state of a pixel whose ray misses the sphere.
 const int IDLE = 1;
 // Pairs of random dimensions.
-const uint32_t JITTER = 0, BSDF = 1, LIGHT = 2;
+const uint32_t JITTER = 0, BSDF = 1, LIGHT = 2, BSDF_GLOSSY = 3;
+// The directions of a sample: the BSDF's draw (with mis its draw of the
+// diffuse bounce type), with mis its draw of the glossy and specular types,
+// and the light's draw.
+const int FIRST = 0, SECOND = 1, LIT = 2, DIRECTIONS = 3;
 
 // One tile's lane arrays for a sample (structure of arrays).
 struct TileLanes
@@ -31,17 +35,49 @@ struct TileLanes
     float column[KAL_MAX_LANES], row[KAL_MAX_LANES]; // the pixel's corner in the image
     float px[KAL_MAX_LANES], py[KAL_MAX_LANES];
     float jx[KAL_MAX_LANES], jy[KAL_MAX_LANES];
-    float lx[KAL_MAX_LANES], ly[KAL_MAX_LANES];
     SrfCamera::Lanes rays;
-    // Directions whose radiance is needed, and that radiance.
-    float dx[KAL_MAX_LANES], dy[KAL_MAX_LANES], dz[KAL_MAX_LANES];
-    float r[KAL_MAX_LANES], g[KAL_MAX_LANES], b[KAL_MAX_LANES];
-    float lightDx[KAL_MAX_LANES], lightDy[KAL_MAX_LANES], lightDz[KAL_MAX_LANES], lightP[KAL_MAX_LANES];
-    float lightR[KAL_MAX_LANES], lightG[KAL_MAX_LANES], lightB[KAL_MAX_LANES];
-    float bsdfP[KAL_MAX_LANES];
+    float lx[KAL_MAX_LANES], ly[KAL_MAX_LANES];
+    // Per direction: the unit vector, the studio's radiance along it and
+    // the lights' density there.
+    float dx[DIRECTIONS][KAL_MAX_LANES], dy[DIRECTIONS][KAL_MAX_LANES], dz[DIRECTIONS][KAL_MAX_LANES];
+    float r[DIRECTIONS][KAL_MAX_LANES], g[DIRECTIONS][KAL_MAX_LANES], b[DIRECTIONS][KAL_MAX_LANES];
+    float q[DIRECTIONS][KAL_MAX_LANES];
     // The running sums of the pixels.
     float sumR[KAL_MAX_LANES], sumG[KAL_MAX_LANES], sumB[KAL_MAX_LANES];
 };
+
+// Multiple importance sampling over three strategies, the BSDF's draws of
+// its diffuse type (mask 1) and of its glossy and specular types (mask 6)
+// and the lights' draw, with the power heuristic: a direction v drawn by
+// the strategy of density p_s counts
+//     f(v) L(v) p_s / (p_1^2 + p_6^2 + q^2),
+// f = value_1 + value_6 the BSDF's value, p_1, p_6 the BSDF's densities
+// under the two masks and q the lights'. A BSDF draw that is a specular
+// bounce, or whose own density is 0 (a delta, or a class that does not
+// know its density), counts colour L in full. Lanes without a draw count 0.
+BX_Vector3 combined(const SrfBatch &batch, const TileLanes &t, int lane)
+{
+    BX_Vector3 total(0.0f, 0.0f, 0.0f);
+    for (int k = FIRST; k < DIRECTIONS; ++k)
+    {
+        const BX_Vector3 &v1 = batch.densityValue(k, 0, lane), &v6 = batch.densityValue(k, 1, lane);
+        const float p1 = batch.density(k, 0, lane), p6 = batch.density(k, 1, lane), q = t.q[k][lane];
+        const float own = k == FIRST ? p1 : (k == SECOND ? p6 : q);
+        const BX_Vector3 d =
+            k == FIRST ? batch.direction(lane) : (k == SECOND ? batch.direction2(lane) : batch.v(lane));
+        const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
+        const int bounce = k == FIRST ? batch.bounce(lane) : batch.bounce2(lane);
+        const bool whole = (k != LIT) & ((bounce == SRF_BOUNCE_SPECULAR) | (own <= 0.0f));
+        const float weight = drawn & (own > 0.0f) ? own / (p1 * p1 + p6 * p6 + q * q) : 0.0f;
+        const BX_Vector3 c = k == FIRST ? batch.colour(lane) : batch.colour2(lane);
+        const float fr = whole ? c.x : (v1.x + v6.x) * weight;
+        const float fg = whole ? c.y : (v1.y + v6.y) * weight;
+        const float fb = whole ? c.z : (v1.z + v6.z) * weight;
+        total +=
+            drawn ? BX_Vector3(fr * t.r[k][lane], fg * t.g[k][lane], fb * t.b[k][lane]) : BX_Vector3(0.0f, 0.0f, 0.0f);
+    }
+    return total;
+}
 
 // x - x is 0 for a finite x and NaN for an infinite or NaN one.
 bool isFinite(float r, float g, float b) { return (r - r == 0.0f) & (g - g == 0.0f) & (b - b == 0.0f); }
@@ -143,14 +179,14 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
             myFibres->trace(t.px, t.py, count, t.rays);
         // Off the sphere: the studio itself. The shader still runs on those
         // lanes, with the ray's reverse as normal.
-        myStudio.radiance(ray.dx, ray.dy, ray.dz, count, t.r, t.g, t.b);
+        myStudio.radiance(ray.dx, ray.dy, ray.dz, count, t.r[FIRST], t.g[FIRST], t.b[FIRST]);
         SrfLaneLoop::run(count,
                          [&](int lane)
                          {
                              const bool miss = !ray.hit[lane];
-                             t.sumR[lane] += miss ? t.r[lane] : 0.0f;
-                             t.sumG[lane] += miss ? t.g[lane] : 0.0f;
-                             t.sumB[lane] += miss ? t.b[lane] : 0.0f;
+                             t.sumR[lane] += miss ? t.r[FIRST][lane] : 0.0f;
+                             t.sumG[lane] += miss ? t.g[FIRST][lane] : 0.0f;
+                             t.sumB[lane] += miss ? t.b[FIRST][lane] : 0.0f;
                          });
         int running = 0;
         for (int lane = 0; lane < count; ++lane)
@@ -173,70 +209,65 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
             lanes.setState(lane, ray.hit[lane] ? 0 : IDLE);
         }
         batch.shade(count);
-        batch.run(SrfShader::SAMPLE);
+        if (mis)
+        {
+            SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, BSDF_GLOSSY, t.lx, t.ly);
+            for (int lane = 0; lane < count; ++lane)
+                batch.sx2(lane) = t.lx[lane], batch.sy2(lane) = t.ly[lane];
+            batch.run(SrfShader::SAMPLE_DIFFUSE);
+            batch.run(SrfShader::SAMPLE_GLOSSY);
+        }
+        else
+            batch.run(SrfShader::SAMPLE);
         batch.run(SrfShader::EMISSION);
-        // The studio's radiance along each drawn direction (made unit).
+        // The drawn directions made unit, and the studio's radiance along them.
+        for (int k = FIRST; k <= (mis ? SECOND : FIRST); ++k)
+        {
+            float *dx = t.dx[k], *dy = t.dy[k], *dz = t.dz[k];
+            SrfLaneLoop::run(count,
+                             [&](int lane)
+                             {
+                                 const BX_Vector3 &d = k == FIRST ? batch.direction(lane) : batch.direction2(lane);
+                                 const float length2 = d.x * d.x + d.y * d.y + d.z * d.z;
+                                 const float inverse = length2 > 0.0f ? 1.0f / std::sqrt(length2) : 0.0f;
+                                 dx[lane] = d.x * inverse, dy[lane] = d.y * inverse, dz[lane] = d.z * inverse;
+                             });
+            myStudio.radiance(dx, dy, dz, count, t.r[k], t.g[k], t.b[k]);
+        }
+        if (mis)
+        {
+            SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, LIGHT, t.lx, t.ly);
+            myStudio.sampleLights(ray.nx, ray.ny, ray.nz, t.lx, t.ly, count, t.dx[LIT], t.dy[LIT], t.dz[LIT], t.q[LIT]);
+            myStudio.radiance(t.dx[LIT], t.dy[LIT], t.dz[LIT], count, t.r[LIT], t.g[LIT], t.b[LIT]);
+            for (int lane = 0; lane < count; ++lane)
+                batch.v(lane) = BX_Vector3(t.dx[LIT][lane], t.dy[LIT][lane], t.dz[LIT][lane]);
+            for (int k = FIRST; k <= SECOND; ++k)
+                myStudio.lightPdf(ray.nx, ray.ny, ray.nz, t.dx[k], t.dy[k], t.dz[k], count, t.q[k]);
+            for (int query = SrfShader::DENSITY; query < SrfShader::NQUERIES; ++query)
+                batch.run(SrfShader::Query(query));
+        }
         SrfLaneLoop::run(count,
                          [&](int lane)
                          {
-                             const BX_Vector3 &d = batch.direction(lane);
-                             const float length2 = d.x * d.x + d.y * d.y + d.z * d.z;
-                             const float inverse = length2 > 0.0f ? 1.0f / std::sqrt(length2) : 0.0f;
-                             t.dx[lane] = d.x * inverse, t.dy[lane] = d.y * inverse, t.dz[lane] = d.z * inverse;
+                             BX_Vector3 sum = batch.emitted(lane);
+                             if (!mis)
+                             {
+                                 // BSDF sampling: colour L along the drawn direction.
+                                 const BX_Vector3 &d = batch.direction(lane), &c = batch.colour(lane);
+                                 const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
+                                 sum += drawn ? BX_Vector3(c.x * t.r[FIRST][lane], c.y * t.g[FIRST][lane],
+                                                           c.z * t.b[FIRST][lane])
+                                              : BX_Vector3(0.0f, 0.0f, 0.0f);
+                             }
+                             else
+                                 sum += combined(batch, t, lane);
+                             // A sample that came out infinite or NaN is dropped rather than
+                             // spoiling the pixel.
+                             const bool keep = lanes.isRunning(lane) & isFinite(sum.x, sum.y, sum.z);
+                             t.sumR[lane] += keep ? sum.x : 0.0f;
+                             t.sumG[lane] += keep ? sum.y : 0.0f;
+                             t.sumB[lane] += keep ? sum.z : 0.0f;
                          });
-        myStudio.radiance(t.dx, t.dy, t.dz, count, t.r, t.g, t.b);
-        if (mis)
-        {
-            batch.run(SrfShader::EVALUATE_PDF_SAMPLED);
-            myStudio.lightPdf(ray.nx, ray.ny, ray.nz, t.dx, t.dy, t.dz, count, t.bsdfP);
-            SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, LIGHT, t.lx, t.ly);
-            myStudio.sampleLights(ray.nx, ray.ny, ray.nz, t.lx, t.ly, count, t.lightDx, t.lightDy, t.lightDz, t.lightP);
-            myStudio.radiance(t.lightDx, t.lightDy, t.lightDz, count, t.lightR, t.lightG, t.lightB);
-            for (int lane = 0; lane < count; ++lane)
-                batch.v(lane) = BX_Vector3(t.lightDx[lane], t.lightDy[lane], t.lightDz[lane]);
-            batch.run(SrfShader::EVALUATE_PDF);
-        }
-        SrfLaneLoop::run(
-            count,
-            [&](int lane)
-            {
-                const BX_Vector3 &emitted = batch.emitted(lane), &colour = batch.colour(lane);
-                // The BSDF sample's weight: the power heuristic against the
-                // lights' density at its direction, unless it is specular or
-                // the BSDF knows no density there.
-                // Without mis the density outputs are stale: selected away.
-                const BX_Vector3 &d = batch.direction(lane);
-                const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
-                const float pdf = batch.pdf(lane), p = t.bsdfP[lane];
-                const bool weighed = drawn & mis & (pdf > 0.0f) & (batch.bounce(lane) != SRF_BOUNCE_SPECULAR);
-                const float misWeight = pdf * pdf / (pdf * pdf + p * p);
-                const float weight = drawn ? 1.0f : 0.0f;
-                // The light sample: value L / q times q^2 / (q^2 + pdf^2).
-                const float q = t.lightP[lane], density = batch.lightPdf(lane);
-                const bool lit = mis & (q > 0.0f) & (density > 0.0f);
-                const float lightWeight = lit ? q / (q * q + density * density) : 0.0f;
-                const BX_Vector3 &value = batch.lightValue(lane);
-                const BX_Vector3 light(lit ? value.x * t.lightR[lane] * lightWeight : 0.0f,
-                                       lit ? value.y * t.lightG[lane] * lightWeight : 0.0f,
-                                       lit ? value.z * t.lightB[lane] * lightWeight : 0.0f);
-                // A weighed BSDF sample counts value / pdf, the
-                // mean of sample's colour over every way it could
-                // have drawn the direction, rather than the colour
-                // of the one operand it drew from: the same in
-                // expectation, without the noise of the choice.
-                const BX_Vector3 &sampled = batch.sampledValue(lane);
-                const float perPdf = weighed ? misWeight / pdf : 0.0f;
-                const float colourWeight = weighed ? 0.0f : weight;
-                const float r = emitted.x + (colour.x * colourWeight + sampled.x * perPdf) * t.r[lane] + light.x;
-                const float g = emitted.y + (colour.y * colourWeight + sampled.y * perPdf) * t.g[lane] + light.y;
-                const float b = emitted.z + (colour.z * colourWeight + sampled.z * perPdf) * t.b[lane] + light.z;
-                // A sample that came out infinite or NaN is dropped rather than
-                // spoiling the pixel.
-                const bool keep = lanes.isRunning(lane) & isFinite(r, g, b);
-                t.sumR[lane] += keep ? r : 0.0f;
-                t.sumG[lane] += keep ? g : 0.0f;
-                t.sumB[lane] += keep ? b : 0.0f;
-            });
     }
     const float scale = 1.0f / float(mySettings.samples);
     for (int lane = 0; lane < count; ++lane)

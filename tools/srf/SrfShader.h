@@ -22,15 +22,17 @@ public:
     // The host's query instructions, in program order.
     enum Query
     {
-        SAMPLE,               // sample_bsdf: dir, colour, bounce from u, N, sx, sy; mask 15
-        EMISSION,             // emission_bsdf: emitted
-        EVALUATE,             // eval_bsdf: value of F for u, N, v; mask 15
-        ALBEDO,               // albedo: albedo for u, N; mask 15
-        SPECULAR_RATIO,       // specularratio_bsdf: ratio; mask 15
-        BOUNCES,              // getbounces: bounces
-        EVALUATE_PDF_SAMPLED, // eval_pdf_bsdf: sampledValue and pdf of F for u, N and the sampled dir; mask 15
-        EVALUATE_PDF,         // eval_pdf_bsdf: lightValue and lightPdf of F for u, N, v; mask 15
-        NQUERIES
+        SAMPLE,         // sample_bsdf: dir, colour, bounce from u, N, sx, sy; mask 15
+        EMISSION,       // emission_bsdf: emitted
+        EVALUATE,       // eval_bsdf: value of F for u, N, v; mask 15
+        ALBEDO,         // albedo: albedo for u, N; mask 15
+        SPECULAR_RATIO, // specularratio_bsdf: ratio; mask 15
+        BOUNCES,        // getbounces: bounces
+        SAMPLE_DIFFUSE, // sample_bsdf as SAMPLE, mask 1
+        SAMPLE_GLOSSY,  // sample_bsdf: dir2, colour2, bounce2 from u, N, sx2, sy2; mask 6
+        DENSITY,        // six eval_pdf_bsdf: value and pdf of F for u, N and one direction (dir,
+                        // dir2, v) under one mask (1, 6), DENSITY + 2 direction + class
+        NQUERIES = DENSITY + 6
     };
 
     explicit SrfShader(const std::string &path);
