@@ -23,13 +23,13 @@ class SrfShader;
 // the camera, plus "emission_bsdf@VB":
 //  - bsdf sampling: one direction drawn by "sample_bsdf@BVVVVIFFI"
 //    (mask 15), colour * L(direction);
-//  - multiple importance sampling (the default): that BSDF sample and one
-//    direction drawn from the studio's lights, each weighted by the power
-//    heuristic with the BSDF's density ("pdf_bsdf@FBVVVI" at the BSDF's
-//    direction, "eval_pdf_bsdf@VFBVVVI" at the light's) and the lights'
-//    density: colour L pdf^2 / (pdf^2 + p^2) + value L p / (p^2 + pdf^2).
-//    A specular bounce, and a BSDF that knows no density (pdf 0), keep the
-//    BSDF sample's full weight.
+//  - multiple importance sampling (the default): three directions, the
+//    BSDF's draws of its diffuse type (mask 1) and of its glossy and
+//    specular types (mask 6), and one drawn from the studio's lights; each
+//    counts value * L weighed by the power heuristic over the three
+//    densities (the BSDF's under each mask from "eval_pdf_bsdf@VFBVVVI",
+//    the lights'). A specular bounce, and a draw whose density is 0, count
+//    colour * L in full.
 // A pixel is the mean over its samples. The tool's own per-sample work
 // (random numbers, camera rays and hits, the studio's radiance and light
 // sampling, the weights) runs in loops over the tile's lanes that the
