@@ -5,17 +5,16 @@
 // calls it: through an SRF_BSDF pointer, masked form, mask 7.
 #include "bench_pair.h"
 
-#include "BX_PolarSample.h"
-#include "SRF_Ashikhmin.h"
-#include "SRF_Blinn.h"
-#include "SRF_Cone.h"
-#include "SRF_Emission.h"
-#include "SRF_Isotropic.h"
-#include "SRF_Lafortune.h"
-#include "SRF_Phong.h"
-#include "SRF_Specular.h"
-#include "SRF_WireBlinn.h"
-#include "SRF_WireDiffuse.h"
+#include "SRF_AshikhminKernel.h"
+#include "SRF_BlinnKernel.h"
+#include "SRF_ConeKernel.h"
+#include "SRF_EmissionKernel.h"
+#include "SRF_IsotropicKernel.h"
+#include "SRF_LafortuneKernel.h"
+#include "SRF_PhongKernel.h"
+#include "SRF_SpecularKernel.h"
+#include "SRF_WireBlinnKernel.h"
+#include "SRF_WireDiffuseKernel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,13 +27,6 @@ const int LANES = KAL_MAX_LANES;
 const int MASK = SRF_BOUNCE_SCATTER;
 const double LOBE_AIM = 1.3;
 const int BATCHES = 3000;
-
-constexpr float HALF_PI = 1.5707964f;
-constexpr float PI = 3.1415927f;
-constexpr float TWO_PI = 6.2831855f;
-constexpr float INV_TWO_PI = 0.15915494f;
-constexpr float DISK_CENTRE = 0.0001f;
-constexpr float DELTA_WEIGHT = 1e6f;
 
 // Directions, random numbers and lobe parameters for every lane.
 struct Lanes
@@ -88,425 +80,98 @@ float *floatBlock(const float *from)
     return block;
 }
 
-bool sameSide(const BX_Vector3 &a, const BX_Vector3 &normal, const BX_Vector3 &b)
-{
-    return (a.dot(normal) > 0.0f) == (b.dot(normal) > 0.0f);
-}
-
-const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
-const BX_Vector3 ONE(1.0f, 1.0f, 1.0f);
-
 // ---------------------------------------------------------------------------
-// The formulas, one struct per lobe: make() builds the library's object on
-// pooled copies of the lane arrays; evaluate and sample compute the same
-// values from the arrays directly.
+// The lobes, one Row each: the kernel, and the lane arrays its blocks are
+// made of, in field order. make() builds the library's object on pooled
+// copies of them; the inline reference runs the kernel with the C library's
+// maths straight on the arrays.
 
-struct Isotropic
+template <class K> struct Row
 {
-    static const char *name() { return "isotropic"; }
-    static SRF_BSDF *make(const Lanes &) { return new SRF_Isotropic(); }
-    static void evaluate(const Lanes &, int, const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        colour = ONE;
-        scalar = 1.0f;
-    }
-    static void sample(const Lanes &, int, const BX_Vector3 &u, const BX_Vector3 &, BX_Vector3 &v, BX_Vector3 &colour,
-                       float &scalar, int &bounce, float sx, float sy)
-    {
-        BX_PolarSample(u).compute(v, sx, sy);
-        colour = ONE;
-        scalar = 1.0f;
-        bounce = SRF_BOUNCE_DIFFUSE;
-    }
-};
-
-struct Emission
-{
-    static const char *name() { return "emission"; }
-    static SRF_BSDF *make(const Lanes &) { return new SRF_Emission(); }
-    static void evaluate(const Lanes &, int, const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        colour = ZERO;
-        scalar = 0.0f;
-    }
-    static void sample(const Lanes &, int, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, BX_Vector3 &colour,
-                       float &scalar, int &, float, float)
-    {
-        colour = ZERO;
-        scalar = 0.0f;
-    }
-};
-
-struct Specular
-{
-    static const char *name() { return "specular"; }
-    static SRF_BSDF *make(const Lanes &l) { return new SRF_Specular(vectorBlock(l.axis)); }
-    static void evaluate(const Lanes &, int, const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        colour = ZERO;
-        scalar = 1.0f;
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &v, BX_Vector3 &colour,
-                       float &scalar, int &bounce, float, float)
-    {
-        v = l.axis[i];
-        v.normalize();
-        colour = BX_Vector3(DELTA_WEIGHT, DELTA_WEIGHT, DELTA_WEIGHT);
-        scalar = 1.0f;
-        bounce = SRF_BOUNCE_SPECULAR;
-    }
-};
-
-// The cosine-power warp of a disk point shared by Phong and Lafortune:
-// cos = (r^2)^(1/(e+1)), the disk point rescaled to the sine.
-void cosinePowerDisk(float &x, float &y, float r2, float e, float &s)
-{
-    const float r = std::sqrt(r2);
-    if (r > DISK_CENTRE)
-    {
-        const float inv = 1.0f / r;
-        x *= inv;
-        y *= inv;
-        const float c = std::pow(r2, 1.0f / (e + 1.0f));
-        s = std::sin(std::acos(std::clamp(c, -1.0f, 1.0f)));
-        x *= s;
-        y *= s;
-    }
-    else
-        s = r;
-}
-
-struct Phong
-{
-    static const char *name() { return "phong"; }
-    static SRF_BSDF *make(const Lanes &l) { return new SRF_Phong(vectorBlock(l.axis), floatBlock(l.exponent)); }
-    static void evaluate(const Lanes &l, int i, const BX_Vector3 &, const BX_Vector3 &n, const BX_Vector3 &v,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        const float e = l.exponent[i];
-        scalar = 1.0f / (e + 1.0f);
-        colour = ZERO;
-        const float cosAxis = l.axis[i].dot(v);
-        if (n.dot(v) <= 0.0f || cosAxis <= 0.0f)
-            return;
-        const float c = std::pow(cosAxis, e);
-        colour = BX_Vector3(c, c, c);
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &, const BX_Vector3 &n, BX_Vector3 &v,
-                       BX_Vector3 &colour, float &scalar, int &bounce, float sx, float sy)
-    {
-        const float e = l.exponent[i];
-        bounce = SRF_BOUNCE_GLOSSY;
-        scalar = 1.0f / (e + 1.0f);
-        const BX_Vector3 &d = l.axis[i];
-        const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
-        float x, y, s;
-        BX_PolarSample::computeDisk2(sx, sy, x, y);
-        const float r2 = x * x + y * y;
-        colour = BX_Vector3(r2, r2, r2);
-        cosinePowerDisk(x, y, r2, e, s);
-        BX_Vector3 f1, f2;
-        d.getFrameOfReference(f1, f2);
-        v = (f1 * x + f2 * y) + d * std::sqrt(1.0f - s * s);
-        if (!sameSide(d, n, v))
-            v -= m * (2.0f * v.dot(m));
-    }
-};
-
-struct Blinn
-{
-    static const char *name() { return "blinn"; }
-    static SRF_BSDF *make(const Lanes &l) { return new SRF_Blinn(vectorBlock(l.n), floatBlock(l.exponent)); }
-    static void evaluate(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &, const BX_Vector3 &v,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        const BX_Vector3 &nl = l.n[i];
-        const float e = l.exponent[i];
-        BX_Vector3 h = u + v;
-        h.normalize();
-        const float k = nl.dot(h);
-        scalar = 1.0f / (e + 1.0f);
-        colour = ZERO;
-        if (!(nl.dot(v) > 0.0f) || !(k > 0.0f))
-            return;
-        const float f = std::pow(k, e) / (4.0f * h.dot(u));
-        colour = BX_Vector3(f, f, f);
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v,
-                       BX_Vector3 &colour, float &scalar, int &bounce, float sx, float sy)
-    {
-        const float e = l.exponent[i];
-        const float c = std::pow(sy, 1.0f / (e + 1.0f));
-        BX_Vector3 h;
-        BX_PolarSample(l.n[i]).compute(h, sx, (c + 1.0f) * 0.5f);
-        if (h.dot(u) < 0.0f)
-            h.negate();
-        const BX_Vector3 w = -u;
-        v = w - h * (2.0f * w.dot(h));
-        scalar = 1.0f / (e + 1.0f);
-        bounce = SRF_BOUNCE_GLOSSY;
-        const float f = std::pow(c, e) / (4.0f * h.dot(u));
-        colour = BX_Vector3(f, f, f);
-        if (!sameSide(u, n, v))
-            v -= n * (2.0f * v.dot(n));
-    }
-};
-
-struct Cone
-{
-    static const char *name() { return "cone"; }
-    static SRF_BSDF *make(const Lanes &l) { return new SRF_Cone(vectorBlock(l.axis), floatBlock(l.angle)); }
-    static void evaluate(const Lanes &l, int i, const BX_Vector3 &, const BX_Vector3 &n, const BX_Vector3 &v,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        const BX_Vector3 &d = l.axis[i];
-        const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
-        const float cosAlpha = std::cos(l.angle[i]);
-        scalar = 1.0f - cosAlpha;
-        colour = (m.dot(v) > 0.0f && d.dot(v) > cosAlpha) ? ONE : ZERO;
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &, const BX_Vector3 &n, BX_Vector3 &v,
-                       BX_Vector3 &colour, float &scalar, int &bounce, float sx, float sy)
-    {
-        bounce = SRF_BOUNCE_GLOSSY;
-        scalar = 1.0f - std::cos(l.angle[i]);
-        const BX_Vector3 &d = l.axis[i];
-        const BX_Vector3 m = d.dot(n) < 0.0f ? -n : n;
-        float x, y;
-        BX_PolarSample::computeDisk2(sx, sy, x, y);
-        const float sinAlpha = std::sin(l.angle[i]);
-        x *= sinAlpha;
-        y *= sinAlpha;
-        const float z = std::sqrt(1.0f - x * x - y * y);
-        BX_Vector3 f1, f2;
-        d.getFrameOfReference(f1, f2);
-        v = (f1 * x + f2 * y) + d * z;
-        colour = ONE;
-        if (!sameSide(d, n, v))
-            v -= m * (2.0f * v.dot(m));
-    }
-};
-
-struct Ashikhmin
-{
-    static const char *name() { return "ashikhmin"; }
+    using Kernel = K;
+    static const char *name() { return K::NAME + 4; } // without "SRF_"
+    static SRF_LobeBlocks plain(const Lanes &l);
     static SRF_BSDF *make(const Lanes &l)
     {
-        return new SRF_Ashikhmin(vectorBlock(l.n), floatBlock(l.exponent), floatBlock(l.exponent2),
-                                 vectorBlock(l.tangent1), vectorBlock(l.tangent2));
+        const SRF_LobeBlocks from = plain(l);
+        SRF_LobeBlocks blocks;
+        for (int field = 0; field < K::BLOCKS; ++field)
+            blocks.block[field] = K::FIELDS[field].kind == SRF_BLOCK_VECTOR
+                                      ? static_cast<void *>(vectorBlock(from.vectors(field)))
+                                      : static_cast<void *>(floatBlock(from.floats(field)));
+        return SRFbuildLobe<K>(blocks);
     }
-    static void frame(const Lanes &l, int i, BX_Vector3 &x, BX_Vector3 &y)
-    {
-        x = l.tangent2[i].cross(l.n[i]);
-        x.normalize();
-        y = l.n[i].cross(l.tangent1[i]);
-        y.normalize();
-    }
-    static void evaluate(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &, const BX_Vector3 &v,
+    // What the masked per-lane queries compute, without the call, the mask
+    // test or the pool.
+    static void evaluate(const SRF_LobeBlocks &p, int i, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v,
                          BX_Vector3 &colour, float &scalar)
     {
-        const float e1 = l.exponent[i], e2 = l.exponent2[i];
-        BX_Vector3 x, y;
-        frame(l, i, x, y);
-        BX_Vector3 h = u + v;
-        h.normalize();
-        const float hx = x.dot(h), hy = y.dot(h), hz = l.n[i].dot(h);
-        scalar = 1.0f / std::sqrt((e2 + 1.0f) * (e1 + 1.0f));
-        colour = ZERO;
-        if (!(hz > 0.0f))
-            return;
-        const float p = (e2 * hy * hy + e1 * hx * hx) / (1.0f - hz * hz);
-        const float f = std::pow(hz, p) / (4.0f * h.dot(u));
-        colour = BX_Vector3(f, f, f);
+        const SRF_LobeValue value = K::template evaluate<SRF_StdMath>(K::at(p, i), u, n, v);
+        colour = value.colour;
+        scalar = value.scalar;
     }
-    static void quadrant(float e1, float e2, float a, float b, float &phi, float &cosTheta)
-    {
-        const float k = std::sqrt((e1 + 1.0f) / (e2 + 1.0f));
-        phi = std::atan(k * std::tan(a * HALF_PI));
-        const float cosPhi = std::cos(phi), sinPhi = std::sin(phi);
-        cosTheta = std::pow(b, 1.0f / (e1 * cosPhi * cosPhi + e2 * sinPhi * sinPhi + 1.0f));
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v,
+    static void sample(const SRF_LobeBlocks &p, int i, const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v,
                        BX_Vector3 &colour, float &scalar, int &bounce, float sx, float sy)
     {
-        const float e1 = l.exponent[i], e2 = l.exponent2[i];
-        BX_Vector3 x, y;
-        frame(l, i, x, y);
-        const BX_PolarSample polar(l.n[i], x, y);
-        bounce = SRF_BOUNCE_GLOSSY;
-        float phi, cosTheta;
-        if (sx < 0.25f)
-            quadrant(e1, e2, 4.0f * sx, sy, phi, cosTheta);
-        else if (sx < 0.5f)
+        const typename K::Lane q = K::at(p, i);
+        if (!K::DRAWS)
         {
-            quadrant(e1, e2, 4.0f * (0.5f - sx), sy, phi, cosTheta);
-            phi = PI - phi;
+            colour = BX_Vector3(0.0f, 0.0f, 0.0f);
+            scalar = 0.0f;
+            return;
         }
-        else if (sx < 0.75f)
-        {
-            quadrant(e1, e2, 4.0f * (sx - 0.5f), sy, phi, cosTheta);
-            phi = PI + phi;
-        }
+        const SRF_LobeDraw draw = K::template sample<SRF_StdMath>(q, u, n, sx, sy);
+        v = draw.v;
+        bounce = K::BOUNCES;
+        if (K::WEIGHT_IS_VALUE)
+            evaluate(p, i, u, n, v, colour, scalar);
         else
         {
-            quadrant(e1, e2, 4.0f * (1.0f - sx), sy, phi, cosTheta);
-            phi = TWO_PI - phi;
+            colour = draw.weight;
+            scalar = K::template albedo<SRF_StdMath>(q);
         }
-        BX_Vector3 h;
-        polar.compute(h, phi * INV_TWO_PI, (cosTheta + 1.0f) * 0.5f);
-        if (h.dot(u) < 0.0f)
-            h.negate();
-        const BX_Vector3 w = -u;
-        v = w - h * (2.0f * w.dot(h));
-        if (!sameSide(u, n, v))
-            v -= n * (2.0f * v.dot(n));
-        evaluate(l, i, u, n, v, colour, scalar);
+    }
+    static void evaluatePdf(const SRF_LobeBlocks &p, int i, const BX_Vector3 &u, const BX_Vector3 &n,
+                            const BX_Vector3 &v, BX_Vector3 &value, float &pdf)
+    {
+        const SRF_LobeDensity density = K::template evaluatePdf<SRF_StdMath>(K::at(p, i), u, n, v);
+        value = density.value;
+        pdf = density.pdf;
     }
 };
 
-struct Lafortune
+SRF_LobeBlocks blocksOf(std::initializer_list<const void *> arrays)
 {
-    static const char *name() { return "lafortune"; }
-    static SRF_BSDF *make(const Lanes &l)
-    {
-        return new SRF_Lafortune(vectorBlock(l.n), vectorBlock(l.coefficients), floatBlock(l.exponent));
-    }
-    static void localFrame(const BX_Vector3 &nl, const BX_Vector3 &u, BX_Vector3 &t, BX_Vector3 &b)
-    {
-        t = nl.cross(u);
-        t.normalize();
-        b = nl.cross(t);
-    }
-    static void evaluate(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &, const BX_Vector3 &v,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        const float e = l.exponent[i];
-        scalar = e > 0.0f ? 1.0f / (e + 1.0f) : 0.5f;
-        colour = ZERO;
-        const BX_Vector3 &nl = l.n[i];
-        if (!sameSide(u, nl, v))
-            return;
-        if (!(e > 0.0f))
-        {
-            const float a = std::fabs(nl.dot(v));
-            colour = BX_Vector3(a, a, a);
-            return;
-        }
-        BX_Vector3 t, b;
-        localFrame(nl, u, t, b);
-        const BX_Vector3 &k = l.coefficients[i];
-        const float q = (k.z * nl.dot(u) * nl.dot(v) + k.y * b.dot(u) * b.dot(v)) + k.x * t.dot(u) * t.dot(v);
-        if (q > 0.0f)
-        {
-            const float c = std::pow(q, e);
-            colour = BX_Vector3(c, c, c);
-        }
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v,
-                       BX_Vector3 &colour, float &scalar, int &bounce, float sx, float sy)
-    {
-        const float e = l.exponent[i];
-        bounce = SRF_BOUNCE_GLOSSY;
-        scalar = e > 0.0f ? 1.0f / (e + 1.0f) : 0.5f;
-        BX_Vector3 nl = l.n[i];
-        if (!sameSide(u, n, nl))
-            nl.negate();
-        BX_Vector3 t, b;
-        localFrame(nl, u, t, b);
-        float x, y, s;
-        BX_PolarSample::computeDisk2(sx, sy, x, y);
-        if (!(e > 0.0f))
-        {
-            v = (t * x + b * y) + nl * std::sqrt(1.0f - x * x - y * y);
-            if (!sameSide(u, n, v))
-                v -= n * (2.0f * v.dot(n));
-            const float a = std::fabs(nl.dot(v));
-            colour = BX_Vector3(a, a, a);
-            return;
-        }
-        const BX_Vector3 &k = l.coefficients[i];
-        const BX_Vector3 w(k.x * t.dot(u), k.y * b.dot(u), k.z * nl.dot(u));
-        BX_Vector3 f1, f2;
-        w.getFrameOfReference(f1, f2);
-        const float r2 = x * x + y * y;
-        colour = BX_Vector3(r2, r2, r2);
-        cosinePowerDisk(x, y, r2, e, s);
-        BX_Vector3 local = (f1 * x + f2 * y) + w * std::sqrt(1.0f - s * s);
-        if (local.z <= 0.0f)
-            local.z = -local.z;
-        v = (t * local.x + b * local.y) + nl * local.z;
-    }
-};
+    SRF_LobeBlocks blocks;
+    int field = 0;
+    for (const void *array : arrays)
+        blocks.block[field++] = const_cast<void *>(array);
+    return blocks;
+}
 
-struct WireBlinn
+using Isotropic = Row<SRF_IsotropicKernel>;
+using Emission = Row<SRF_EmissionKernel>;
+using Specular = Row<SRF_SpecularKernel>;
+using Phong = Row<SRF_PhongKernel>;
+using Blinn = Row<SRF_BlinnKernel>;
+using Cone = Row<SRF_ConeKernel>;
+using Ashikhmin = Row<SRF_AshikhminKernel>;
+using Lafortune = Row<SRF_LafortuneKernel>;
+using WireBlinn = Row<SRF_WireBlinnKernel>;
+using WireDiffuse = Row<SRF_WireDiffuseKernel>;
+template <> SRF_LobeBlocks Isotropic::plain(const Lanes &) { return {}; }
+template <> SRF_LobeBlocks Emission::plain(const Lanes &) { return {}; }
+template <> SRF_LobeBlocks Specular::plain(const Lanes &l) { return blocksOf({l.axis}); }
+template <> SRF_LobeBlocks Phong::plain(const Lanes &l) { return blocksOf({l.axis, l.exponent}); }
+template <> SRF_LobeBlocks Blinn::plain(const Lanes &l) { return blocksOf({l.n, l.exponent}); }
+template <> SRF_LobeBlocks Cone::plain(const Lanes &l) { return blocksOf({l.axis, l.angle}); }
+template <> SRF_LobeBlocks Ashikhmin::plain(const Lanes &l)
 {
-    static const char *name() { return "wireblinn"; }
-    static SRF_BSDF *make(const Lanes &l) { return new SRF_WireBlinn(vectorBlock(l.tangent1), floatBlock(l.exponent)); }
-    static void evaluate(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &, const BX_Vector3 &v,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        const float e = l.exponent[i];
-        scalar = std::sqrt(1.0f / (e + 1.0f));
-        BX_Vector3 h = u + v;
-        h.normalize();
-        const float t = l.tangent1[i].dot(h);
-        const float k = std::pow(std::sqrt(1.0f - t * t), e);
-        colour = BX_Vector3(k, k, k);
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v,
-                       BX_Vector3 &colour, float &scalar, int &bounce, float sx, float sy)
-    {
-        const BX_Vector3 &t = l.tangent1[i];
-        BX_Vector3 f1, f2;
-        t.getFrameOfReference(f1, f2);
-        const float phi = TWO_PI * sx;
-        BX_Vector3 p = f1 * std::cos(phi) + f2 * std::sin(phi);
-        if (p.dot(u) < 0.0f)
-            p.negate();
-        const bool upper = sy > 0.5f;
-        const float xi = upper ? 2.0f * (sy - 0.5f) : 2.0f * sy;
-        const float s = std::pow(xi, 1.0f / (l.exponent[i] + 1.0f));
-        const float c = std::sqrt(1.0f - s * s);
-        BX_Vector3 h = upper ? p * s + t * c : p * s - t * c;
-        h.normalize();
-        const BX_Vector3 w = -u;
-        v = w - h * (2.0f * w.dot(h));
-        evaluate(l, i, u, n, v, colour, scalar);
-        bounce = SRF_BOUNCE_GLOSSY;
-    }
-};
-
-struct WireDiffuse
-{
-    static const char *name() { return "wirediffuse"; }
-    static SRF_BSDF *make(const Lanes &l) { return new SRF_WireDiffuse(vectorBlock(l.tangent1)); }
-    static void evaluate(const Lanes &l, int i, const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &v,
-                         BX_Vector3 &colour, float &scalar)
-    {
-        scalar = 0.5f;
-        const float t = l.tangent1[i].dot(v);
-        const float k = 1.0f - t * t;
-        colour = BX_Vector3(k, k, k);
-    }
-    static void sample(const Lanes &l, int i, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &v, BX_Vector3 &colour,
-                       float &scalar, int &bounce, float sx, float sy)
-    {
-        bounce = SRF_BOUNCE_DIFFUSE;
-        scalar = 0.5f;
-        const BX_Vector3 &t = l.tangent1[i];
-        BX_Vector3 f1, f2;
-        t.getFrameOfReference(f1, f2);
-        const float phi = TWO_PI * sx;
-        const BX_Vector3 p = f1 * std::cos(phi) + f2 * std::sin(phi);
-        const float c = 2.0f * sy - 1.0f;
-        const float s = std::sqrt(1.0f - c * c);
-        v = BX_Vector3(s * p.x + c * t.x, s * p.y + c * t.y, s * p.z + c * t.z);
-        colour = BX_Vector3(s, s, s);
-    }
-};
+    return blocksOf({l.n, l.tangent1, l.tangent2, l.exponent, l.exponent2});
+}
+template <> SRF_LobeBlocks Lafortune::plain(const Lanes &l) { return blocksOf({l.n, l.coefficients, l.exponent}); }
+template <> SRF_LobeBlocks WireBlinn::plain(const Lanes &l) { return blocksOf({l.tangent1, l.exponent}); }
+template <> SRF_LobeBlocks WireDiffuse::plain(const Lanes &l) { return blocksOf({l.tangent1}); }
 
 // ---------------------------------------------------------------------------
 
@@ -523,6 +188,7 @@ template <class Lobe> void LobeEvaluate(benchmark::State &state)
     const Lanes &l = lanes();
     SRF_BSDF *made = Lobe::make(l);
     const SRF_BSDF *bsdf = opaque(made);
+    const SRF_LobeBlocks p = Lobe::plain(l);
     float sink = 0.0f;
     bench::comparePair(
         state, "1 lobes", std::string(Lobe::name()) + " evaluate", "formula inline", LANES, LOBE_AIM,
@@ -543,7 +209,7 @@ template <class Lobe> void LobeEvaluate(benchmark::State &state)
             {
                 BX_Vector3 colour;
                 float scalar;
-                Lobe::evaluate(l, i, l.u[i], l.n[i], l.v[i], colour, scalar);
+                Lobe::evaluate(p, i, l.u[i], l.n[i], l.v[i], colour, scalar);
                 sink += colour.x + scalar;
             }
             benchmark::DoNotOptimize(sink);
@@ -556,6 +222,7 @@ template <class Lobe> void LobeSample(benchmark::State &state)
     const Lanes &l = lanes();
     SRF_BSDF *made = Lobe::make(l);
     const SRF_BSDF *bsdf = opaque(made);
+    const SRF_LobeBlocks p = Lobe::plain(l);
     float sink = 0.0f;
     bench::comparePair(
         state, "1 lobes", std::string(Lobe::name()) + " sample", "formula inline", LANES, LOBE_AIM,
@@ -578,7 +245,7 @@ template <class Lobe> void LobeSample(benchmark::State &state)
                 BX_Vector3 v, colour;
                 float scalar;
                 int bounce = 0;
-                Lobe::sample(l, i, l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i]);
+                Lobe::sample(p, i, l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i]);
                 sink += v.x + colour.x + scalar + float(bounce);
             }
             benchmark::DoNotOptimize(sink);
@@ -675,6 +342,75 @@ template <class Lobe> void LobeBatchSample(benchmark::State &state)
         });
     made->decRefCount();
 }
+
+// evaluatePdf (value and pdf) per lane, masked, beside the kernel inline;
+// and as a batch beside the per-lane calls. No aim: the figures show what a
+// light sample costs against evaluate.
+template <class Lobe> void LobeEvaluatePdf(benchmark::State &state)
+{
+    const Lanes &l = lanes();
+    SRF_BSDF *made = Lobe::make(l);
+    const SRF_BSDF *bsdf = opaque(made);
+    const SRF_LobeBlocks p = Lobe::plain(l);
+    float sink = 0.0f;
+    bench::comparePair(
+        state, "8 pdf", std::string(Lobe::name()) + " evaluatePdf", "formula inline", LANES, 0.0,
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 value;
+                float pdf;
+                bsdf->evaluatePdf(l.u[i], l.n[i], l.v[i], value, pdf, i, MASK);
+                sink += value.x + pdf;
+            }
+            benchmark::DoNotOptimize(sink);
+        },
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 value;
+                float pdf;
+                Lobe::evaluatePdf(p, i, l.u[i], l.n[i], l.v[i], value, pdf);
+                sink += value.x + pdf;
+            }
+            benchmark::DoNotOptimize(sink);
+        });
+    made->decRefCount();
+}
+
+template <class Lobe> void LobeBatchEvaluatePdf(benchmark::State &state)
+{
+    const Lanes &l = lanes();
+    SRF_BSDF *made = Lobe::make(l);
+    const SRF_BSDF *bsdf = opaque(made);
+    BatchLanes in(l);
+    float sink = 0.0f;
+    bench::comparePair(
+        state, "8 pdf", std::string(Lobe::name()) + " evaluatePdf, batch", "per-lane masked call", LANES, 0.0,
+        [&]
+        {
+            bsdf->evaluatePdfBatch(in.batch);
+            benchmark::DoNotOptimize(in.scalar);
+            benchmark::ClobberMemory();
+        },
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 value;
+                float pdf;
+                bsdf->evaluatePdf(l.u[i], l.n[i], l.v[i], value, pdf, i, MASK);
+                sink += value.x + pdf;
+            }
+            benchmark::DoNotOptimize(sink);
+        });
+    made->decRefCount();
+}
+
+BENCHMARK_TEMPLATE(LobeEvaluatePdf, Phong)->Iterations(BATCHES);
+BENCHMARK_TEMPLATE(LobeBatchEvaluatePdf, Phong)->Iterations(BATCHES);
 
 #define SRF_LOBE_BENCH(Lobe)                                                                                           \
     BENCHMARK_TEMPLATE(LobeEvaluate, Lobe)->Iterations(BATCHES);                                                       \

@@ -152,3 +152,80 @@ BENCHMARK(OpBatchEvalPlastic)->Iterations(BATCHES);
 BENCHMARK(OpBatchSampleMetal)->Iterations(BATCHES);
 BENCHMARK(OpBatchEvalMetal)->Iterations(BATCHES);
 } // namespace
+
+// evaluatePdf of the plastic example's tree: per lane beside its evaluate
+// per lane (what a light sample costs over a plain evaluation), and as a
+// batch beside the per-lane calls. No aim.
+namespace
+{
+void PlasticEvaluatePdf(benchmark::State &state)
+{
+    bench::PlasticScene scene;
+    const SRF_BSDF *tree = scene.tree;
+    const bench::QueryLanes &in = scene.in;
+    float sink = 0.0f;
+    bench::comparePair(
+        state, "8 pdf", "plastic evaluatePdf", "plastic evaluate", LANES, 0.0,
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 value;
+                float pdf;
+                tree->evaluatePdf(in.u[i], in.n[i], in.v[i], value, pdf, i, MASK);
+                sink += value.x + pdf;
+            }
+            benchmark::DoNotOptimize(sink);
+        },
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 colour;
+                float scalar;
+                tree->evaluate(in.u[i], in.n[i], in.v[i], colour, scalar, i, MASK);
+                sink += colour.x + scalar;
+            }
+            benchmark::DoNotOptimize(sink);
+        });
+}
+
+void PlasticBatchEvaluatePdf(benchmark::State &state)
+{
+    bench::PlasticScene scene;
+    const SRF_BSDF *tree = scene.tree;
+    const bench::QueryLanes &in = scene.in;
+    SRF_LaneBatchStorage q;
+    q.batch.end = LANES;
+    for (int i = 0; i < LANES; ++i)
+    {
+        q.batch.u.set(i, in.u[i]);
+        q.batch.n.set(i, in.n[i]);
+        q.batch.v.set(i, in.v[i]);
+        q.run[i] = 1;
+        q.mask[i] = MASK;
+    }
+    float sink = 0.0f;
+    bench::comparePair(
+        state, "8 pdf", "plastic evaluatePdf, batch", "per-lane masked call", LANES, 0.0,
+        [&]
+        {
+            tree->evaluatePdfBatch(q.batch);
+            benchmark::DoNotOptimize(q.scalar);
+            benchmark::ClobberMemory();
+        },
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+            {
+                BX_Vector3 value;
+                float pdf;
+                tree->evaluatePdf(in.u[i], in.n[i], in.v[i], value, pdf, i, MASK);
+                sink += value.x + pdf;
+            }
+            benchmark::DoNotOptimize(sink);
+        });
+}
+BENCHMARK(PlasticEvaluatePdf)->Iterations(BATCHES);
+BENCHMARK(PlasticBatchEvaluatePdf)->Iterations(BATCHES);
+} // namespace

@@ -1,17 +1,17 @@
 #include "SRF_ConstructorOps.h"
 
-#include "SRF_Ashikhmin.h"
-#include "SRF_Blinn.h"
-#include "SRF_Cone.h"
+#include "SRF_AshikhminKernel.h"
+#include "SRF_BlinnKernel.h"
+#include "SRF_ConeKernel.h"
 #include "SRF_Emission.h"
-#include "SRF_Isotropic.h"
-#include "SRF_Lafortune.h"
+#include "SRF_IsotropicKernel.h"
+#include "SRF_LafortuneKernel.h"
 #include "SRF_OpFrame.h"
-#include "SRF_Phong.h"
+#include "SRF_PhongKernel.h"
 #include "SRF_ScaleBSDF.h"
-#include "SRF_Specular.h"
-#include "SRF_WireBlinn.h"
-#include "SRF_WireDiffuse.h"
+#include "SRF_SpecularKernel.h"
+#include "SRF_WireBlinnKernel.h"
+#include "SRF_WireDiffuseKernel.h"
 
 namespace
 {
@@ -21,23 +21,6 @@ inline void releaseBlock(BX_Vector3 *block)
 {
     if (block)
         SRF_BSDF::release(block);
-}
-inline void releaseBlock(float *block)
-{
-    if (block)
-        SRF_BSDF::release(block);
-}
-
-// Constructs a T on the given blocks, which it then owns. When a block is
-// missing or the object cannot be allocated, every block goes back to the
-// pool and the result is null: a failed allocation loses nothing.
-template <class T, class... Blocks> SRF_BSDF *build(Blocks *...blocks)
-{
-    if ((... && (blocks != nullptr)))
-        if (SRF_BSDF *bsdf = new T(blocks...))
-            return bsdf;
-    (releaseBlock(blocks), ...);
-    return nullptr;
 }
 
 // The steps every constructor op shares: the old value of argument 0 loses
@@ -67,85 +50,56 @@ SRF_BSDF *emitter(BX_Vector3 *colours)
     emission->decRefCount();
     return nullptr;
 }
+
+// A lobe whose block of field f comes from argument 1 + its position.
+template <class K> int constructLobe(KAL_Instance &instance, KAL_ProcArray &lanes)
+{
+    return construct(instance,
+                     [&]
+                     {
+                         SRF_LobeBlocks blocks;
+                         for (int field = 0; field < K::BLOCKS; ++field)
+                         {
+                             const int arg = 1 + K::FIELDS[field].position;
+                             blocks.block[field] =
+                                 K::FIELDS[field].kind == SRF_BLOCK_VECTOR
+                                     ? static_cast<void *>(Frame::vectorBlockFromArg(arg, instance, lanes))
+                                     : static_cast<void *>(Frame::floatBlockFromArg(arg, instance, lanes));
+                         }
+                         return SRFbuildLobe<K>(blocks);
+                     });
+}
 } // namespace
 
-int opIsotropic(KAL_Instance &instance, KAL_ProcArray &)
+int opIsotropic(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance, [] { return build<SRF_Isotropic>(); });
+    return constructLobe<SRF_IsotropicKernel>(instance, lanes);
 }
-
 int opSpecular(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance, [&] { return build<SRF_Specular>(Frame::vectorBlockFromArg(1, instance, lanes)); });
+    return constructLobe<SRF_SpecularKernel>(instance, lanes);
 }
-
 int opPhongLobe(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance,
-                     [&]
-                     {
-                         return build<SRF_Phong>(Frame::vectorBlockFromArg(1, instance, lanes),
-                                                 Frame::floatBlockFromArg(2, instance, lanes));
-                     });
+    return constructLobe<SRF_PhongKernel>(instance, lanes);
 }
-
-int opBlinn(KAL_Instance &instance, KAL_ProcArray &lanes)
-{
-    return construct(instance,
-                     [&]
-                     {
-                         return build<SRF_Blinn>(Frame::vectorBlockFromArg(1, instance, lanes),
-                                                 Frame::floatBlockFromArg(2, instance, lanes));
-                     });
-}
-
-int opCone(KAL_Instance &instance, KAL_ProcArray &lanes)
-{
-    return construct(instance,
-                     [&]
-                     {
-                         return build<SRF_Cone>(Frame::vectorBlockFromArg(1, instance, lanes),
-                                                Frame::floatBlockFromArg(2, instance, lanes));
-                     });
-}
-
+int opBlinn(KAL_Instance &instance, KAL_ProcArray &lanes) { return constructLobe<SRF_BlinnKernel>(instance, lanes); }
+int opCone(KAL_Instance &instance, KAL_ProcArray &lanes) { return constructLobe<SRF_ConeKernel>(instance, lanes); }
 int opWireDiffuse(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance, [&] { return build<SRF_WireDiffuse>(Frame::vectorBlockFromArg(1, instance, lanes)); });
+    return constructLobe<SRF_WireDiffuseKernel>(instance, lanes);
 }
-
 int opWireBlinn(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance,
-                     [&]
-                     {
-                         return build<SRF_WireBlinn>(Frame::vectorBlockFromArg(1, instance, lanes),
-                                                     Frame::floatBlockFromArg(2, instance, lanes));
-                     });
+    return constructLobe<SRF_WireBlinnKernel>(instance, lanes);
 }
-
 int opLafortune(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance,
-                     [&]
-                     {
-                         return build<SRF_Lafortune>(Frame::vectorBlockFromArg(1, instance, lanes),
-                                                     Frame::vectorBlockFromArg(2, instance, lanes),
-                                                     Frame::floatBlockFromArg(3, instance, lanes));
-                     });
+    return constructLobe<SRF_LafortuneKernel>(instance, lanes);
 }
-
 int opAshikhmin(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance,
-                     [&]
-                     {
-                         return build<SRF_Ashikhmin>(Frame::vectorBlockFromArg(1, instance, lanes),
-                                                     Frame::floatBlockFromArg(2, instance, lanes),
-                                                     Frame::floatBlockFromArg(3, instance, lanes),
-                                                     Frame::vectorBlockFromArg(4, instance, lanes),
-                                                     Frame::vectorBlockFromArg(5, instance, lanes));
-                     });
+    return constructLobe<SRF_AshikhminKernel>(instance, lanes);
 }
 
 int opSetBF(KAL_Instance &instance, KAL_ProcArray &lanes)

@@ -155,6 +155,7 @@ void SRF_MulBSDF::weighBySecond(const SRF_LaneBatch &batch,
     mySecond->evaluateBatch(second);
     modulateLanes(batch, second.colour, s2);
 }
+
 // The first operand draws; its weight is multiplied by the second's colour
 // at the drawn direction, so value = value_1 * f_2(v) and pdf = pdf_1.
 void SRF_MulBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
@@ -165,14 +166,6 @@ void SRF_MulBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
     myFirst->evaluatePdf(u, n, v, value, pdf, lane, mask);
     mySecond->evaluate(u, n, v, c, s, lane, mask);
     modulate(value, c);
-}
-
-float SRF_MulBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
-{
-    BX_Vector3 value;
-    float density = 0.0f;
-    evaluatePdf(u, n, v, value, density, lane, mask);
-    return density;
 }
 
 // Le = Le_1 Le_2, component by component.

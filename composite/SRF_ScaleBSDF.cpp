@@ -167,6 +167,7 @@ void SRF_ScaleBSDF::sampleBatch(const SRF_LaneBatch &batch) const
     myOperand->sampleBatch(sub);
     tint(batch, tinted, true);
 }
+
 // The operand's density; its value tinted by the lane's colour. A black
 // lane draws no direction (v and the weight are zero): 0.
 void SRF_ScaleBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
@@ -181,14 +182,6 @@ void SRF_ScaleBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const 
     }
     myOperand->evaluatePdf(u, n, v, value, pdf, lane, mask);
     modulate(value, c);
-}
-
-float SRF_ScaleBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
-{
-    BX_Vector3 value;
-    float density = 0.0f;
-    evaluatePdf(u, n, v, value, density, lane, mask);
-    return density;
 }
 
 // Le = c Le_operand.

@@ -258,6 +258,7 @@ void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
                     b.scalar[lane] = reweighted ? b.scalar[lane] * w : b.scalar[lane];
                 });
 }
+
 // pdf of the masked sample: with both operands eligible, the mixture by
 // the albedo choice, P_i pdf_i; the value adds what each pick contributes,
 // P_i w_i value_i (P_i w_i = 1 where 0 < a_i < A). One operand alone
@@ -291,14 +292,6 @@ void SRF_SumBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
         value += c * (shares[i] * weights[i]);
         pdf += shares[i] * p;
     }
-}
-
-float SRF_SumBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
-{
-    BX_Vector3 value;
-    float density = 0.0f;
-    evaluatePdf(u, n, v, value, density, lane, mask);
-    return density;
 }
 
 // Le = Le_1 + Le_2.

@@ -29,7 +29,6 @@ public:
                   int lane, int mask) const override;
     void sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour, float &scalar, int &bounce,
                 float sx, float sy, int lane, int mask) const override;
-    float pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const override;
     void evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value, float &pdf,
                      int lane, int mask) const override;
     void emission(BX_Vector3 &colour, int lane) const override;

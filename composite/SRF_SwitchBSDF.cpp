@@ -206,6 +206,7 @@ void SRF_SwitchBSDF::sampleBatch(const SRF_LaneBatch &batch) const
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.sampleBatch(lanes); },
         [](const SRF_LaneBatch &lanes) { writeZeros(lanes, true, true, false); });
 }
+
 // The picked entry's; a lane that picks no entry draws nothing.
 void SRF_SwitchBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
                                  float &pdf, int lane, int mask) const
@@ -215,14 +216,6 @@ void SRF_SwitchBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const
         return entry->evaluatePdf(u, n, v, value, pdf, lane, mask);
     value = BX_Vector3(0.0f, 0.0f, 0.0f);
     pdf = 0.0f;
-}
-
-float SRF_SwitchBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
-{
-    BX_Vector3 value;
-    float density = 0.0f;
-    evaluatePdf(u, n, v, value, density, lane, mask);
-    return density;
 }
 
 void SRF_SwitchBSDF::emission(BX_Vector3 &colour, int lane) const

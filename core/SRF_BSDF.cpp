@@ -51,7 +51,13 @@ float SRF_BSDF::specularRatio(int lane, int mask) const { return (bounces & mask
 
 void SRF_BSDF::emission(BX_Vector3 &colour, int) const { colour = BX_Vector3(0.0f, 0.0f, 0.0f); }
 
-float SRF_BSDF::pdf(const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &, int, int) const { return 0.0f; }
+float SRF_BSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
+{
+    BX_Vector3 value;
+    float density = 0.0f;
+    evaluatePdf(u, n, v, value, density, lane, mask);
+    return density;
+}
 
 void SRF_BSDF::evaluatePdf(const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &value, float &pdf,
                            int, int) const

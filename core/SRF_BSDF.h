@@ -79,6 +79,39 @@ using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
 // Nothing throws and nothing reports: failures show as null BSDFs or zero
 // outputs.
 //
+// Directions, cosines and what the scalar means:
+//   - u and v both point away from the surface (v is not the incoming
+//     direction reversed); n only decides sides. The densities below hold
+//     for unit u, n and v, and for the unit axes and normals that the lobes'
+//     samplers assume (a lobe uses its vectors as stored).
+//   - evaluate's colour is the lobe's bare shape, with no cosine and no
+//     normalisation; the scalar is the albedo used to choose between
+//     operands (a Sum samples each in proportion to it), not a reflectance.
+//   - sample's colour is the weight to multiply the light from v by: the
+//     reflectance a renderer integrates is the mean weight, not evaluate.
+//
+// pdf(u, n, v, lane, mask) is the density per steradian, over the whole
+// sphere, with which the masked sample draws v; 0 where it never draws and
+// for the delta (mirror) lobe. evaluatePdf adds value(v) = E[colour | v]
+// pdf(v), the function that sample's weight estimates: for any light L,
+// the mean of colour L(v) over sample's draws is the integral of value L,
+// so a light sample of density p_L weighs value L / p_L, and both combine
+// by multiple importance sampling. How the value relates to evaluate's
+// colour f, class by class (c the cosine a lobe's sampler draws with):
+//   Isotropic       value = f / (4 pi)              (f = 1, the whole sphere)
+//   WireDiffuse     value = sqrt(f) / (4 pi)        (weight: the sine to T)
+//   Phong           value = (e+1)/(2 pi) (D.w)^(2e+1), w = v and its fold
+//   Cone            value = pdf = (D.w) / (pi sin^2 alpha) inside the cone
+//   Blinn           value = (e+1)/(2 pi) c^(2e) / (16 (h.u)^2), per w
+//   Ashikhmin, WireBlinn, Measured, WaveletBSDF
+//                   value = f pdf                   (the weight is f)
+//   Lafortune       diffuse lanes: value = |N'.v| pdf; glossy: the
+//                   disk's r^2 times the stretched cosine-power density
+//   Specular, Emission   value = pdf = 0
+//   Sum   value = sum of the operands' values, pdf the albedo mixture;
+//   Scale value = c value_operand; Mul value = value_first f_second;
+//   Switch the picked entry's.
+//
 // Batch queries (sampleBatch, evaluateBatch, albedoBatch,
 // specularRatioBatch, emissionBatch, getBouncesBatch) answer one query for
 // many lanes at once, as the query ops ask it: lane by lane the per-lane
@@ -144,14 +177,15 @@ public:
     // The density per steradian, over the whole sphere, with which the
     // masked sample draws v for u, n and lane: 0 where sample never draws
     // (a mask that shares no bit with the bounces included), and 0 for a
-    // delta lobe. The base class, which knows nothing of a subclass's
-    // sampling, answers 0: such a BSDF is only ever sampled.
+    // delta lobe. The base class answers evaluatePdf's pdf.
     virtual float pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const;
     // pdf, and the value that sample's colour weight estimates: for every
     // light L, the mean of colour * L(v) over sample's draws equals the
     // integral of value(v) L(v) dv, so value(v) = E[colour | v] pdf(v). A
     // light-sampling estimator value * L / p_light then agrees with
-    // sample's in expectation. The base class answers zero for both.
+    // sample's in expectation. The base class, which knows nothing of a
+    // subclass's sampling, answers zero for both: such a BSDF is only ever
+    // sampled.
     virtual void evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value,
                              float &pdf, int lane, int mask) const;
 

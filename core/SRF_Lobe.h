@@ -11,12 +11,15 @@ enum SRF_BlockKind
 };
 
 // One parameter block of a lobe, as its schema names it for the constructor
-// ops, the Python constructors and the tests.
+// ops, the Python constructors and the tests: its name, its kind, what it
+// means, and its place among the constructor's arguments (the constructor
+// op's argument position + 1).
 struct SRF_BlockField
 {
     const char *name;
     SRF_BlockKind kind;
     const char *meaning;
+    int position;
 };
 
 // The most parameter blocks an analytic lobe has.
@@ -105,6 +108,10 @@ private:
     // Whether this object is the lobe's own class, whose batch queries may
     // run the kernel inline.
     bool isOwnClass() const;
+    // Runs body(batch, lane's parameters, bounce set, lane) over the batch's
+    // lanes in the vector variant of the batch mode, or perLane() for a
+    // host's subclass.
+    template <class PerLane, class Body> void overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body body) const;
 
     SRF_LobeBlocks params;
 };

@@ -32,6 +32,36 @@ inline const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
 inline const BX_Vector3 ONE(1.0f, 1.0f, 1.0f);
 } // namespace SRF_LobeDetail
 
+// Gives each block of a kernel's schema back to the pool, in reverse field
+// order; null blocks are skipped.
+template <class K> void SRFreleaseLobeBlocks(const SRF_LobeBlocks &blocks)
+{
+    for (int field = K::BLOCKS - 1; field >= 0; --field)
+    {
+        if (!blocks.block[field])
+            continue;
+        if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
+            SRF_BSDF::release(static_cast<BX_Vector3 *>(blocks.block[field]));
+        else
+            SRF_BSDF::release(static_cast<float *>(blocks.block[field]));
+    }
+}
+
+// A new lobe of kernel K on the blocks, which it then owns. When a block is
+// missing or the object cannot be allocated, every block goes back to the
+// pool and the answer is null: a failed allocation loses nothing.
+template <class K> SRF_BSDF *SRFbuildLobe(const SRF_LobeBlocks &blocks)
+{
+    bool complete = true;
+    for (int field = 0; field < K::BLOCKS; ++field)
+        complete = complete && blocks.block[field];
+    if (complete)
+        if (SRF_BSDF *lobe = new typename K::Class(blocks))
+            return lobe;
+    SRFreleaseLobeBlocks<K>(blocks);
+    return nullptr;
+}
+
 template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks) : params(blocks)
 {
     bounces = K::bounceSet(blocks);
@@ -42,19 +72,7 @@ template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks, int bounc
     bounces = bounceSet;
 }
 
-// Releases the blocks in reverse field order.
-template <class K> SRF_Lobe<K>::~SRF_Lobe()
-{
-    for (int field = K::BLOCKS - 1; field >= 0; --field)
-    {
-        if (!params.block[field])
-            continue;
-        if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
-            release(static_cast<BX_Vector3 *>(params.block[field]));
-        else
-            release(static_cast<float *>(params.block[field]));
-    }
-}
+template <class K> SRF_Lobe<K>::~SRF_Lobe() { SRFreleaseLobeBlocks<K>(params); }
 
 template <class K> const char *SRF_Lobe<K>::className() const { return K::NAME; }
 
@@ -134,114 +152,99 @@ void SRF_Lobe<K>::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
 // The batch queries: one lane loop each over the kernel with the
 // vectorisable maths, writing what the masked or mask-free per-lane query
 // writes (SRF_LaneBatch's put functions). A host's subclass is answered by
-// the base class, lane by lane through its virtual queries.
-
-template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) const
+// the base class, lane by lane through its virtual queries (perLane).
+template <class K>
+template <class PerLane, class Body>
+void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body body) const
 {
     if (!isOwnClass())
-        return SRF_BSDF::albedoBatch(batch);
+        return perLane();
     const SRF_LaneBatch b = batch;
     const SRF_LobeBlocks p = params;
     const int set = bounces;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane) { b.putScalar(lane, set, K::template albedo<SRF_LaneMath>(K::at(p, lane))); });
+    SRFforLanes(b.begin, b.end, [=](int lane) { body(b, K::at(p, lane), set, lane); });
+}
+
+template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) const
+{
+    overLanes(
+        batch, [&] { SRF_BSDF::albedoBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        { b.putScalar(lane, set, K::template albedo<SRF_LaneMath>(q)); });
 }
 
 template <class K> void SRF_Lobe<K>::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
-    if (!isOwnClass())
-        return SRF_BSDF::specularRatioBatch(batch);
-    const SRF_LaneBatch b = batch;
-    const SRF_LobeBlocks p = params;
-    const int set = bounces;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane) { b.putScalar(lane, set, K::template specularRatio<SRF_LaneMath>(K::at(p, lane))); });
+    overLanes(
+        batch, [&] { SRF_BSDF::specularRatioBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        { b.putScalar(lane, set, K::template specularRatio<SRF_LaneMath>(q)); });
 }
 
 template <class K> void SRF_Lobe<K>::evaluateBatch(const SRF_LaneBatch &batch) const
 {
-    if (!isOwnClass())
-        return SRF_BSDF::evaluateBatch(batch);
-    const SRF_LaneBatch b = batch;
-    const SRF_LobeBlocks p = params;
-    const int set = bounces;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const SRF_LobeValue value =
-                        K::template evaluate<SRF_LaneMath>(K::at(p, lane), b.u.get(lane), b.n.get(lane), b.v.get(lane));
-                    b.putEvaluate(lane, set, value.colour, value.scalar);
-                });
+    overLanes(
+        batch, [&] { SRF_BSDF::evaluateBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        {
+            const SRF_LobeValue value =
+                K::template evaluate<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
+            b.putEvaluate(lane, set, value.colour, value.scalar);
+        });
 }
 
+// A lobe that draws nothing writes what evaluate writes: zero colour and
+// scalar, v and bounce kept.
 template <class K> void SRF_Lobe<K>::sampleBatch(const SRF_LaneBatch &batch) const
 {
-    if (!isOwnClass())
-        return SRF_BSDF::sampleBatch(batch);
-    const SRF_LaneBatch b = batch;
-    const SRF_LobeBlocks p = params;
-    const int set = bounces;
-    if (!K::DRAWS)
-    {
-        // What evaluate writes: zero colour and scalar, v and bounce kept.
-        SRFforLanes(b.begin, b.end, [=](int lane) { b.putEvaluate(lane, set, SRF_LobeDetail::ZERO, 0.0f); });
-        return;
-    }
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const typename K::Lane q = K::at(p, lane);
-                    const BX_Vector3 u = b.u.get(lane), n = b.n.get(lane);
-                    const SRF_LobeDraw draw = K::template sample<SRF_LaneMath>(q, u, n, b.sx[lane], b.sy[lane]);
-                    if (K::WEIGHT_IS_VALUE)
-                    {
-                        const SRF_LobeValue value = K::template evaluate<SRF_LaneMath>(q, u, n, draw.v);
-                        b.putSample(lane, set, draw.v, value.colour, value.scalar, set);
-                    }
-                    else
-                        b.putSample(lane, set, draw.v, draw.weight, K::template albedo<SRF_LaneMath>(q), set);
-                });
+    overLanes(
+        batch, [&] { SRF_BSDF::sampleBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        {
+            if (!K::DRAWS)
+                return b.putEvaluate(lane, set, SRF_LobeDetail::ZERO, 0.0f);
+            const BX_Vector3 u = b.u.get(lane), n = b.n.get(lane);
+            const SRF_LobeDraw draw = K::template sample<SRF_LaneMath>(q, u, n, b.sx[lane], b.sy[lane]);
+            if (K::WEIGHT_IS_VALUE)
+            {
+                const SRF_LobeValue value = K::template evaluate<SRF_LaneMath>(q, u, n, draw.v);
+                b.putSample(lane, set, draw.v, value.colour, value.scalar, set);
+            }
+            else
+                b.putSample(lane, set, draw.v, draw.weight, K::template albedo<SRF_LaneMath>(q), set);
+        });
 }
 
 template <class K> void SRF_Lobe<K>::emissionBatch(const SRF_LaneBatch &batch) const
 {
-    if (!isOwnClass())
-        return SRF_BSDF::emissionBatch(batch);
-    const SRF_LaneBatch b = batch;
-    const BX_Vector3 colour = K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO;
-    SRFforLanes(b.begin, b.end, [=](int lane) { b.colour.blend(lane, b.isRunning(lane), colour); });
+    overLanes(
+        batch, [&] { SRF_BSDF::emissionBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &, int, int lane)
+        { b.colour.blend(lane, b.isRunning(lane), K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO); });
 }
 
 template <class K> void SRF_Lobe<K>::pdfBatch(const SRF_LaneBatch &batch) const
 {
-    if (!isOwnClass())
-        return SRF_BSDF::pdfBatch(batch);
-    const SRF_LaneBatch b = batch;
-    const SRF_LobeBlocks p = params;
-    const int set = bounces;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const SRF_LobeDensity density = K::template evaluatePdf<SRF_LaneMath>(K::at(p, lane), b.u.get(lane),
-                                                                                          b.n.get(lane), b.v.get(lane));
-                    b.putScalar(lane, set, density.pdf);
-                });
+    overLanes(
+        batch, [&] { SRF_BSDF::pdfBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        {
+            const SRF_LobeDensity density =
+                K::template evaluatePdf<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
+            b.putScalar(lane, set, density.pdf);
+        });
 }
 
 template <class K> void SRF_Lobe<K>::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
-    if (!isOwnClass())
-        return SRF_BSDF::evaluatePdfBatch(batch);
-    const SRF_LaneBatch b = batch;
-    const SRF_LobeBlocks p = params;
-    const int set = bounces;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const SRF_LobeDensity density = K::template evaluatePdf<SRF_LaneMath>(K::at(p, lane), b.u.get(lane),
-                                                                                          b.n.get(lane), b.v.get(lane));
-                    b.putEvaluate(lane, set, density.value, density.pdf);
-                });
+    overLanes(
+        batch, [&] { SRF_BSDF::evaluatePdfBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        {
+            const SRF_LobeDensity density =
+                K::template evaluatePdf<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
+            b.putEvaluate(lane, set, density.value, density.pdf);
+        });
 }
 
 // Storage first, so that nothing is copied when there is none; a pool that
@@ -266,9 +269,8 @@ template <class K> SRF_BSDF *SRF_Lobe<K>::duplicate(int count) const
     }
     if (!complete)
     {
-        // The destructor releases what was copied.
-        SRF_Lobe *partial = new (storage) Class(copies, bounces);
-        partial->decRefCount();
+        SRFreleaseLobeBlocks<K>(copies);
+        operator delete(storage, sizeof(Class));
         return nullptr;
     }
     return new (storage) Class(copies, count > 0 ? K::bounceSet(copies) : bounces);

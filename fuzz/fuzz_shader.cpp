@@ -115,6 +115,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     theContext = new KAL_Context;
     SRF_Functions::installFunctions(*theContext);
     SRF_Functions::installPhotonFunctions(*theContext);
+    SRF_Functions::installPdfFunctions(*theContext);
     return 0;
 }
 

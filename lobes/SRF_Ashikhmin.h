@@ -5,14 +5,9 @@
 
 struct SRF_API SRF_AshikhminKernel;
 
-// The anisotropic half-vector lobe of Ashikhmin and Shirley (2000) without
-// its Fresnel and normalisation factors: f(v) = (N.H)^p / (4 H.u), with p
-// blending two per-lane exponents by the half vector's azimuth about N.
-// Sampling inverts the model's half-vector density quadrant by quadrant and
-// mirrors u about H. Bounce set: glossy. Formulas: SRF_AshikhminKernel.h.
-//
-// Blocks, in field order: normal, first tangent, second tangent (vectors),
-// first exponent, second exponent (floats).
+// Anisotropic half-vector lobe with exponents along two tangents. Bounce set, formulas and sampling:
+// SRF_AshikhminKernel.h. Blocks, in field order: normal, first tangent, second tangent (vectors), first exponent,
+// second exponent (floats).
 class SRF_API SRF_Ashikhmin : public SRF_Lobe<SRF_AshikhminKernel>
 {
 public:

@@ -2,11 +2,10 @@
 #define SRF_ASHIKHMINKERNEL_H
 
 #include "BX_PolarSample.h"
+#include "SRF_Ashikhmin.h"
 #include "SRF_Constants.h"
 #include "SRF_KernelMaths.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_Ashikhmin;
 
 // The anisotropic half-vector lobe of Ashikhmin and Shirley (2000), without
 // its Fresnel and normalisation factors.
@@ -14,14 +13,15 @@ struct SRF_API SRF_AshikhminKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
 {
     using Class = SRF_Ashikhmin;
     static constexpr const char *NAME = "SRF_Ashikhmin";
+    static constexpr const char *SUMMARY = "Anisotropic half-vector lobe with exponents along two tangents.";
     static constexpr bool WEIGHT_IS_VALUE = true;
     static constexpr int BLOCKS = 5;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
-        {"normal", SRF_BLOCK_VECTOR, "normal N, used as stored"},
-        {"tangent1", SRF_BLOCK_VECTOR, "tangent t1, the direction of the first exponent"},
-        {"tangent2", SRF_BLOCK_VECTOR, "tangent t2, the direction of the second exponent"},
-        {"exponent1", SRF_BLOCK_FLOAT, "exponent e1 along t1"},
-        {"exponent2", SRF_BLOCK_FLOAT, "exponent e2 along t2"}};
+        {"normal", SRF_BLOCK_VECTOR, "normal N, used as stored", 0},
+        {"tangent1", SRF_BLOCK_VECTOR, "tangent t1, the direction of the first exponent", 3},
+        {"tangent2", SRF_BLOCK_VECTOR, "tangent t2, the direction of the second exponent", 4},
+        {"exponent1", SRF_BLOCK_FLOAT, "exponent e1 along t1", 1},
+        {"exponent2", SRF_BLOCK_FLOAT, "exponent e2 along t2", 2}};
 
     struct Lane
     {

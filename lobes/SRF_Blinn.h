@@ -5,12 +5,8 @@
 
 struct SRF_API SRF_BlinnKernel;
 
-// The glossy half-vector lobe (Blinn 1977): f(v) = (N.H)^e / (4 H.u) for the
-// half vector H of u and v. Sampling draws H by the cosine-power law about N
-// and mirrors u about it. Bounce set: glossy.
-//
+// Half-vector lobe about a normal: (N.H)^e / (4 H.u). Bounce set, formulas and sampling: SRF_BlinnKernel.h.
 // Blocks, in field order: normal (vector), exponent (float).
-// Formulas: SRF_BlinnKernel.h.
 class SRF_API SRF_Blinn : public SRF_Lobe<SRF_BlinnKernel>
 {
 public:

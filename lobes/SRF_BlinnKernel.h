@@ -2,11 +2,10 @@
 #define SRF_BLINNKERNEL_H
 
 #include "BX_PolarSample.h"
+#include "SRF_Blinn.h"
 #include "SRF_Constants.h"
 #include "SRF_KernelMaths.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_Blinn;
 
 // The Blinn lobe (Blinn 1977): the half vector's cosine to a per-lane
 // normal N, to the power e, over 4 (H.u).
@@ -14,10 +13,11 @@ struct SRF_API SRF_BlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
 {
     using Class = SRF_Blinn;
     static constexpr const char *NAME = "SRF_Blinn";
+    static constexpr const char *SUMMARY = "Half-vector lobe about a normal: (N.H)^e / (4 H.u).";
     static constexpr int BLOCKS = 2;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
-        {"normal", SRF_BLOCK_VECTOR, "lobe normal N, used as stored"},
-        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e of the half vector"}};
+        {"normal", SRF_BLOCK_VECTOR, "lobe normal N, used as stored", 0},
+        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e of the half vector", 1}};
 
     struct Lane
     {

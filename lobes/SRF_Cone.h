@@ -5,12 +5,8 @@
 
 struct SRF_API SRF_ConeKernel;
 
-// A flat glossy lobe: 1 for every direction strictly inside a cone of
-// per-lane half-angle about a per-lane axis (on the axis's side of the
-// surface), 0 outside. Bounce set: glossy.
-//
-// Blocks, in field order: axis (vector), half-angle in radians (float).
-// Formulas: SRF_ConeKernel.h.
+// Uniform lobe inside a cone about an axis (half angle in radians). Bounce set, formulas and sampling:
+// SRF_ConeKernel.h. Blocks, in field order: axis (vector), half-angle in radians (float).
 class SRF_API SRF_Cone : public SRF_Lobe<SRF_ConeKernel>
 {
 public:

@@ -2,11 +2,10 @@
 #define SRF_CONEKERNEL_H
 
 #include "BX_PolarSample.h"
+#include "SRF_Cone.h"
 #include "SRF_Constants.h"
 #include "SRF_KernelMaths.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_Cone;
 
 // The cone lobe: 1 inside a cone of per-lane half-angle alpha about a
 // per-lane axis D, on the axis's side of the surface.
@@ -14,9 +13,11 @@ struct SRF_API SRF_ConeKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
 {
     using Class = SRF_Cone;
     static constexpr const char *NAME = "SRF_Cone";
+    static constexpr const char *SUMMARY = "Uniform lobe inside a cone about an axis (half angle in radians).";
     static constexpr int BLOCKS = 2;
-    static constexpr SRF_BlockField FIELDS[BLOCKS] = {{"axis", SRF_BLOCK_VECTOR, "cone axis D, used as stored"},
-                                                      {"half_angle", SRF_BLOCK_FLOAT, "half-angle alpha, in radians"}};
+    static constexpr SRF_BlockField FIELDS[BLOCKS] = {
+        {"axis", SRF_BLOCK_VECTOR, "cone axis D, used as stored", 0},
+        {"half_angle", SRF_BLOCK_FLOAT, "half-angle alpha, in radians", 1}};
 
     struct Lane
     {

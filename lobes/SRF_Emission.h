@@ -5,9 +5,7 @@
 
 struct SRF_API SRF_EmissionKernel;
 
-// Scatters nothing and emits (1, 1, 1); a Scale composite around it gives a
-// coloured emitter. Bounce set: emission.
-// Formulas: SRF_EmissionKernel.h.
+// Emitter of colour (1, 1, 1); scale it for other colours. Bounce set, formulas and sampling: SRF_EmissionKernel.h.
 class SRF_API SRF_Emission : public SRF_Lobe<SRF_EmissionKernel>
 {
 public:

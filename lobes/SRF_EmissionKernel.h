@@ -1,19 +1,19 @@
 #ifndef SRF_EMISSIONKERNEL_H
 #define SRF_EMISSIONKERNEL_H
 
+#include "SRF_Emission.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_Emission;
 
 // The emission lobe: scatters nothing and emits (1, 1, 1).
 struct SRF_API SRF_EmissionKernel : SRF_LobeKernelBase<SRF_BOUNCE_EMISSION>
 {
     using Class = SRF_Emission;
     static constexpr const char *NAME = "SRF_Emission";
+    static constexpr const char *SUMMARY = "Emitter of colour (1, 1, 1); scale it for other colours.";
     static constexpr bool DRAWS = false;
     static constexpr bool EMITS = true;
     static constexpr int BLOCKS = 0;
-    static constexpr SRF_BlockField FIELDS[1] = {{nullptr, SRF_BLOCK_VECTOR, nullptr}};
+    static constexpr SRF_BlockField FIELDS[1] = {{nullptr, SRF_BLOCK_VECTOR, nullptr, 0}};
 
     struct Lane
     {

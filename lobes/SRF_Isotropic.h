@@ -5,9 +5,8 @@
 
 struct SRF_API SRF_IsotropicKernel;
 
-// Scatters with unit value into every direction of the whole sphere and
-// samples the whole sphere uniformly. Bounce set: diffuse.
-// Formulas: SRF_IsotropicKernel.h.
+// Uniform diffuse lobe: value 1 into every direction of the whole sphere. Bounce set, formulas and sampling:
+// SRF_IsotropicKernel.h.
 class SRF_API SRF_Isotropic : public SRF_Lobe<SRF_IsotropicKernel>
 {
 public:

@@ -3,17 +3,17 @@
 
 #include "BX_PolarSample.h"
 #include "SRF_Constants.h"
+#include "SRF_Isotropic.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_Isotropic;
 
 // The isotropic lobe: unit value into every direction of the whole sphere.
 struct SRF_API SRF_IsotropicKernel : SRF_LobeKernelBase<SRF_BOUNCE_DIFFUSE>
 {
     using Class = SRF_Isotropic;
     static constexpr const char *NAME = "SRF_Isotropic";
+    static constexpr const char *SUMMARY = "Uniform diffuse lobe: value 1 into every direction of the whole sphere.";
     static constexpr int BLOCKS = 0;
-    static constexpr SRF_BlockField FIELDS[1] = {{nullptr, SRF_BLOCK_VECTOR, nullptr}};
+    static constexpr SRF_BlockField FIELDS[1] = {{nullptr, SRF_BLOCK_VECTOR, nullptr, 0}};
 
     struct Lane
     {

@@ -5,14 +5,9 @@
 
 struct SRF_API SRF_LafortuneKernel;
 
-// The generalised cosine lobe (Lafortune et al. 1997): u and v in a local
-// frame built from a per-lane normal N and u, their components multiplied
-// pairwise and weighted by per-lane coefficients K, summed and raised to a
-// per-lane exponent e. A lane with e <= 0 is diffuse: f(v) = |N.v|. Bounce
-// set: glossy when the exponent of lane 0 is positive, else diffuse.
-// Formulas: SRF_LafortuneKernel.h.
-//
-// Blocks, in field order: normal, coefficients (vectors), exponent (float).
+// Generalised cosine lobe: coefficients weigh the components of u and v in "
+// "the frame of the normal; an exponent of 0 or less makes a lane diffuse. Bounce set, formulas and sampling:
+// SRF_LafortuneKernel.h. Blocks, in field order: normal, coefficients (vectors), exponent (float).
 class SRF_API SRF_Lafortune : public SRF_Lobe<SRF_LafortuneKernel>
 {
 public:

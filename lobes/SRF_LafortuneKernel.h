@@ -4,9 +4,8 @@
 #include "BX_PolarSample.h"
 #include "SRF_Constants.h"
 #include "SRF_KernelMaths.h"
+#include "SRF_Lafortune.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_Lafortune;
 
 // The generalised cosine lobe of Lafortune et al. (1997): the components of
 // u and v in a local frame, weighted pairwise by per-lane coefficients K,
@@ -15,11 +14,13 @@ struct SRF_API SRF_LafortuneKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
 {
     using Class = SRF_Lafortune;
     static constexpr const char *NAME = "SRF_Lafortune";
+    static constexpr const char *SUMMARY = "Generalised cosine lobe: coefficients weigh the components of u and v in "
+                                           "the frame of the normal; an exponent of 0 or less makes a lane diffuse.";
     static constexpr int BLOCKS = 3;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
-        {"normal", SRF_BLOCK_VECTOR, "normal N of the local frame, used as stored"},
-        {"coefficients", SRF_BLOCK_VECTOR, "weights K of the three local components"},
-        {"exponent", SRF_BLOCK_FLOAT, "exponent e; 0 or less makes the lane diffuse"}};
+        {"normal", SRF_BLOCK_VECTOR, "normal N of the local frame, used as stored", 0},
+        {"coefficients", SRF_BLOCK_VECTOR, "weights K of the three local components", 1},
+        {"exponent", SRF_BLOCK_FLOAT, "exponent e; 0 or less makes the lane diffuse", 2}};
     // Below this disk radius the point is taken as the centre.
     static constexpr float DISK_CENTRE = 0.0001f;
 

@@ -5,18 +5,18 @@
 #include "SRF_Constants.h"
 #include "SRF_KernelMaths.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_Phong;
+#include "SRF_Phong.h"
 
 // The Phong lobe: a cosine-power lobe about a per-lane axis D with exponent e.
 struct SRF_API SRF_PhongKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
 {
     using Class = SRF_Phong;
     static constexpr const char *NAME = "SRF_Phong";
+    static constexpr const char *SUMMARY = "Cosine-power lobe about an axis: (D.v)^e.";
     static constexpr int BLOCKS = 2;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
-        {"axis", SRF_BLOCK_VECTOR, "lobe axis D (usually the mirror direction), used as stored"},
-        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e"}};
+        {"axis", SRF_BLOCK_VECTOR, "lobe axis D (usually the mirror direction), used as stored", 0},
+        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e", 1}};
     // Below this disk radius the point is taken as the centre: dividing by r
     // would only amplify rounding.
     static constexpr float DISK_CENTRE = 0.0001f;

@@ -5,12 +5,8 @@
 
 struct SRF_API SRF_SpecularKernel;
 
-// The perfect mirror, or any other delta lobe: all its energy leaves in one
-// per-lane direction. Sampling returns that direction with a very large
-// fixed weight; evaluating any direction gives zero. Bounce set: specular.
-//
+// Mirror (delta) lobe about a direction. Bounce set, formulas and sampling: SRF_SpecularKernel.h.
 // Blocks: direction (vector).
-// Formulas: SRF_SpecularKernel.h.
 class SRF_API SRF_Specular : public SRF_Lobe<SRF_SpecularKernel>
 {
 public:

@@ -2,8 +2,7 @@
 #define SRF_SPECULARKERNEL_H
 
 #include "SRF_LobeDriver.h"
-
-class SRF_Specular;
+#include "SRF_Specular.h"
 
 // The perfect mirror, or any delta lobe: all its energy leaves in one
 // per-lane direction.
@@ -11,9 +10,10 @@ struct SRF_API SRF_SpecularKernel : SRF_LobeKernelBase<SRF_BOUNCE_SPECULAR>
 {
     using Class = SRF_Specular;
     static constexpr const char *NAME = "SRF_Specular";
+    static constexpr const char *SUMMARY = "Mirror (delta) lobe about a direction.";
     static constexpr int BLOCKS = 1;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
-        {"direction", SRF_BLOCK_VECTOR, "the delta's outgoing direction, normalised when sampled"}};
+        {"direction", SRF_BLOCK_VECTOR, "the delta's outgoing direction, normalised when sampled", 0}};
     // The weight of a sampled delta: large enough to stand for "infinitely
     // concentrated" against every finite lobe it is mixed with.
     static constexpr float DELTA_WEIGHT = 1e6f;

@@ -5,11 +5,9 @@
 
 struct SRF_API SRF_WireBlinnKernel;
 
-// The glossy lobe of a thin curve: the sine of the angle between the tangent
-// T and the half vector, to a per-lane exponent. Bounce set: glossy.
-//
+// Glossy lobe of a curve along a tangent: the half vector's sine to T, to a
+// power. Bounce set, formulas and sampling: SRF_WireBlinnKernel.h.
 // Blocks, in field order: tangent (vector), exponent (float).
-// Formulas: SRF_WireBlinnKernel.h.
 class SRF_API SRF_WireBlinn : public SRF_Lobe<SRF_WireBlinnKernel>
 {
 public:

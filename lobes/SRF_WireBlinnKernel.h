@@ -3,8 +3,7 @@
 
 #include "SRF_Constants.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_WireBlinn;
+#include "SRF_WireBlinn.h"
 
 // The glossy lobe of a curve with per-lane tangent T: the sine of the angle
 // between T and the half vector, to a per-lane power e.
@@ -12,11 +11,13 @@ struct SRF_API SRF_WireBlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
 {
     using Class = SRF_WireBlinn;
     static constexpr const char *NAME = "SRF_WireBlinn";
+    static constexpr const char *SUMMARY =
+        "Glossy lobe of a curve along a tangent: the half vector's sine to T, to a power.";
     static constexpr bool WEIGHT_IS_VALUE = true;
     static constexpr int BLOCKS = 2;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
-        {"tangent", SRF_BLOCK_VECTOR, "curve tangent T, used as stored"},
-        {"exponent", SRF_BLOCK_FLOAT, "exponent e of the half vector's sine to T"}};
+        {"tangent", SRF_BLOCK_VECTOR, "curve tangent T, used as stored", 0},
+        {"exponent", SRF_BLOCK_FLOAT, "exponent e of the half vector's sine to T", 1}};
 
     struct Lane
     {

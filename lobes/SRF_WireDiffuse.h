@@ -5,12 +5,8 @@
 
 struct SRF_API SRF_WireDiffuseKernel;
 
-// The diffuse lobe of a thin curve: f(v) = 1 - (T.v)^2, the squared sine of
-// the angle to the per-lane tangent T, over the whole sphere. Bounce set:
-// diffuse.
-//
+// Diffuse lobe of a curve along a tangent: 1 - (T.v)^2. Bounce set, formulas and sampling: SRF_WireDiffuseKernel.h.
 // Blocks: tangent (vector).
-// Formulas: SRF_WireDiffuseKernel.h.
 class SRF_API SRF_WireDiffuse : public SRF_Lobe<SRF_WireDiffuseKernel>
 {
 public:

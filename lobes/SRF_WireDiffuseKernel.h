@@ -3,8 +3,7 @@
 
 #include "SRF_Constants.h"
 #include "SRF_LobeDriver.h"
-
-class SRF_WireDiffuse;
+#include "SRF_WireDiffuse.h"
 
 // The diffuse lobe of a curve with per-lane tangent T: the squared sine of
 // the angle between T and v, over the whole sphere.
@@ -12,8 +11,10 @@ struct SRF_API SRF_WireDiffuseKernel : SRF_LobeKernelBase<SRF_BOUNCE_DIFFUSE>
 {
     using Class = SRF_WireDiffuse;
     static constexpr const char *NAME = "SRF_WireDiffuse";
+    static constexpr const char *SUMMARY = "Diffuse lobe of a curve along a tangent: 1 - (T.v)^2.";
     static constexpr int BLOCKS = 1;
-    static constexpr SRF_BlockField FIELDS[BLOCKS] = {{"tangent", SRF_BLOCK_VECTOR, "curve tangent T, used as stored"}};
+    static constexpr SRF_BlockField FIELDS[BLOCKS] = {
+        {"tangent", SRF_BLOCK_VECTOR, "curve tangent T, used as stored", 0}};
 
     struct Lane
     {

@@ -68,14 +68,6 @@ void SRF_Measured::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const B
     value = colour * pdf;
 }
 
-float SRF_Measured::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
-{
-    BX_Vector3 value;
-    float density = 0.0f;
-    evaluatePdf(u, n, v, value, density, lane, mask);
-    return density;
-}
-
 SRF_BSDF *SRF_Measured::duplicate(int count) const
 {
     void *storage = SRF_BSDF::operator new(sizeof(SRF_Measured));

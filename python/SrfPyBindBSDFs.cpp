@@ -7,22 +7,13 @@
 #include "SrfPyQueries.h"
 
 #include "SRF_ArithmeticOps.h"
-#include "SRF_Ashikhmin.h"
-#include "SRF_Blinn.h"
-#include "SRF_Cone.h"
-#include "SRF_Emission.h"
-#include "SRF_Isotropic.h"
-#include "SRF_Lafortune.h"
+#include "SRF_LobeKernels.h"
 #include "SRF_Measured.h"
 #include "SRF_MeasuredCache.h"
 #include "SRF_MulBSDF.h"
-#include "SRF_Phong.h"
 #include "SRF_ScaleBSDF.h"
-#include "SRF_Specular.h"
 #include "SRF_SumBSDF.h"
 #include "SRF_SwitchBSDF.h"
-#include "SRF_WireBlinn.h"
-#include "SRF_WireDiffuse.h"
 
 #include <pybind11/stl.h>
 
@@ -30,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -118,6 +111,76 @@ long lobeLanes(std::initializer_list<std::pair<const char *, long>> parameters)
         lanes = SrfPyArrays::commonRows(lanes, parameter.second, parameter.first);
     return lanes;
 }
+
+// The field of lobe K that is its constructor's argument `position`.
+template <class K> constexpr const SRF_BlockField &fieldAt(std::size_t position)
+{
+    for (int field = 0; field < K::BLOCKS; ++field)
+        if (std::size_t(K::FIELDS[field].position) == position)
+            return K::FIELDS[field];
+    return K::FIELDS[0];
+}
+
+// The docstring of lobe K's constructor, from its schema.
+template <class K> const char *lobeDoc()
+{
+    static const std::string doc = []
+    {
+        std::string text = K::SUMMARY;
+        if (K::BLOCKS > 0)
+            text += "\n\nEach argument is one value or one row per lane:";
+        for (int position = 0; position < K::BLOCKS; ++position)
+        {
+            const SRF_BlockField &field = fieldAt<K>(position);
+            text += std::string("\n  ") + field.name +
+                    (field.kind == SRF_BLOCK_VECTOR ? " (3,) or (N, 3): " : " () or (N,): ") + field.meaning;
+        }
+        return text;
+    }();
+    return doc.c_str();
+}
+
+// A lobe of kernel K over as many lanes as its arguments have rows, one
+// argument per parameter block in its constructor's order.
+template <class K> SrfPyBSDF *buildLobe(const py::handle *arguments)
+{
+    std::vector<Floats> rows;
+    long lanes = 1;
+    for (int field = 0; field < K::BLOCKS; ++field)
+    {
+        const SRF_BlockField &f = K::FIELDS[field];
+        const py::handle argument = arguments[f.position];
+        rows.push_back(f.kind == SRF_BLOCK_VECTOR ? SrfPyArrays::vectors(argument, f.name)
+                                                  : SrfPyArrays::floats(argument, f.name));
+        lanes = SrfPyArrays::commonRows(lanes, SrfPyArrays::rows(rows.back()), f.name);
+    }
+    return build(lanes,
+                 [&](Blocks &b, int k)
+                 {
+                     SRF_LobeBlocks blocks;
+                     for (int field = 0; field < K::BLOCKS; ++field)
+                         blocks.block[field] = K::FIELDS[field].kind == SRF_BLOCK_VECTOR
+                                                   ? static_cast<void *>(b.vectors(rows[field], k))
+                                                   : static_cast<void *>(b.floats(rows[field], k));
+                     return b.adopt(new typename K::Class(blocks));
+                 });
+}
+
+template <class K, std::size_t... I> void defineLobe(py::module_ &m, std::index_sequence<I...>)
+{
+    m.def(
+        K::NAME + 4, // without "SRF_"
+        [](decltype((void)I, py::handle())... arguments)
+        {
+            const py::handle handles[] = {arguments..., py::handle()};
+            return buildLobe<K>(handles);
+        },
+        py::arg(fieldAt<K>(I).name)..., lobeDoc<K>());
+}
+
+// srf.Phong(axis, exponent) and the like, named and documented by the
+// lobe's schema.
+template <class K> void defineLobe(py::module_ &m) { defineLobe<K>(m, std::make_index_sequence<K::BLOCKS>()); }
 
 // A composite's chunk, holding one more reference to each operand; refused
 // (ValueError) when a query would visit more nodes than the shading ops
@@ -249,7 +312,11 @@ template <class Query> void overChunks(const SrfPyBSDF &bsdf, long rows, Query q
         query(*bsdf.chunkFor(int(first / CHUNK)), first, int(std::min<long>(CHUNK, rows - first)));
 }
 
-py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+// A query of directions v seen from u about n, row by row: one (M, 3) and
+// one (M,) output (colour and scalar, or value and pdf).
+template <class Query>
+std::pair<Floats, Floats> directionQuery(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v,
+                                         bool withColour, Query query)
 {
     Floats us = SrfPyArrays::vectors(u, "u"), ns = SrfPyArrays::vectors(n, "n"), vs = SrfPyArrays::vectors(v, "v");
     const long rows =
@@ -257,15 +324,42 @@ py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle
     us = SrfPyArrays::expand(us, rows);
     ns = SrfPyArrays::expand(ns, rows);
     vs = SrfPyArrays::expand(vs, rows);
-    Floats colour = SrfPyArrays::newVectors(rows), scalar = SrfPyArrays::newFloats(rows);
+    Floats colour = SrfPyArrays::newVectors(withColour ? rows : 0), scalar = SrfPyArrays::newFloats(rows);
     const BX_Vector3 *pu = SrfPyArrays::vectorData(us), *pn = SrfPyArrays::vectorData(ns),
                      *pv = SrfPyArrays::vectorData(vs);
-    BX_Vector3 *pc = SrfPyArrays::vectorData(colour);
+    BX_Vector3 *pc = withColour ? SrfPyArrays::vectorData(colour) : nullptr;
     float *ps = scalar.mutable_data();
     overChunks(bsdf, rows,
                [&](const SRF_BSDF &chunk, long i, int count)
-               { SrfPyQueries::evaluate(chunk, count, pu + i, pn + i, pv + i, mask, pc + i, ps + i); });
-    return py::make_tuple(colour, scalar);
+               { query(chunk, count, pu + i, pn + i, pv + i, pc ? pc + i : nullptr, ps + i); });
+    return {colour, scalar};
+}
+
+py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+{
+    const auto out = directionQuery(bsdf, u, n, v, true,
+                                    [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
+                                           const BX_Vector3 *pv, BX_Vector3 *pc, float *ps)
+                                    { SrfPyQueries::evaluate(chunk, count, pu, pn, pv, mask, pc, ps); });
+    return py::make_tuple(out.first, out.second);
+}
+
+Floats pdf(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+{
+    return directionQuery(bsdf, u, n, v, false,
+                          [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
+                                 const BX_Vector3 *pv, BX_Vector3 *, float *ps)
+                          { SrfPyQueries::evaluatePdf(chunk, count, pu, pn, pv, mask, nullptr, ps); })
+        .second;
+}
+
+py::tuple evaluatePdf(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
+{
+    const auto out = directionQuery(bsdf, u, n, v, true,
+                                    [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
+                                           const BX_Vector3 *pv, BX_Vector3 *pc, float *ps)
+                                    { SrfPyQueries::evaluatePdf(chunk, count, pu, pn, pv, mask, pc, ps); });
+    return py::make_tuple(out.first, out.second);
 }
 
 // A random number of sample must lie in [0, 1]; NaN is passed on as it is.
@@ -375,6 +469,13 @@ and inputs of one row serve every lane.)")
             "The C++ class of the root node, e.g. 'SRF_Phong'.")
         .def("evaluate", &evaluate, py::arg("u"), py::arg("n"), py::arg("v"), py::arg("mask") = SCATTER,
              "Value for directions v seen from u about normal n: (colours (M, 3), scalars (M,)), float32.")
+        .def("pdf", &pdf, py::arg("u"), py::arg("n"), py::arg("v"), py::arg("mask") = SCATTER,
+             "Density per steradian, over the whole sphere, with which sample(u, n, ..., mask) draws v: (M,) "
+             "float32; 0 where sample never draws, and for a delta (mirror) lobe.")
+        .def("evaluate_pdf", &evaluatePdf, py::arg("u"), py::arg("n"), py::arg("v"), py::arg("mask") = SCATTER,
+             "(values (M, 3), pdfs (M,)): the value that sample's colour weight estimates (value = E[colour | v] "
+             "pdf(v): the mean of colour * L(v) over sample's draws is the integral of value * L) and pdf. A light "
+             "sample at v of density p_light contributes value * L / p_light.")
         .def("sample", &sample, py::arg("u"), py::arg("n"), py::arg("sx"), py::arg("sy"), py::arg("mask") = SCATTER,
              "Draws directions from random numbers sx, sy in [0, 1]: (directions (M, 3), colours (M, 3), bounce "
              "types (M,) int32). A row the mask leaves out is all zeros.")
@@ -398,104 +499,7 @@ and inputs of one row serve every lane.)")
         .def("__rmul__", [](const SrfPyBSDF &a, py::object colour) { return scale(a, colour); })
         .def("__repr__", &repr);
 
-    m.def(
-        "Isotropic", [] { return build(1, [](Blocks &, int) { return new SRF_Isotropic(); }); },
-        "Uniform diffuse lobe.");
-    m.def(
-        "Emission", [] { return build(1, [](Blocks &, int) { return new SRF_Emission(); }); },
-        "Emitter of colour (1, 1, 1); scale it for other colours.");
-    m.def(
-        "Specular",
-        [](py::handle direction)
-        {
-            const Floats d = SrfPyArrays::vectors(direction, "direction");
-            return build(lobeLanes({{"direction", SrfPyArrays::rows(d)}}),
-                         [&](Blocks &b, int k) { return b.adopt(new SRF_Specular(b.vectors(d, k))); });
-        },
-        py::arg("direction"), "Mirror lobe about a direction.");
-    m.def(
-        "Phong",
-        [](py::handle axis, py::handle exponent)
-        {
-            const Floats a = SrfPyArrays::vectors(axis, "axis"), e = SrfPyArrays::floats(exponent, "exponent");
-            return build(lobeLanes({{"axis", SrfPyArrays::rows(a)}, {"exponent", SrfPyArrays::rows(e)}}),
-                         [&](Blocks &b, int k) { return b.adopt(new SRF_Phong(b.vectors(a, k), b.floats(e, k))); });
-        },
-        py::arg("axis"), py::arg("exponent"), "Cosine-power lobe about an axis.");
-    m.def(
-        "Blinn",
-        [](py::handle normal, py::handle exponent)
-        {
-            const Floats a = SrfPyArrays::vectors(normal, "normal"), e = SrfPyArrays::floats(exponent, "exponent");
-            return build(lobeLanes({{"normal", SrfPyArrays::rows(a)}, {"exponent", SrfPyArrays::rows(e)}}),
-                         [&](Blocks &b, int k) { return b.adopt(new SRF_Blinn(b.vectors(a, k), b.floats(e, k))); });
-        },
-        py::arg("normal"), py::arg("exponent"), "Half-vector lobe about a normal.");
-    m.def(
-        "Cone",
-        [](py::handle axis, py::handle halfAngle)
-        {
-            const Floats a = SrfPyArrays::vectors(axis, "axis"), h = SrfPyArrays::floats(halfAngle, "half_angle");
-            return build(lobeLanes({{"axis", SrfPyArrays::rows(a)}, {"half_angle", SrfPyArrays::rows(h)}}),
-                         [&](Blocks &b, int k) { return b.adopt(new SRF_Cone(b.vectors(a, k), b.floats(h, k))); });
-        },
-        py::arg("axis"), py::arg("half_angle"), "Uniform lobe inside a cone (half angle in radians).");
-    m.def(
-        "Ashikhmin",
-        [](py::handle normal, py::handle exponent1, py::handle exponent2, py::handle tangent1, py::handle tangent2)
-        {
-            const Floats n = SrfPyArrays::vectors(normal, "normal");
-            const Floats e1 = SrfPyArrays::floats(exponent1, "exponent1"),
-                         e2 = SrfPyArrays::floats(exponent2, "exponent2");
-            const Floats t1 = SrfPyArrays::vectors(tangent1, "tangent1"),
-                         t2 = SrfPyArrays::vectors(tangent2, "tangent2");
-            const long lanes = lobeLanes({{"normal", SrfPyArrays::rows(n)},
-                                          {"exponent1", SrfPyArrays::rows(e1)},
-                                          {"exponent2", SrfPyArrays::rows(e2)},
-                                          {"tangent1", SrfPyArrays::rows(t1)},
-                                          {"tangent2", SrfPyArrays::rows(t2)}});
-            return build(lanes,
-                         [&](Blocks &b, int k)
-                         {
-                             return b.adopt(new SRF_Ashikhmin(b.vectors(n, k), b.floats(e1, k), b.floats(e2, k),
-                                                              b.vectors(t1, k), b.vectors(t2, k)));
-                         });
-        },
-        py::arg("normal"), py::arg("exponent1"), py::arg("exponent2"), py::arg("tangent1"), py::arg("tangent2"),
-        "Anisotropic half-vector lobe with exponents along two tangents.");
-    m.def(
-        "Lafortune",
-        [](py::handle normal, py::handle coefficients, py::handle exponent)
-        {
-            const Floats n = SrfPyArrays::vectors(normal, "normal");
-            const Floats c = SrfPyArrays::vectors(coefficients, "coefficients");
-            const Floats e = SrfPyArrays::floats(exponent, "exponent");
-            const long lanes = lobeLanes({{"normal", SrfPyArrays::rows(n)},
-                                          {"coefficients", SrfPyArrays::rows(c)},
-                                          {"exponent", SrfPyArrays::rows(e)}});
-            return build(lanes, [&](Blocks &b, int k)
-                         { return b.adopt(new SRF_Lafortune(b.vectors(n, k), b.vectors(c, k), b.floats(e, k))); });
-        },
-        py::arg("normal"), py::arg("coefficients"), py::arg("exponent"),
-        "Generalised cosine lobe: coefficients weigh the components of u in the frame of the normal.");
-    m.def(
-        "WireDiffuse",
-        [](py::handle tangent)
-        {
-            const Floats t = SrfPyArrays::vectors(tangent, "tangent");
-            return build(lobeLanes({{"tangent", SrfPyArrays::rows(t)}}),
-                         [&](Blocks &b, int k) { return b.adopt(new SRF_WireDiffuse(b.vectors(t, k))); });
-        },
-        py::arg("tangent"), "Diffuse lobe of a curve along a tangent.");
-    m.def(
-        "WireBlinn",
-        [](py::handle tangent, py::handle exponent)
-        {
-            const Floats t = SrfPyArrays::vectors(tangent, "tangent"), e = SrfPyArrays::floats(exponent, "exponent");
-            return build(lobeLanes({{"tangent", SrfPyArrays::rows(t)}, {"exponent", SrfPyArrays::rows(e)}}),
-                         [&](Blocks &b, int k) { return b.adopt(new SRF_WireBlinn(b.vectors(t, k), b.floats(e, k))); });
-        },
-        py::arg("tangent"), py::arg("exponent"), "Glossy lobe of a curve along a tangent.");
+    SRF_LobeKernels::forEach([&](auto kernel) { defineLobe<decltype(kernel)>(m); });
     m.def("Measured", &measured, py::arg("path"), py::arg("normal") = std::vector<float>{0.0f, 0.0f, 1.0f},
           py::arg("dPds") = std::vector<float>{1.0f, 0.0f, 0.0f},
           py::arg("dPdt") = std::vector<float>{0.0f, 1.0f, 0.0f},

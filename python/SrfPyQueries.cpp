@@ -67,6 +67,34 @@ void SrfPyQueries::evaluate(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u
     std::copy(q.scalar, q.scalar + count, scalar);
 }
 
+void SrfPyQueries::evaluatePdf(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n,
+                               const BX_Vector3 *v, int mask, BX_Vector3 *value, float *pdf)
+{
+    if (perLane())
+    {
+        for (int lane = 0; lane < count; ++lane)
+        {
+            if (value)
+                bsdf.evaluatePdf(u[lane], n[lane], v[lane], value[lane], pdf[lane], lane, mask);
+            else
+                pdf[lane] = bsdf.pdf(u[lane], n[lane], v[lane], lane, mask);
+        }
+        return;
+    }
+    ChunkBatch q(count, mask);
+    ChunkBatch::put(q.batch.u, u, count);
+    ChunkBatch::put(q.batch.n, n, count);
+    ChunkBatch::put(q.batch.v, v, count);
+    if (value)
+    {
+        bsdf.evaluatePdfBatch(q.batch);
+        ChunkBatch::get(value, q.batch.colour, count);
+    }
+    else
+        bsdf.pdfBatch(q.batch);
+    std::copy(q.scalar, q.scalar + count, pdf);
+}
+
 void SrfPyQueries::sample(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const float *sx,
                           const float *sy, int mask, BX_Vector3 *v, BX_Vector3 *colour, int *bounce)
 {

@@ -13,13 +13,16 @@ class SRF_BSDF;
 // the per-lane batch mode (SRFsetBatchMode) each lane is asked its masked
 // per-lane query instead, as the ops then do.
 //
-// Every array method of the module goes through these six functions and
+// Every array method of the module goes through these seven functions and
 // nothing else.
 class SrfPyQueries
 {
 public:
     static void evaluate(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const BX_Vector3 *v,
                          int mask, BX_Vector3 *colour, float *scalar);
+    // value (null: pdf alone) and pdf (SRF_BSDF::evaluatePdf).
+    static void evaluatePdf(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n,
+                            const BX_Vector3 *v, int mask, BX_Vector3 *value, float *pdf);
     static void sample(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const float *sx,
                        const float *sy, int mask, BX_Vector3 *v, BX_Vector3 *colour, int *bounce);
     static void albedo(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, int mask,

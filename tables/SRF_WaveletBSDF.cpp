@@ -189,14 +189,6 @@ void SRF_WaveletBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, cons
     value = colour * pdf;
 }
 
-float SRF_WaveletBSDF::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const
-{
-    BX_Vector3 value;
-    float density = 0.0f;
-    evaluatePdf(u, n, v, value, density, lane, mask);
-    return density;
-}
-
 SRF_BSDF *SRF_WaveletBSDF::duplicate(int) const { return nullptr; }
 
 void SRF_WaveletBSDF::flatten(BX_PtrArray<SRF_BSDF *> &, BX_PtrArray<BX_Vector3 *> &, BX_PtrArray<float *> &) {}

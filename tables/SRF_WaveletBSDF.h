@@ -45,7 +45,6 @@ public:
                 float sx, float sy, int lane) const override;
 
     // Cannot be duplicated: returns null.
-    float pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, int lane, int mask) const override;
     void evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value, float &pdf,
                      int lane, int mask) const override;
     SRF_BSDF *duplicate(int count) const override;

@@ -233,15 +233,18 @@ namespace
 const char *const QUERIES = "varying vector u\nvarying vector n\nvarying vector v\nvarying vector tint\n"
                             "varying float sx\nvarying float sy\nvarying int mask\nvarying vector alb\n"
                             "varying vector ev\nvarying vector dir\nvarying vector col\nvarying int bt\n"
-                            "varying vector em\nvarying float sr\nvarying int gb\nvarying int nb\n";
+                            "varying vector em\nvarying float sr\nvarying int gb\nvarying int nb\n"
+                            "varying float pd\nvarying vector val\nvarying float pd2\n";
 // The last call writes its direction over its own uniform input u2: each
 // lane reads what the lane before it wrote, in every mode.
 const char *const CALLS = "albedo@VBVVI alb F u n mask\neval_bsdf@VBVVVI ev F u n v mask\n"
                           "sample_bsdf@BVVVVIFFI F u n dir col bt sx sy mask\nemission_bsdf@VB em F\n"
                           "specularratio_bsdf@FBI sr F mask\ngetbounces@IB gb F\nnbouncetypes@I nb\n"
+                          "pdf_bsdf@FBVVVI pd F u n v mask\neval_pdf_bsdf@VFBVVVI val pd2 F u n v mask\n"
                           "vector u2 = 0 0.6 0.8\nvector col2\nint bt2\n"
                           "sample_bsdf@BVVVVIFFI F u2 n u2 col2 bt2 sx sy 7\n";
-const char *const VECTOR_OUTPUTS[] = {"alb", "ev", "dir", "col", "em"};
+const char *const VECTOR_OUTPUTS[] = {"alb", "ev", "dir", "col", "em", "val"};
+const char *const FLOAT_OUTPUTS[] = {"sr", "pd", "pd2"};
 const char *const INT_OUTPUTS[] = {"bt", "gb", "nb"};
 
 // Directions about z, a tint, random numbers partly outside [0, 1], masks
@@ -263,7 +266,8 @@ void fillQueryInputs(Program &p)
             p->setVector(name, lane, SENTINEL);
         for (const char *name : INT_OUTPUTS)
             p->setInt(name, lane, 777);
-        p->setFloat("sr", lane, 77.0f);
+        for (const char *name : FLOAT_OUTPUTS)
+            p->setFloat(name, lane, 77.0f);
     }
 }
 
@@ -282,14 +286,15 @@ void checkQueries(Program &p, const KAL_ProcArray &lanes)
                 EXPECT_TRUE(p.vec(name, lane) == SENTINEL) << name;
             for (const char *name : INT_OUTPUTS)
                 EXPECT_EQ(p.integer(name, lane), 777) << name;
-            EXPECT_EQ(p.flt("sr", lane), 77.0f);
+            for (const char *name : FLOAT_OUTPUTS)
+                EXPECT_EQ(p.flt(name, lane), 77.0f) << name;
             continue;
         }
         const BX_Vector3 u = p.vec("u", lane), n = p.vec("n", lane), v = p.vec("v", lane);
         const int mask = p.integer("mask", lane);
-        float a = 0.0f, ratio = 0.0f, scalar = 0.0f;
+        float a = 0.0f, ratio = 0.0f, scalar = 0.0f, pdf = 0.0f, pdf2 = 0.0f;
         int bounces = 0, bounce = 0;
-        BX_Vector3 ev = ZERO, dir = ZERO, col = ZERO, em = ZERO;
+        BX_Vector3 ev = ZERO, dir = ZERO, col = ZERO, em = ZERO, value = ZERO;
         if (bsdf)
         {
             a = bsdf->albedo(u, n, lane, mask);
@@ -299,6 +304,8 @@ void checkQueries(Program &p, const KAL_ProcArray &lanes)
             bsdf->emission(em, lane);
             ratio = bsdf->specularRatio(lane, mask);
             bounces = bsdf->getBounces(lane);
+            pdf = bsdf->pdf(u, n, v, lane, mask);
+            bsdf->evaluatePdf(u, n, v, value, pdf2, lane, mask);
         }
         EXPECT_TRUE(near(p.vec("alb", lane), BX_Vector3(a, a, a)));
         EXPECT_TRUE(near(p.vec("ev", lane), ev) && near(p.vec("dir", lane), dir) && near(p.vec("col", lane), col));
@@ -307,6 +314,8 @@ void checkQueries(Program &p, const KAL_ProcArray &lanes)
         EXPECT_TRUE(near(p.flt("sr", lane), ratio));
         EXPECT_EQ(p.integer("gb", lane), bounces);
         EXPECT_EQ(p.integer("nb", lane), 3);
+        EXPECT_TRUE(near(p.flt("pd", lane), pdf) && near(p.flt("pd2", lane), pdf2) && pdf == pdf2);
+        EXPECT_TRUE(near(p.vec("val", lane), value));
     }
     // The uniform u2, read and written lane after lane.
     BX_Vector3 u2(0, 0.6f, 0.8f), col2 = ZERO;

@@ -29,6 +29,7 @@ public:
             KAL_Context *c = new KAL_Context;
             SRF_Functions::installFunctions(*c);
             SRF_Functions::installPhotonFunctions(*c);
+            SRF_Functions::installPdfFunctions(*c);
             return c;
         }();
         return *context;

@@ -1,12 +1,8 @@
 #include "Registry.h"
 
 #include "KAL_DataPool.h"
-#include "SRF_Ashikhmin.h"
-#include "SRF_Blinn.h"
-#include "SRF_Cone.h"
-#include "SRF_Emission.h"
 #include "SRF_Isotropic.h"
-#include "SRF_Lafortune.h"
+#include "SRF_LobeKernels.h"
 #include "SRF_Measured.h"
 #include "SRF_MeasuredPhong.h"
 #include "SRF_MulBSDF.h"
@@ -16,8 +12,6 @@
 #include "SRF_SumBSDF.h"
 #include "SRF_SwitchBSDF.h"
 #include "SRF_WaveletBSDF.h"
-#include "SRF_WireBlinn.h"
-#include "SRF_WireDiffuse.h"
 
 #include <cstring>
 #include <string>
@@ -53,81 +47,83 @@ SRF_MeasuredData *exampleData()
     return data;
 }
 
-// Blocks are taken in the order flatten lists them, so the calls are
-// sequenced through locals.
-const std::vector<Registry::Class> theClasses = {
-    {"SRF_Isotropic", 1, Registry::ANALYTIC, true, [](Maker &) -> SRF_BSDF * { return new SRF_Isotropic(); }},
-    {"SRF_Emission", 8, Registry::ANALYTIC, true, [](Maker &) -> SRF_BSDF * { return new SRF_Emission(); }},
-    {"SRF_Specular", 4, Registry::ANALYTIC, true, [](Maker &m) -> SRF_BSDF * { return new SRF_Specular(m.v(0)); }},
-    {"SRF_Phong", 2, Registry::ANALYTIC, true, [](Maker &m) -> SRF_BSDF * { return new SRF_Phong(m.v(0), m.f(0)); }},
-    {"SRF_Blinn", 2, Registry::ANALYTIC, true, [](Maker &m) -> SRF_BSDF * { return new SRF_Blinn(m.v(0), m.f(0)); }},
-    {"SRF_Cone", 2, Registry::ANALYTIC, true, [](Maker &m) -> SRF_BSDF * { return new SRF_Cone(m.v(0), m.f(0)); }},
-    {"SRF_Ashikhmin", 2, Registry::ANALYTIC, true,
-     [](Maker &m) -> SRF_BSDF *
-     {
-         // The fields hold normal, tangents, then exponents.
-         BX_Vector3 *n = m.v(0), *t1 = m.v(1), *t2 = m.v(2);
-         float *e1 = m.f(0), *e2 = m.f(1);
-         return new SRF_Ashikhmin(n, e1, e2, t1, t2);
-     }},
-    {"SRF_Lafortune", 2, Registry::ANALYTIC, true,
-     [](Maker &m) -> SRF_BSDF *
-     {
-         BX_Vector3 *n = m.v(0), *k = m.v(1);
-         return new SRF_Lafortune(n, k, m.f(0));
-     }},
-    {"SRF_WireDiffuse", 1, Registry::ANALYTIC, true,
-     [](Maker &m) -> SRF_BSDF * { return new SRF_WireDiffuse(m.v(0)); }},
-    {"SRF_WireBlinn", 2, Registry::ANALYTIC, true,
-     [](Maker &m) -> SRF_BSDF * { return new SRF_WireBlinn(m.v(0), m.f(0)); }},
-    {"SRF_SumBSDF", 3, Registry::COMPOSITE, true,
-     [](Maker &m) -> SRF_BSDF *
-     {
-         SRF_BSDF *phong = new SRF_Phong(m.v(0), m.f(0));
-         return new SRF_SumBSDF(phong, new SRF_Isotropic());
-     }},
-    {"SRF_ScaleBSDF", 2, Registry::COMPOSITE, true,
-     [](Maker &m) -> SRF_BSDF *
-     {
-         BX_Vector3 *colours = m.v(1);
-         return new SRF_ScaleBSDF(new SRF_Blinn(m.v(0), m.f(0)), colours);
-     }},
-    {"SRF_MulBSDF", 4, Registry::COMPOSITE, true,
-     [](Maker &m) -> SRF_BSDF *
-     {
-         // The mirror (ratio 1) is stored first, whatever the order given.
-         SRF_BSDF *mirror = new SRF_Specular(m.v(0));
-         return new SRF_MulBSDF(new SRF_Isotropic(), mirror);
-     }},
-    {"SRF_SwitchBSDF", 3, Registry::COMPOSITE, true,
-     [](Maker &m) -> SRF_BSDF *
-     {
-         BX_PtrArray<SRF_BSDF *> entries;
-         entries.append(new SRF_Phong(m.v(0), m.f(0)));
-         entries.append(new SRF_Isotropic());
-         int *index = SRF_BSDF::allocInteger();
-         for (int i = 0; i < KAL_MAX_LANES; ++i)
-             index[i] = i % 3; // 2 lies outside the list: a null lane
-         return new SRF_SwitchBSDF(entries, index);
-     }},
-    {"SRF_Measured", 1, Registry::DATA, true,
-     [](Maker &m) -> SRF_BSDF *
-     {
-         BX_Vector3 *n = m.v(0), *s = m.v(1), *t = m.v(2);
-         return new SRF_Measured(exampleData(), n, s, t);
-     }},
-    {"SRF_WaveletBSDF", 7, Registry::DATA, false,
-     [](Maker &) -> SRF_BSDF *
-     {
-         // Two 4 x 4 tables; no pooled blocks.
-         float tables[32];
-         for (int i = 0; i < 32; ++i)
-             tables[i] = 0.1f + 0.05f * float((i * 7) % 11);
-         SRF_WaveletBSDF *w = new SRF_WaveletBSDF(2, 2);
-         w->construct(tables);
-         return w;
-     }},
-};
+// A lobe of kernel K on blocks taken field by field, in the order flatten
+// lists them: the k-th vector field from the lane's k-th vector, the k-th
+// float field from its k-th float.
+template <class K> SRF_BSDF *makeLobe(Maker &m)
+{
+    SRF_LobeBlocks blocks;
+    int vectors = 0, floats = 0;
+    for (int field = 0; field < K::BLOCKS; ++field)
+        blocks.block[field] = K::FIELDS[field].kind == SRF_BLOCK_VECTOR ? static_cast<void *>(m.v(vectors++))
+                                                                        : static_cast<void *>(m.f(floats++));
+    return new typename K::Class(blocks);
+}
+
+std::vector<Registry::Class> allClasses()
+{
+    std::vector<Registry::Class> classes;
+    SRF_LobeKernels::forEach(
+        [&](auto kernel)
+        {
+            using K = decltype(kernel);
+            classes.push_back({K::NAME, K::BOUNCES, Registry::ANALYTIC, true, makeLobe<K>});
+        });
+    // Composites over lobes; blocks are taken in the order flatten lists
+    // them, so the calls are sequenced through locals.
+    const std::vector<Registry::Class> others = {
+        {"SRF_SumBSDF", 3, Registry::COMPOSITE, true,
+         [](Maker &m) -> SRF_BSDF *
+         {
+             SRF_BSDF *phong = new SRF_Phong(m.v(0), m.f(0));
+             return new SRF_SumBSDF(phong, new SRF_Isotropic());
+         }},
+        {"SRF_ScaleBSDF", 2, Registry::COMPOSITE, true,
+         [](Maker &m) -> SRF_BSDF *
+         {
+             BX_Vector3 *colours = m.v(1);
+             return new SRF_ScaleBSDF(new SRF_Blinn(m.v(0), m.f(0)), colours);
+         }},
+        {"SRF_MulBSDF", 4, Registry::COMPOSITE, true,
+         [](Maker &m) -> SRF_BSDF *
+         {
+             // The mirror (ratio 1) is stored first, whatever the order given.
+             SRF_BSDF *mirror = new SRF_Specular(m.v(0));
+             return new SRF_MulBSDF(new SRF_Isotropic(), mirror);
+         }},
+        {"SRF_SwitchBSDF", 3, Registry::COMPOSITE, true,
+         [](Maker &m) -> SRF_BSDF *
+         {
+             BX_PtrArray<SRF_BSDF *> entries;
+             entries.append(new SRF_Phong(m.v(0), m.f(0)));
+             entries.append(new SRF_Isotropic());
+             int *index = SRF_BSDF::allocInteger();
+             for (int i = 0; i < KAL_MAX_LANES; ++i)
+                 index[i] = i % 3; // 2 lies outside the list: a null lane
+             return new SRF_SwitchBSDF(entries, index);
+         }},
+        {"SRF_Measured", 1, Registry::DATA, true,
+         [](Maker &m) -> SRF_BSDF *
+         {
+             BX_Vector3 *n = m.v(0), *s = m.v(1), *t = m.v(2);
+             return new SRF_Measured(exampleData(), n, s, t);
+         }},
+        {"SRF_WaveletBSDF", 7, Registry::DATA, false,
+         [](Maker &) -> SRF_BSDF *
+         {
+             // Two 4 x 4 tables; no pooled blocks.
+             float tables[32];
+             for (int i = 0; i < 32; ++i)
+                 tables[i] = 0.1f + 0.05f * float((i * 7) % 11);
+             SRF_WaveletBSDF *w = new SRF_WaveletBSDF(2, 2);
+             w->construct(tables);
+             return w;
+         }},
+    };
+    classes.insert(classes.end(), others.begin(), others.end());
+    return classes;
+}
+const std::vector<Registry::Class> theClasses = allClasses();
 } // namespace
 
 const std::vector<Registry::Class> &Registry::all() { return theClasses; }

@@ -89,12 +89,17 @@ varying vector albedo
 varying float ratio
 varying vector emitted
 varying int bounces
+varying float density
+varying vector estimated
+varying float density2
 eval_bsdf@VBVVVI value G u N v MASK
 sample_bsdf@BVVVVIFFI G u N direction weight bounce sx sy MASK
 albedo@VBVVI albedo G u N MASK
 specularratio_bsdf@FBI ratio G MASK
 emission_bsdf@VB emitted G
 getbounces@IB bounces G
+pdf_bsdf@FBVVVI density G u N v MASK
+eval_pdf_bsdf@VFBVVVI estimated density2 G u N v MASK
 """
 
 
@@ -125,6 +130,9 @@ def test_queries_equal_per_lane_ops_for_every_class(name):
         colour, scalar = bsdf.evaluate(u, n, v, mask=mask)
         assert colour.dtype == scalar.dtype == np.float32 and scalar.shape == (count,)
         ours = {"value": colour, "albedo": np.repeat(bsdf.albedo(u, n, mask=mask)[:, None], 3, axis=1)}
+        ours["estimated"], ours["density2"] = bsdf.evaluate_pdf(u, n, v, mask=mask)
+        ours["density"] = bsdf.pdf(u, n, v, mask=mask)
+        np.testing.assert_array_equal(ours["density"], ours["density2"])
         if sampled:
             ours["direction"], ours["weight"], ours["bounce"] = bsdf.sample(u, n, sx, sy, mask=mask)
         if bsdf.lanes > 1:
