@@ -182,18 +182,28 @@ void SrfStudio::sampleLights(const float *nx, const float *ny, const float *nz, 
                          // centre: the full core first, then the band, where
                          // the mass between c = outer + t (inner - outer) and
                          // the inner edge is (inner - outer) (1/2 - S(t)),
-                         // S(t) = t^3 - t^4 / 2, inverted by bisection.
+                         // S(t) = t^3 - t^4 / 2, inverted by bisection and Newton.
                          const float target = within * mass, core = 1.0f - inner, band = inner - outer;
                          const float goal = 0.5f - (target - core) / band;
                          float low = 0.0f, high = 1.0f;
-                         for (int step = 0; step < 24; ++step)
+                         for (int step = 0; step < 8; ++step)
                          {
                              const float middle = 0.5f * (low + high);
                              const bool below = middle * middle * middle * (1.0f - 0.5f * middle) < goal;
                              low = below ? middle : low;
                              high = below ? high : middle;
                          }
-                         const float cosTheta = target < core ? 1.0f - target : outer + 0.5f * (low + high) * band;
+                         // Then Newton's steps, S'(t) = t^2 (3 - 2t), kept
+                         // inside the bracket: from 2^-8 to float precision.
+                         float root = 0.5f * (low + high);
+                         for (int step = 0; step < 2; ++step)
+                         {
+                             const float slope = root * root * (3.0f - 2.0f * root);
+                             const float next =
+                                 root - (root * root * root * (1.0f - 0.5f * root) - goal) / std::max(slope, 1e-6f);
+                             root = std::min(high, std::max(low, next));
+                         }
+                         const float cosTheta = target < core ? 1.0f - target : outer + root * band;
                          const float sin2 = 1.0f - cosTheta * cosTheta;
                          const float sinTheta = std::sqrt(sin2 > 0.0f ? sin2 : 0.0f);
                          const float phi = 2.0f * PI * t[lane];
