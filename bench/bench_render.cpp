@@ -86,7 +86,7 @@ void RenderBatchVsPerLane(benchmark::State &state)
     const SrfShader shader(PLASTIC);
     const int size = 256, samples = 64;
     bench::comparePair(
-        state, "8 render", std::string("srf render plastic, ") + (mis ? "mis" : "bsdf") + ", batch", "--per-lane",
+        state, "9 render", std::string("srf render plastic, ") + (mis ? "mis" : "bsdf") + ", batch", "--per-lane",
         double(size) * size * samples, 1.0 / 3.0,
         [&] { benchmark::DoNotOptimize(renderPlastic(shader, size, samples, mis, false, 1, 1).at(0, 0)); },
         [&] { benchmark::DoNotOptimize(renderPlastic(shader, size, samples, mis, true, 1, 1).at(0, 0)); });
@@ -120,14 +120,14 @@ void RenderConvergence(benchmark::State &state)
         state.counters["rmse_mis"] = misError;
         state.counters["rmse_bsdf"] = bsdfError;
         state.counters["equal_spp"] = equalSamples;
-        bench::record(bench::Row{"8 render", "plastic 128^2 64 spp: RMSE of mis (ratio column: levels)", misError,
+        bench::record(bench::Row{"9 render", "plastic 128^2 64 spp: RMSE of mis (ratio column: levels)", misError,
                                  bsdfError, "levels", "bsdf at 64 spp", misError, 3.0, false});
         bench::record(
-            bench::Row{"8 render", "plastic 128^2 equal time: RMSE of mis at " + std::to_string(equalSamples) + " spp",
+            bench::Row{"9 render", "plastic 128^2 equal time: RMSE of mis at " + std::to_string(equalSamples) + " spp",
                        equalError, bsdfError, "levels", "bsdf at 64 spp", equalError / bsdfError, 0.0, false});
-        bench::record(bench::Row{"8 render", "4096 spp, mis - bsdf: image means, worst channel", imageDifference, 0.3,
+        bench::record(bench::Row{"9 render", "4096 spp, mis - bsdf: image means, worst channel", imageDifference, 0.3,
                                  "levels", "aim", imageDifference, 0.3, false});
-        bench::record(bench::Row{"8 render", "4096 spp, mis - bsdf: 8x8 block means, worst", blockDifference, 2.0,
+        bench::record(bench::Row{"9 render", "4096 spp, mis - bsdf: 8x8 block means, worst", blockDifference, 2.0,
                                  "levels", "aim", blockDifference, 2.0, false});
     }
 }
