@@ -5,11 +5,17 @@
 
 #include <png.h>
 
+#include "SrfRandom.h"
+#ifdef SRF_TOOL_EXR
+#include <ImfRgbaFile.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -51,12 +57,12 @@ struct Result
 
 // Runs srf with the arguments (already quoted for the shell) from `dir`;
 // each test keeps its own output files, as CTest may run them at once.
-Result run(const std::string &arguments, const std::string &dir = workDir())
+Result run(const std::string &arguments, const std::string &dir = workDir(), const std::string &program = SRF_TOOL)
 {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string out = path(test + ".stdout"), err = path(test + ".stderr");
     const int raw = std::system(
-        ("cd '" + dir + "' && '" + SRF_TOOL + "' " + arguments + " > '" + out + "' 2> '" + err + "'").c_str());
+        ("cd '" + dir + "' && '" + program + "' " + arguments + " > '" + out + "' 2> '" + err + "'").c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
 }
 
@@ -132,7 +138,10 @@ TEST(Tool, RejectsBadInputWithOneLineAndHasHelp)
         {"render --spp -1", "--spp"},
         {"render --size 12x", "12x"},
         {"render '" + EXAMPLES + "diffuse.kal' -o no-such-folder/out.png", "no-such-folder/out.png"},
+        {"render -o x.jpg", "x.jpg"},
+        {"render -o out", "without an extension"},
         {"plot", "SHADER.kal"},
+        {"plot '" + EXAMPLES + "diffuse.kal' -o lobe.tiff", ".tiff"},
         {"plot '" + EXAMPLES + "diffuse.kal' --theta 200", "--theta"},
         {"info malformed.kal", "malformed.kal:3"},
         {"fit no-such-file.txt", "no-such-file.txt"},
@@ -202,6 +211,268 @@ TEST(Tool, SpheresInTheStudio)
         EXPECT_NEAR(quarters[0][q] / quarters[0][0], 1.0, 0.03) << "quarter " << q;
     EXPECT_GT(quarters[1][0], 1.5 * quarters[1][3]); // upper left against lower right
 }
+
+// The files in a folder whose names start with `prefix`.
+std::vector<std::string> filesStarting(const std::string &dir, const std::string &prefix)
+{
+    std::vector<std::string> names;
+    if (DIR *folder = opendir(dir.c_str()))
+    {
+        while (const dirent *entry = readdir(folder))
+            if (std::string(entry->d_name).rfind(prefix, 0) == 0)
+                names.push_back(entry->d_name);
+        closedir(folder);
+    }
+    return names;
+}
+
+// Every file srf writes goes through a temporary beside it. A file size
+// limit of 512 bytes (what a full disk does to a write, with EFBIG for ENOSPC)
+// makes each writer fail part way: the command says so in one line, the
+// good file that was there is untouched and no temporary is left behind.
+// Without the limit the same commands replace the files whole.
+TEST(Tool, OutputIsReplacedWholeOrNotAtAll)
+{
+    const std::string dir = path("atomic");
+    mkdir(dir.c_str(), 0755);
+    const std::string shader = "'" + EXAMPLES + "plastic.kal'";
+    const std::string commands[] = {
+        "render " + shader + " -o image.png --size 40 --spp 2",
+        "render " + shader + " -o image.exr --size 40 --spp 2",
+        "plot " + shader + " -o lobe.png --size 16 --samples 1000",
+        "fit '" + EXAMPLES + "red_plastic.astm' --starts 1 --kal fitted.kal",
+    };
+    const char *files[] = {"image.png", "image.exr", "lobe.png", "fitted.kal"};
+    for (int i = 0; i < 4; ++i)
+    {
+#ifndef SRF_TOOL_EXR
+        if (i == 1)
+            continue;
+#endif
+        const std::string target = dir + "/" + files[i];
+        // A good old file, larger than the limit.
+        const std::string old(4096, 'x');
+        writeFile(target, old);
+        const Result limited =
+            run("-c \"trap '' XFSZ; ulimit -f 1; exec '" + std::string(SRF_TOOL) + "' " + commands[i] + "\"", dir,
+                "/bin/sh");
+        EXPECT_NE(limited.status, 0) << commands[i];
+        EXPECT_EQ(lineCount(limited.err), 1) << limited.err;
+        EXPECT_NE(limited.err.find("cannot write '" + std::string(files[i]) + "'"), std::string::npos) << limited.err;
+        EXPECT_TRUE(readFile(target) == old) << files[i];
+        EXPECT_EQ(filesStarting(dir, "." + std::string(files[i])).size(), 0u) << files[i];
+
+        const Result whole = run(commands[i], dir);
+        EXPECT_EQ(whole.status, 0) << whole.err;
+        const std::string written = readFile(target);
+        EXPECT_GT(written.size(), 100u);
+        EXPECT_NE(written, old);
+        EXPECT_EQ(filesStarting(dir, ".").size(), 2u); // "." and ".." alone
+        struct stat status;
+        ASSERT_EQ(stat(target.c_str(), &status), 0);
+        EXPECT_NE(status.st_mode & S_IROTH, 0u) << "a temporary's owner-only mode leaked into " << files[i];
+    }
+}
+
+#ifdef SRF_TOOL_EXR
+// -o FILE.exr writes linear half floats, nothing clamped: an emitter of
+// colour (2.5, 0.25, 0.125) reads back exactly (each is a half), where the
+// PNG of the same render clamps red to 255; elsewhere the two files agree
+// to the PNG's rounding.
+TEST(Tool, ExrHoldsLinearRadianceBeyondOne)
+{
+    writeFile(path("bright.kal"), "set@BV F (2.5, 0.25, 0.125)\n");
+    const std::string common = "render bright.kal --size 32 --spp 2 --seed 5";
+    ASSERT_EQ(run(common + " -o bright.exr").status, 0);
+    ASSERT_EQ(run(common + " -o bright.png").status, 0);
+    Imf::RgbaInputFile file(path("bright.exr").c_str());
+    const Imath::Box2i window = file.dataWindow();
+    const int width = window.max.x - window.min.x + 1, height = window.max.y - window.min.y + 1;
+    ASSERT_TRUE(width == 32 && height == 32);
+    EXPECT_EQ(file.channels(), Imf::WRITE_RGB);
+    std::vector<Imf::Rgba> pixels(size_t(width) * height);
+    file.setFrameBuffer(pixels.data() - window.min.x - window.min.y * width, 1, size_t(width));
+    file.readPixels(window.min.y, window.max.y);
+    const Imf::Rgba centre = pixels[16 * width + 16];
+    EXPECT_EQ(float(centre.r), 2.5f);
+    EXPECT_EQ(float(centre.g), 0.25f);
+    EXPECT_EQ(float(centre.b), 0.125f);
+    const Picture png = readPng(path("bright.png"));
+    ASSERT_EQ(png.width, 32);
+    EXPECT_EQ(png.at(16, 16)[0], 255);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+        {
+            const Imf::Rgba &p = pixels[size_t(y) * width + x];
+            const float linear[3] = {float(p.r), float(p.g), float(p.b)};
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(srgb(std::min(linear[c], 1.0f)), png.at(x, y)[c], 1) << x << "," << y;
+        }
+}
+#endif
+
+// Each pixel's first 2^m pairs of a dimension pair are a (0, m, 2)-net:
+// every elementary interval [a/2^i, (a+1)/2^i) x [b/2^(m-i), (b+1)/2^(m-i))
+// holds exactly one point, as Owen-scrambled and shuffled Sobol' points do.
+// Pixels and pairs are scrambled apart: their points differ.
+TEST(Tool, SobolPairsAreNetsPerPixel)
+{
+    const int M = 6, N = 1 << M, PIXELS = 40;
+    uint32_t pixels[PIXELS];
+    for (int i = 0; i < PIXELS; ++i)
+        pixels[i] = uint32_t(i * 977);
+    std::vector<float> xs(size_t(N) * PIXELS), ys(size_t(N) * PIXELS);
+    for (uint32_t pair : {0u, 2u})
+    {
+        for (int s = 0; s < N; ++s)
+            SrfRandom::sobolPairs(7, pixels, PIXELS, uint32_t(s), pair, &xs[size_t(s) * PIXELS],
+                                  &ys[size_t(s) * PIXELS]);
+        for (int p = 0; p < PIXELS; ++p)
+            for (int m = 1; m <= M; ++m) // the prefix of 2^m samples
+                for (int i = 0; i <= m; ++i)
+                {
+                    std::vector<int> cells(size_t(1) << m, 0);
+                    for (int s = 0; s < (1 << m); ++s)
+                    {
+                        const float x = xs[size_t(s) * PIXELS + p], y = ys[size_t(s) * PIXELS + p];
+                        ASSERT_TRUE(x >= 0.0f && x < 1.0f && y >= 0.0f && y < 1.0f);
+                        const int a = int(x * float(1 << i)), b = int(y * float(1 << (m - i)));
+                        ++cells[size_t(a) * (size_t(1) << (m - i)) + b];
+                    }
+                    EXPECT_EQ(*std::max_element(cells.begin(), cells.end()), 1)
+                        << "pixel " << p << ", " << (1 << m) << " samples, " << (1 << i) << " columns";
+                }
+        EXPECT_NE(xs[0], xs[1]); // pixels 0 and 1, sample 0
+    }
+    float x2, y2;
+    SrfRandom::sobolPairs(7, pixels, 1, 0, 1, &x2, &y2);
+    EXPECT_NE(x2, xs[0]);
+}
+
+#ifdef SRF_TOOL_EXR
+// The linear RGB of an EXR file, row by row, three floats a pixel.
+std::vector<float> readExr(const std::string &name, int &width)
+{
+    Imf::RgbaInputFile file(name.c_str());
+    const Imath::Box2i window = file.dataWindow();
+    width = window.max.x - window.min.x + 1;
+    const int height = window.max.y - window.min.y + 1;
+    std::vector<Imf::Rgba> pixels(size_t(width) * height);
+    file.setFrameBuffer(pixels.data() - window.min.x - window.min.y * width, 1, size_t(width));
+    file.readPixels(window.min.y, window.max.y);
+    std::vector<float> rgb;
+    for (const Imf::Rgba &p : pixels)
+        rgb.insert(rgb.end(), {float(p.r), float(p.g), float(p.b)});
+    return rgb;
+}
+
+// The hair example renders on fibres. Shaders that emit their dPds and their
+// N show, one sample a pixel, what each hit hands the shader: where a fibre
+// is hit, a unit tangent and a unit normal perpendicular to it that faces
+// the camera; a fair share of the ball is covered, with gaps between
+// fibres; elsewhere the studio. The sphere shows no such tangent field.
+TEST(Tool, FibresHandTheShaderTheirTangent)
+{
+    writeFile(path("tangent.kal"), "set@BV F dPds\n");
+    writeFile(path("normal.kal"), "set@BV F N\n");
+    const std::string common = " --size 64 --spp 1 --seed 9";
+    for (const char *name : {"tangent", "normal"})
+        ASSERT_EQ(run(std::string("render ") + name + ".kal --geometry fibres -o " + name + ".exr" + common).status, 0);
+    int width = 0;
+    const std::vector<float> tangent = readExr(path("tangent.exr"), width), normal = readExr(path("normal.exr"), width);
+    ASSERT_EQ(width, 64);
+    const float eye[3] = {0.0f, 0.7f / std::sqrt(0.49f + 4.4f * 4.4f), 4.4f / std::sqrt(0.49f + 4.4f * 4.4f)};
+    int hits = 0, central = 0, gaps = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+        {
+            const float *t = &tangent[size_t(3 * (y * 64 + x))], *n = &normal[size_t(3 * (y * 64 + x))];
+            const double dx = (x + 0.5) / 64 - 0.5, dy = (y + 0.5) / 64 - 0.5;
+            const bool inside = dx * dx + dy * dy < 0.3 * 0.3;
+            central += inside;
+            // The studio, seen between fibres or around the ball, is the
+            // same in both renders.
+            if (t[0] == n[0] && t[1] == n[1] && t[2] == n[2])
+            {
+                gaps += inside;
+                continue;
+            }
+            ++hits;
+            EXPECT_NEAR(std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]), 1.0f, 0.01f) << x << "," << y;
+            const float nLength = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            EXPECT_NEAR(nLength, 1.0f, 0.01f) << x << "," << y;
+            EXPECT_NEAR(t[0] * n[0] + t[1] * n[1] + t[2] * n[2], 0.0f, 0.01f) << x << "," << y;
+            EXPECT_GT(n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2], -0.2f) << x << "," << y;
+        }
+    EXPECT_GT(hits, central * 7 / 10);
+    EXPECT_GT(gaps, 0);
+    // Auto picks the fibres for the hair example and the sphere for plastic.
+    const Result hair = run("render '" + EXAMPLES + "hair.kal' -o hair.png" + common);
+    ASSERT_EQ(hair.status, 0) << hair.err;
+    ASSERT_EQ(run("render '" + EXAMPLES + "hair.kal' --geometry sphere -o smooth.png" + common).status, 0);
+    EXPECT_FALSE(readFile(path("hair.png")) == readFile(path("smooth.png")));
+    ASSERT_EQ(run("render tangent.kal -o sphere.exr" + common).status, 0);
+    const std::vector<float> sphere = readExr(path("sphere.exr"), width);
+    const float *centre = &sphere[size_t(3 * (32 * 64 + 32))];
+    EXPECT_GT(std::sqrt(centre[0] * centre[0] + centre[2] * centre[2]), 2.0f); // dP/ds = 2 pi (P.z, 0, -P.x)
+}
+#endif
+
+#ifdef SRF_TOOL_EXR
+// Light and BSDF sampling combined estimate what BSDF sampling alone does:
+// the plastic example (a diffuse base under a glossy coat, lit by the
+// studio's soft lights), the brushed metal (an anisotropic glossy lobe) and a
+// delta lobe beside a glossy one (specular bounces, never weighed) at
+// many samples in both modes, with different seeds, agree in the linear
+// image mean, in 6 x 6 block means and pixel by pixel within noise. A
+// light sample counted with the wrong weight, or a specular bounce weighed,
+// shows as a difference of 10 % or more.
+TEST(Tool, MisAgreesWithBsdfSampling)
+{
+    // A delta lobe (weight 1e6 toward its direction, here straight up) and
+    // a broad glossy lobe, each at 1e-3, so that the sum draws each about
+    // half the time under the glossy mask: the delta's draws are specular
+    // bounces, and carry the image.
+    writeFile(path("mirror.kal"), "bsdf delta\nphong@BF F 2\nmul@BF F 0.001\nspecular@BV delta (0, 1, 0)\n"
+                                  "mul@BF delta 0.001\nadd@BB F delta\n");
+    for (const std::string &shader :
+         {"'" + EXAMPLES + "plastic.kal'", "'" + EXAMPLES + "metal.kal'", std::string("mirror.kal")})
+    {
+        const std::string common = "render " + shader + " --size 24 --spp 2048 --threads 2";
+        ASSERT_EQ(run(common + " --sampling mis --seed 21 -o mis.exr").status, 0);
+        ASSERT_EQ(run(common + " --sampling bsdf --seed 22 -o bsdf.exr").status, 0);
+        int width = 0;
+        const std::vector<float> mis = readExr(path("mis.exr"), width), bsdf = readExr(path("bsdf.exr"), width);
+        ASSERT_EQ(mis.size(), bsdf.size());
+        double misSum = 0.0, bsdfSum = 0.0;
+        for (size_t i = 0; i < mis.size(); ++i)
+        {
+            misSum += mis[i];
+            bsdfSum += bsdf[i];
+            // The delta's weight of 1e3 leaves pixels it half covers too
+            // noisy to compare one by one: its blocks and mean are.
+            if (shader != "mirror.kal")
+            {
+                EXPECT_NEAR(mis[i], bsdf[i], 0.02 + 0.08 * bsdf[i]) << shader << " value " << i;
+            }
+        }
+        EXPECT_NEAR(misSum / bsdfSum, 1.0, 0.005) << shader;
+        for (int by = 0; by < 24; by += 6)
+            for (int bx = 0; bx < 24; bx += 6)
+            {
+                double a = 0.0, b = 0.0;
+                for (int y = by; y < by + 6; ++y)
+                    for (int x = bx; x < bx + 6; ++x)
+                        for (int c = 0; c < 3; ++c)
+                        {
+                            a += mis[size_t(3 * (y * 24 + x) + c)];
+                            b += bsdf[size_t(3 * (y * 24 + x) + c)];
+                        }
+                EXPECT_NEAR(a / b, 1.0, 0.02) << shader << " block " << bx << "," << by;
+            }
+    }
+}
+#endif
 
 // The same seed gives the same bytes whatever the thread count; another
 // seed gives another image. Without a shader, render shows the bundled

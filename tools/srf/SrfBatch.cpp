@@ -40,6 +40,18 @@ SrfBatch::SrfBatch(const SrfShader &shader)
         myAlbedo = storage<BX_Vector3>(*myQueryInstance, "albedo");
         myRatio = storage<float>(*myQueryInstance, "ratio");
         myBounces = storage<int>(*myQueryInstance, "bounces");
+        mySx2 = storage<float>(*myQueryInstance, "sx2");
+        mySy2 = storage<float>(*myQueryInstance, "sy2");
+        myDir2 = storage<BX_Vector3>(*myQueryInstance, "dir2");
+        myColour2 = storage<BX_Vector3>(*myQueryInstance, "colour2");
+        myBounce2 = storage<int>(*myQueryInstance, "bounce2");
+        for (int d = 0; d < 3; ++d)
+            for (int c = 0; c < 2; ++c)
+            {
+                const std::string suffix = std::to_string(d) + (c ? "6" : "1");
+                myDensityValue[2 * d + c] = storage<BX_Vector3>(*myQueryInstance, ("value" + suffix).c_str());
+                myDensity[2 * d + c] = storage<float>(*myQueryInstance, ("pdf" + suffix).c_str());
+            }
     }
     catch (...)
     {

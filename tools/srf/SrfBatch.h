@@ -45,6 +45,7 @@ public:
     float &sx(int lane) { return mySx[lane]; }
     float &sy(int lane) { return mySy[lane]; }
     BX_Vector3 &v(int lane) { return myV[lane]; }
+    const BX_Vector3 &v(int lane) const { return myV[lane]; }
     // Query outputs, per lane.
     const BX_Vector3 &direction(int lane) const { return myDir[lane]; }
     const BX_Vector3 &colour(int lane) const { return myColour[lane]; }
@@ -54,6 +55,15 @@ public:
     float albedo(int lane) const { return myAlbedo[lane].x; }
     float specularRatio(int lane) const { return myRatio[lane]; }
     int bounces(int lane) const { return myBounces[lane]; }
+    float &sx2(int lane) { return mySx2[lane]; }
+    float &sy2(int lane) { return mySy2[lane]; }
+    const BX_Vector3 &direction2(int lane) const { return myDir2[lane]; }
+    const BX_Vector3 &colour2(int lane) const { return myColour2[lane]; }
+    int bounce2(int lane) const { return myBounce2[lane]; }
+    // The DENSITY queries' outputs: value and pdf at direction d (0 dir,
+    // 1 dir2, 2 v) under bounce class c (0 mask 1, 1 mask 6).
+    const BX_Vector3 &densityValue(int d, int c, int lane) const { return myDensityValue[2 * d + c][lane]; }
+    float density(int d, int c, int lane) const { return myDensity[2 * d + c][lane]; }
 
 private:
     SrfBatch(const SrfBatch &) = delete;
@@ -67,8 +77,11 @@ private:
     KAL_ProcArray myAllLanes;
     BX_Vector3 myNormal[KAL_MAX_LANES], myTangentS[KAL_MAX_LANES], myTangentT[KAL_MAX_LANES];
     BX_Vector3 *myN, *myDPds, *myDPdt, *myQueryN;
-    BX_Vector3 *myU, *myV, *myDir, *myColour, *myEmitted, *myValue, *myAlbedo;
-    float *mySx, *mySy, *myRatio;
+    BX_Vector3 *myU, *myV, *myDir, *myColour, *myEmitted, *myValue, *myAlbedo, *myDir2, *myColour2;
+    float *mySx, *mySy, *myRatio, *mySx2, *mySy2;
+    int *myBounce2;
+    BX_Vector3 *myDensityValue[6];
+    float *myDensity[6];
     int *myBounce, *myBounces;
 };
 

@@ -1,5 +1,7 @@
 #include "SrfCamera.h"
 
+#include "SrfLaneLoop.h"
+
 #include <cmath>
 
 namespace
@@ -24,41 +26,55 @@ SrfCamera::SrfCamera(int size) : mySize(size), myEye(EYE)
     myHalfWidth = std::tan(silhouette) / FILL;
 }
 
-BX_Vector3 SrfCamera::ray(float x, float y) const
+// Ray d = normalise(forward + right sx + up sy). Sphere: |e + t d|^2 = r^2
+// with |d| = 1 gives t = -b - sqrt(b^2 - c), b = e.d, c = e.e - r^2. The
+// sphere is parametrised P = r (cos(lat) sin(lon), sin(lat), cos(lat)
+// cos(lon)), lon = 2 pi s - pi, lat = pi t - pi / 2, so
+//   dP/ds = 2 pi (P.z, 0, -P.x)                         (along the parallel)
+//   dP/dt = pi (-P.y P.x / ring, ring, -P.y P.z / ring), ring = r cos(lat),
+// and at a pole (ring = 0) dP/dt = (0, 0, -pi r).
+void SrfCamera::trace(const float *x, const float *y, int count, Lanes &out) const
 {
-    const float sx = (2.0f * x / float(mySize) - 1.0f) * myHalfWidth;
-    const float sy = (1.0f - 2.0f * y / float(mySize)) * myHalfWidth;
-    BX_Vector3 d = myForward + myRight * sx + myUp * sy;
-    d.normalize();
-    return d;
+    const float scale = 2.0f / float(mySize) * myHalfWidth;
+    const float c = myEye.length2() - SPHERE_RADIUS * SPHERE_RADIUS;
+    const BX_Vector3 f = myForward, r = myRight, u = myUp, e = myEye;
+    const float halfWidth = myHalfWidth;
+    SrfLaneLoop::run(count,
+                     [&](int lane)
+                     {
+                         const float sx = x[lane] * scale - halfWidth, sy = halfWidth - y[lane] * scale;
+                         float dx = f.x + r.x * sx + u.x * sy, dy = f.y + r.y * sx + u.y * sy,
+                               dz = f.z + r.z * sx + u.z * sy;
+                         const float inverse = 1.0f / std::sqrt(dx * dx + dy * dy + dz * dz);
+                         dx *= inverse, dy *= inverse, dz *= inverse;
+                         const float b = e.x * dx + e.y * dy + e.z * dz;
+                         const float discriminant = b * b - c;
+                         const float t = -b - std::sqrt(discriminant > 0.0f ? discriminant : 0.0f);
+                         const bool hit = discriminant >= 0.0f && t > 0.0f;
+                         const float px = e.x + dx * t, py = e.y + dy * t, pz = e.z + dz * t;
+                         const float normal = 1.0f / std::sqrt(px * px + py * py + pz * pz);
+                         const float ring = std::sqrt(px * px + pz * pz);
+                         const float toRing = ring > 0.0f ? PI / ring : 0.0f;
+                         out.dx[lane] = dx, out.dy[lane] = dy, out.dz[lane] = dz;
+                         out.hit[lane] = hit ? 1 : 0;
+                         out.nx[lane] = px * normal, out.ny[lane] = py * normal, out.nz[lane] = pz * normal;
+                         out.sx[lane] = 2.0f * PI * pz, out.sy[lane] = 0.0f, out.sz[lane] = -2.0f * PI * px;
+                         out.tx[lane] = -py * px * toRing;
+                         out.ty[lane] = ring > 0.0f ? PI * ring : 0.0f;
+                         out.tz[lane] = ring > 0.0f ? -py * pz * toRing : -PI * SPHERE_RADIUS;
+                     });
 }
 
-// |e + t d|^2 = r^2 with |d| = 1: t = -b - sqrt(b^2 - c), b = e.d, c = e.e - r^2.
-// The sphere is parametrised P = r (cos(lat) sin(lon), sin(lat), cos(lat) cos(lon)),
-// lon = 2 pi s - pi, lat = pi t - pi / 2.
-bool SrfCamera::trace(float x, float y, Hit &hit) const
+// The inverse of the ray through (x, y): p - eye in the camera's frame,
+// divided by its depth, is (sx, sy, 1).
+bool SrfCamera::project(const BX_Vector3 &p, float &x, float &y, float &depth) const
 {
-    const BX_Vector3 d = ray(x, y);
-    const float b = myEye.dot(d);
-    const float c = myEye.length2() - SPHERE_RADIUS * SPHERE_RADIUS;
-    const float discriminant = b * b - c;
-    if (discriminant < 0.0f)
+    const BX_Vector3 v = p - myEye;
+    depth = v.dot(myForward);
+    if (depth <= 0.0f)
         return false;
-    const float t = -b - std::sqrt(discriminant);
-    if (t <= 0.0f)
-        return false;
-    hit.position = myEye + d * t;
-    hit.normal = hit.position * (1.0f / SPHERE_RADIUS);
-    hit.normal.normalize();
-    const BX_Vector3 &p = hit.position;
-    const float ring = std::sqrt(p.x * p.x + p.z * p.z); // r cos(lat)
-    // dP/ds = 2 pi (P.z, 0, -P.x): along the parallel, toward increasing lon.
-    hit.dPds = BX_Vector3(p.z, 0.0f, -p.x) * (2.0f * PI);
-    // dP/dt = pi (-sin(lat) sin(lon), cos(lat), -sin(lat) cos(lon)) r.
-    if (ring > 0.0f)
-        hit.dPdt = BX_Vector3(-p.y * p.x / ring, ring, -p.y * p.z / ring) * PI;
-    else
-        hit.dPdt = BX_Vector3(0.0f, 0.0f, -PI * SPHERE_RADIUS);
-    hit.toEye = -d;
+    const float sx = v.dot(myRight) / depth, sy = v.dot(myUp) / depth;
+    x = (sx / myHalfWidth + 1.0f) * 0.5f * float(mySize);
+    y = (1.0f - sy / myHalfWidth) * 0.5f * float(mySize);
     return true;
 }

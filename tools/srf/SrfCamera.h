@@ -2,6 +2,7 @@
 #define SRF_TOOL_CAMERA_H
 
 #include "BX_Vector3.h"
+#include "KAL_API.h"
 
 // The fixed preview camera and the unit sphere at the origin that it looks
 // at, slightly from above (y up). The sphere fills about four fifths of the
@@ -9,23 +10,34 @@
 class SrfCamera
 {
 public:
-    // What a shader needs at a point of the sphere.
-    struct Hit
+    // The rays of up to KAL_MAX_LANES image points and what a shader needs
+    // where they meet the sphere, one array element per lane (structure of
+    // arrays, so that the loops over lanes vectorise).
+    struct Lanes
     {
-        BX_Vector3 position;
-        BX_Vector3 normal; // N: the outward unit normal
-        BX_Vector3 dPds;   // derivative along longitude (s in [0, 1] around y)
-        BX_Vector3 dPdt;   // derivative along latitude (t in [0, 1], south to north)
-        BX_Vector3 toEye;  // u: unit direction from the point toward the camera
+        float dx[KAL_MAX_LANES], dy[KAL_MAX_LANES], dz[KAL_MAX_LANES]; // the ray's unit direction; u = -ray
+        int hit[KAL_MAX_LANES];                                        // 1 where the ray meets the sphere
+        // Where it does: N, the outward unit normal, and the derivatives
+        // along longitude (s in [0, 1] around y) and latitude (t in [0, 1],
+        // south to north).
+        float nx[KAL_MAX_LANES], ny[KAL_MAX_LANES], nz[KAL_MAX_LANES];
+        float sx[KAL_MAX_LANES], sy[KAL_MAX_LANES], sz[KAL_MAX_LANES];
+        float tx[KAL_MAX_LANES], ty[KAL_MAX_LANES], tz[KAL_MAX_LANES];
     };
 
     explicit SrfCamera(int size);
 
-    // The unit direction of the ray through the image point (x, y), in
-    // pixels from the top-left corner (pixel centres at half-integers).
-    BX_Vector3 ray(float x, float y) const;
-    // Whether the ray through (x, y) meets the sphere; fills hit if so.
-    bool trace(float x, float y, Hit &hit) const;
+    // Traces the rays through the image points (x[i], y[i]), in pixels from
+    // the top-left corner (pixel centres at half-integers), for i < count.
+    void trace(const float *x, const float *y, int count, Lanes &lanes) const;
+
+    // The eye, where every ray starts.
+    const BX_Vector3 &eye() const { return myEye; }
+    // The image point (x, y), in pixels, where the point p appears, and its
+    // distance along the view axis; false for a point behind the eye.
+    bool project(const BX_Vector3 &p, float &x, float &y, float &depth) const;
+    // How many pixels one unit of length spans at that depth.
+    float pixelsPerUnit(float depth) const { return float(mySize) * 0.5f / (myHalfWidth * depth); }
 
 private:
     int mySize;

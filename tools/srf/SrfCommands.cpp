@@ -4,6 +4,7 @@
 #include "SrfError.h"
 #include "SrfFitter.h"
 #include "SrfOptions.h"
+#include "SrfOutputFile.h"
 #include "SrfPlotter.h"
 #include "SrfRenderer.h"
 #include "SrfShader.h"
@@ -33,19 +34,6 @@ const int MAX_SAMPLES = 1 << 16;
 const int MAX_THREADS = 256;
 const int MAX_STARTS = 1000;
 
-// Makes sure that the output can be written before spending time on it: a
-// missing folder or a read-only file fails now, with the system's reason.
-void checkWritable(const std::string &path)
-{
-    const bool existed = access(path.c_str(), F_OK) == 0;
-    FILE *file = fopen(path.c_str(), "ab");
-    if (!file)
-        throw SrfError("cannot write '" + path + "': " + strerror(errno));
-    fclose(file);
-    if (!existed)
-        remove(path.c_str());
-}
-
 std::string absolute(const std::string &path)
 {
     char *resolved = realpath(path.c_str(), nullptr);
@@ -66,6 +54,14 @@ std::string bounceNames(int bounces)
     return text.empty() ? "none" : text;
 }
 
+// Whether the shader calls an op of the curve lobes (wirediffuse@...,
+// wireblinn@...): the listing has one call a line, op name first.
+bool usesCurveLobes(const SrfShader &shader)
+{
+    const std::string listing = "\n" + shader.listing();
+    return listing.find("\nwire") != std::string::npos;
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -78,13 +74,19 @@ int SrfCommands::render(int argc, char **argv)
 {
     SrfOptions options("render", "[SHADER.kal]",
                        "Renders a material preview: the BSDF that the shader leaves in F on a sphere lit by a soft\n"
-                       "studio, seen from a fixed camera, written as an 8-bit sRGB PNG. Without a shader it renders\n"
+                       "studio, seen from a fixed camera, written as an 8-bit sRGB PNG or a linear OpenEXR. Without a "
+                       "shader it renders\n"
                        "the bundled plastic example.",
-                       {{"--output", "-o", "FILE", "the PNG to write", "srf-render.png"},
+                       {{"--output", "-o", "FILE", "the image to write: .png (8-bit sRGB) or .exr (half-float linear)",
+                         "srf-render.png"},
                         {"--size", nullptr, "N", "width and height in pixels", "256"},
                         {"--spp", nullptr, "N", "samples per pixel", "64"},
                         {"--threads", nullptr, "N", "threads to render with (default: every core)", nullptr},
                         {"--seed", nullptr, "N", "seed of the random numbers", "1"},
+                        {"--sampling", nullptr, "NAME",
+                         "mis (light and BSDF sampling combined) or bsdf (the BSDF's sampling alone)", "mis"},
+                        {"--geometry", nullptr, "NAME",
+                         "sphere, fibres (a ball of hair), or auto: fibres for a shader using the curve lobes", "auto"},
                         {"--per-lane", nullptr, nullptr, "query the BSDF lane by lane, not in batches", nullptr}},
                        0, 1);
     options.parse(argc, argv);
@@ -99,16 +101,26 @@ int SrfCommands::render(int argc, char **argv)
     settings.samples = options.integer("--spp", 1, MAX_SAMPLES);
     settings.threads = options.given("--threads") ? options.integer("--threads", 1, MAX_THREADS) : 0;
     settings.seed = uint32_t(options.integer("--seed", 0, INT_MAX));
+    const std::string sampling = options.text("--sampling");
+    if (sampling != "mis" && sampling != "bsdf")
+        throw SrfError("--sampling must be mis or bsdf, not '" + sampling + "' (see 'srf render --help')", 2);
+    settings.mis = sampling == "mis";
     const std::string input = options.positional().empty() ? defaultShader() : options.positional()[0];
     const std::string output = options.text("--output");
 
+    SrfOutputFile::checkExtension("--output", output, SrfImage::formats());
+    const std::string geometry = options.text("--geometry");
+    if (geometry != "auto" && geometry != "sphere" && geometry != "fibres")
+        throw SrfError("--geometry must be auto, sphere or fibres, not '" + geometry + "' (see 'srf render --help')",
+                       2);
     const SrfShader shader(input);
-    checkWritable(output);
+    SrfOutputFile::checkWritable(output);
+    settings.fibres = geometry == "fibres" || (geometry == "auto" && usesCurveLobes(shader));
     SrfRenderer renderer(shader, settings);
     const auto start = std::chrono::steady_clock::now();
     const SrfImage image = renderer.render();
     const double seconds = secondsSince(start);
-    image.writePng(output);
+    image.save(output);
 
     const double samples = double(settings.size) * settings.size * settings.samples;
     printf("rendered %s: %dx%d, %d samples per pixel, %d thread%s, %.2f s (%.2f million samples/s)\n", input.c_str(),
@@ -127,7 +139,7 @@ int SrfCommands::plot(int argc, char **argv)
         "sample draws (right), each hemisphere as an equal-area disk seen from above the surface (upper\n"
         "hemisphere on top). Prints the albedo, specular ratio and bounce types for u.",
         {{"--theta", nullptr, "DEG", "angle of u from the normal, in degrees", "45"},
-         {"--output", "-o", "FILE", "the PNG to write", "srf-plot.png"},
+         {"--output", "-o", "FILE", "the image to write: .png or .exr", "srf-plot.png"},
          {"--size", nullptr, "N", "diameter of each disk in pixels", "200"},
          {"--samples", nullptr, "N", "directions drawn for the histogram", "4194304"},
          {"--seed", nullptr, "N", "seed of the random numbers", "1"}},
@@ -145,12 +157,13 @@ int SrfCommands::plot(int argc, char **argv)
     settings.seed = uint32_t(options.integer("--seed", 0, INT_MAX));
     const std::string output = options.text("--output");
 
+    SrfOutputFile::checkExtension("--output", output, SrfImage::formats());
     const SrfShader shader(options.positional()[0]);
-    checkWritable(output);
+    SrfOutputFile::checkWritable(output);
     SrfPlotter plotter(shader, settings);
     SrfPlotter::Report report;
     const SrfImage image = plotter.plot(report);
-    image.writePng(output);
+    image.save(output);
 
     const double drawn = double(settings.samples);
     printf("shader %s\n", shader.path().c_str());
@@ -216,7 +229,7 @@ int SrfCommands::fit(int argc, char **argv)
     const std::string input = options.positional()[0];
     const std::string shader = options.text("--kal");
     if (!shader.empty())
-        checkWritable(shader);
+        SrfOutputFile::checkWritable(shader);
 
     const std::vector<SRF_Fitter::Result> results = SrfFitter::fit(input, settings, solvers);
     fputs(SrfFitter::report(input, results, settings.starts).c_str(), stdout);
@@ -224,7 +237,8 @@ int SrfCommands::fit(int argc, char **argv)
     {
         try
         {
-            SRF_FitShader::write(shader, results.back(), input);
+            SrfOutputFile::write(shader,
+                                 [&](const std::string &to) { SRF_FitShader::write(to, results.back(), input); });
             fputs(SrfFitter::exportReport(results.back()).c_str(), stdout);
         }
         catch (const std::exception &error)

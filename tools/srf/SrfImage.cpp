@@ -1,6 +1,11 @@
 #include "SrfImage.h"
 
 #include "SrfError.h"
+#include "SrfOutputFile.h"
+
+#ifdef SRF_HAVE_OPENEXR
+#include <ImfRgbaFile.h>
+#endif
 
 #include <png.h>
 
@@ -96,4 +101,44 @@ void SrfImage::writePng(const std::string &path) const
         throw SrfError("cannot write '" + path + "': the PNG encoder failed (disk full?)");
     if (fflush(writer.file) != 0 || ferror(writer.file))
         throw SrfError("cannot write '" + path + "': " + strerror(errno));
+}
+
+std::vector<std::string> SrfImage::formats()
+{
+#ifdef SRF_HAVE_OPENEXR
+    return {"png", "exr"};
+#else
+    return {"png"};
+#endif
+}
+
+void SrfImage::save(const std::string &path) const
+{
+    const bool exr = SrfOutputFile::extension(path) == "exr";
+    SrfOutputFile::write(path, [&](const std::string &to) { exr ? writeExr(to) : writePng(to); });
+}
+
+void SrfImage::writeExr(const std::string &path) const
+{
+#ifdef SRF_HAVE_OPENEXR
+    try
+    {
+        std::vector<Imf::Rgba> pixels(myPixels.size());
+        for (size_t i = 0; i < myPixels.size(); ++i)
+        {
+            const BX_Vector3 &p = myPixels[i];
+            pixels[i] = Imf::Rgba(std::isnan(p.x) ? 0.0f : p.x, std::isnan(p.y) ? 0.0f : p.y,
+                                  std::isnan(p.z) ? 0.0f : p.z, 1.0f);
+        }
+        Imf::RgbaOutputFile file(path.c_str(), myWidth, myHeight, Imf::WRITE_RGB);
+        file.setFrameBuffer(pixels.data(), 1, size_t(myWidth));
+        file.writePixels(myHeight);
+    }
+    catch (const std::exception &error)
+    {
+        throw SrfError("cannot write '" + path + "': " + error.what());
+    }
+#else
+    throw SrfError("cannot write '" + path + "': this build of srf has no OpenEXR library");
+#endif
 }

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-// A picture of linear RGB radiance values, row 0 at the top, and its PNG
-// encoding: each channel is clamped to [0, 1], encoded with the sRGB transfer
-// curve and rounded to 8 bits.
+// A picture of linear RGB radiance values, row 0 at the top, and its
+// encodings: PNG (each channel clamped to [0, 1], encoded with the sRGB
+// transfer curve and rounded to 8 bits) and OpenEXR (linear half floats,
+// nothing clamped), when the build has the OpenEXR library.
 class SrfImage
 {
 public:
@@ -24,9 +25,20 @@ public:
     // what falls outside is dropped.
     void paste(const SrfImage &other, int x, int y);
 
+    // Writes the image in the format its extension names (see formats()),
+    // through SrfOutputFile: a failure leaves no partial file and keeps an
+    // existing one. Raises an SrfError naming the path.
+    void save(const std::string &path) const;
+    // The extensions save() can write: "png", and "exr" with OpenEXR.
+    static std::vector<std::string> formats();
+
     // Writes an 8-bit sRGB PNG. Raises an SrfError naming the path when the
     // file cannot be created or written.
     void writePng(const std::string &path) const;
+
+    // Writes a half-float RGB OpenEXR file of the linear values (a NaN
+    // becomes 0). Raises an SrfError naming the path, as writePng.
+    void writeExr(const std::string &path) const;
 
     // The sRGB transfer curve of a linear value clamped to [0, 1], as an
     // 8-bit code.

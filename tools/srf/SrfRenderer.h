@@ -2,10 +2,12 @@
 #define SRF_TOOL_RENDERER_H
 
 #include "SrfCamera.h"
+#include "SrfFibres.h"
 #include "SrfImage.h"
 #include "SrfStudio.h"
 
 #include <cstdint>
+#include <memory>
 
 class SrfBatch;
 class SrfShader;
@@ -17,14 +19,25 @@ class SrfShader;
 // each (lane = row * tile width + column). For every sample index the
 // renderer jitters each pixel's ray, marks the lanes whose ray misses the
 // sphere idle (they see the studio directly), runs the shader once for the
-// tile, then for the running lanes draws one direction through
-// "sample_bsdf@BVVVVIFFI" (mask 15) and adds
-//     colour * L(direction) + "emission_bsdf@VB"
-// to the pixel. A pixel is the mean over its samples. Threads take tiles in
-// turn; every random number depends on (seed, pixel, sample) alone, so the
-// image is byte-identical whatever the thread count. (The fitted models of
-// measured data ignore sx and sy and draw from a process-wide generator, so
-// shaders using them are repeatable on one thread only.)
+// tile, then for the running lanes estimates the light the BSDF sends to
+// the camera, plus "emission_bsdf@VB":
+//  - bsdf sampling: one direction drawn by "sample_bsdf@BVVVVIFFI"
+//    (mask 15), colour * L(direction);
+//  - multiple importance sampling (the default): three directions, the
+//    BSDF's draws of its diffuse type (mask 1) and of its glossy and
+//    specular types (mask 6), and one drawn from the studio's lights; each
+//    counts value * L weighed by the power heuristic over the three
+//    densities (the BSDF's under each mask from "eval_pdf_bsdf@VFBVVVI",
+//    the lights'). A specular bounce, and a draw whose density is 0, count
+//    colour * L in full.
+// A pixel is the mean over its samples. The tool's own per-sample work
+// (random numbers, camera rays and hits, the studio's radiance and light
+// sampling, the weights) runs in loops over the tile's lanes that the
+// compiler vectorises. Threads take tiles in turn; every random number
+// depends on (seed, pixel, sample) alone, so the image is byte-identical
+// whatever the thread count. (The fitted models of measured data ignore sx
+// and sy and draw from a process-wide generator, so shaders using them are
+// repeatable on one thread only.)
 class SrfRenderer
 {
 public:
@@ -39,6 +52,8 @@ public:
         uint32_t seed = 1;    // random sequence
         bool progress = true; // a bar on standard error when it is a terminal
         bool perLane = false; // query lane by lane (SRF_BATCH_PER_LANE), for comparison
+        bool mis = true;      // light and BSDF sampling combined; false: BSDF sampling alone
+        bool fibres = false;  // a ball of hair fibres (SrfFibres) in place of the sphere
     };
 
     SrfRenderer(const SrfShader &shader, const Settings &settings);
@@ -55,6 +70,7 @@ private:
     const SrfShader &myShader;
     Settings mySettings;
     SrfCamera myCamera;
+    std::unique_ptr<SrfFibres> myFibres;
     SrfStudio myStudio;
 };
 

@@ -22,9 +22,12 @@ struct QueryVariable
     const char *name;
     char type;
 };
-const QueryVariable QUERY_VARIABLES[] = {{"u", 'V'},      {"sx", 'F'},     {"sy", 'F'},      {"dir", 'V'},
-                                         {"colour", 'V'}, {"bounce", 'I'}, {"emitted", 'V'}, {"v", 'V'},
-                                         {"value", 'V'},  {"albedo", 'V'}, {"ratio", 'F'},   {"bounces", 'I'}};
+const QueryVariable QUERY_VARIABLES[] = {
+    {"u", 'V'},       {"sx", 'F'},      {"sy", 'F'},    {"dir", 'V'},     {"colour", 'V'},  {"bounce", 'I'},
+    {"emitted", 'V'}, {"v", 'V'},       {"value", 'V'}, {"albedo", 'V'},  {"ratio", 'F'},   {"bounces", 'I'},
+    {"sx2", 'F'},     {"sy2", 'F'},     {"dir2", 'V'},  {"colour2", 'V'}, {"bounce2", 'I'}, {"value01", 'V'},
+    {"pdf01", 'F'},   {"value06", 'V'}, {"pdf06", 'F'}, {"value11", 'V'}, {"pdf11", 'F'},   {"value16", 'V'},
+    {"pdf16", 'F'},   {"value21", 'V'}, {"pdf21", 'F'}, {"value26", 'V'}, {"pdf26", 'F'}};
 struct QueryCall
 {
     const char *signature;
@@ -37,6 +40,14 @@ const QueryCall QUERY_CALLS[SrfShader::NQUERIES] = {
     {"albedo@VBVVI", {"albedo", "F", "u", "N", "15"}},
     {"specularratio_bsdf@FBI", {"ratio", "F", "15"}},
     {"getbounces@IB", {"bounces", "F"}},
+    {"sample_bsdf@BVVVVIFFI", {"F", "u", "N", "dir", "colour", "bounce", "sx", "sy", "1"}},
+    {"sample_bsdf@BVVVVIFFI", {"F", "u", "N", "dir2", "colour2", "bounce2", "sx2", "sy2", "6"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"value01", "pdf01", "F", "u", "N", "dir", "1"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"value06", "pdf06", "F", "u", "N", "dir", "6"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"value11", "pdf11", "F", "u", "N", "dir2", "1"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"value16", "pdf16", "F", "u", "N", "dir2", "6"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"value21", "pdf21", "F", "u", "N", "v", "1"}},
+    {"eval_pdf_bsdf@VFBVVVI", {"value26", "pdf26", "F", "u", "N", "v", "6"}},
 };
 } // namespace
 

@@ -28,7 +28,11 @@ public:
         ALBEDO,         // albedo: albedo for u, N; mask 15
         SPECULAR_RATIO, // specularratio_bsdf: ratio; mask 15
         BOUNCES,        // getbounces: bounces
-        NQUERIES
+        SAMPLE_DIFFUSE, // sample_bsdf as SAMPLE, mask 1
+        SAMPLE_GLOSSY,  // sample_bsdf: dir2, colour2, bounce2 from u, N, sx2, sy2; mask 6
+        DENSITY,        // six eval_pdf_bsdf: value and pdf of F for u, N and one direction (dir,
+                        // dir2, v) under one mask (1, 6), DENSITY + 2 direction + class
+        NQUERIES = DENSITY + 6
     };
 
     explicit SrfShader(const std::string &path);
