@@ -612,12 +612,11 @@ size_t utf8Length(const std::string &text, size_t i)
 }
 } // namespace
 
-std::string KAL_Shader::quoted(const std::string &text)
+std::string KAL_Shader::printable(const std::string &text, size_t maxCharacters, bool *cut)
 {
-    const size_t MAX_SHOWN = 40;
-    std::string out = "\"";
+    std::string out;
     size_t i = 0, shown = 0;
-    for (; i < text.size() && shown < MAX_SHOWN; ++shown)
+    for (; i < text.size() && shown < maxCharacters; ++shown)
     {
         const unsigned char c = (unsigned char)text[i];
         const size_t length = c < 0x80 ? 1 : utf8Length(text, i);
@@ -636,7 +635,16 @@ std::string KAL_Shader::quoted(const std::string &text)
             i += length;
         }
     }
-    return out + (i < text.size() ? "...\"" : "\"");
+    if (cut)
+        *cut = i < text.size();
+    return out;
+}
+
+std::string KAL_Shader::quoted(const std::string &text)
+{
+    bool cut = false;
+    const std::string shown = printable(text, 40, &cut);
+    return "\"" + shown + (cut ? "...\"" : "\"");
 }
 
 KAL_Shader::KAL_Shader(const KAL_Context &context, const char *sourceName)
