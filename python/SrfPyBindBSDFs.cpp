@@ -241,12 +241,22 @@ long queryRows(const SrfPyBSDF &bsdf, std::initializer_list<std::pair<const char
 }
 
 // Calls query(chunk, first row, row count) for every chunk of `rows` query
-// rows, without the interpreter lock.
+// rows, without the interpreter lock, looking for a Ctrl-C every
+// SIGNAL_CHUNKS chunks.
 template <class Query> void overChunks(const SrfPyBSDF &bsdf, long rows, Query query)
 {
+    const long SIGNAL_CHUNKS = 4096;
     py::gil_scoped_release unlocked;
     for (long first = 0; first < rows; first += CHUNK)
+    {
+        if (first > 0 && first / CHUNK % SIGNAL_CHUNKS == 0)
+        {
+            py::gil_scoped_acquire locked;
+            if (PyErr_CheckSignals() != 0)
+                throw py::error_already_set();
+        }
         query(*bsdf.chunkFor(int(first / CHUNK)), first, int(std::min<long>(CHUNK, rows - first)));
+    }
 }
 
 py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
@@ -379,7 +389,9 @@ and inputs of one row serve every lane.)")
              "Draws directions from random numbers sx, sy in [0, 1]: (directions (M, 3), colours (M, 3), bounce "
              "types (M,) int32). A row the mask leaves out is all zeros.")
         .def("albedo", &albedo, py::arg("u"), py::arg("n"), py::arg("mask") = SCATTER,
-             "Albedo for u about n: (M,) float32.")
+             "Albedo for u about n: (M,) float32. It is each lobe's own scalar (the scalar that evaluate and "
+             "sample return), by which a sum chooses which operand to sample; it is not the reflectance, which "
+             "is the mean colour that sample returns over many draws.")
         .def("specular_ratio", &specularRatio, py::arg("mask") = SCATTER, "Specular ratio per lane: (lanes,).")
         .def("emission", &emission, "Emitted colour per lane: (lanes, 3).")
         .def("bounces", &bounces, "Bounce types per lane (bits DIFFUSE, GLOSSY, SPECULAR, EMISSION): (lanes,).")
@@ -417,7 +429,7 @@ and inputs of one row serve every lane.)")
         "Phong",
         [](py::handle axis, py::handle exponent)
         {
-            const Floats a = SrfPyArrays::vectors(axis, "axis"), e = SrfPyArrays::floats(exponent, "exponent");
+            const Floats a = SrfPyArrays::vectors(axis, "axis"), e = SrfPyArrays::exponents(exponent, "exponent");
             return build(lobeLanes({{"axis", SrfPyArrays::rows(a)}, {"exponent", SrfPyArrays::rows(e)}}),
                          [&](Blocks &b, int k) { return b.adopt(new SRF_Phong(b.vectors(a, k), b.floats(e, k))); });
         },
@@ -426,7 +438,7 @@ and inputs of one row serve every lane.)")
         "Blinn",
         [](py::handle normal, py::handle exponent)
         {
-            const Floats a = SrfPyArrays::vectors(normal, "normal"), e = SrfPyArrays::floats(exponent, "exponent");
+            const Floats a = SrfPyArrays::vectors(normal, "normal"), e = SrfPyArrays::exponents(exponent, "exponent");
             return build(lobeLanes({{"normal", SrfPyArrays::rows(a)}, {"exponent", SrfPyArrays::rows(e)}}),
                          [&](Blocks &b, int k) { return b.adopt(new SRF_Blinn(b.vectors(a, k), b.floats(e, k))); });
         },
@@ -445,8 +457,8 @@ and inputs of one row serve every lane.)")
         [](py::handle normal, py::handle exponent1, py::handle exponent2, py::handle tangent1, py::handle tangent2)
         {
             const Floats n = SrfPyArrays::vectors(normal, "normal");
-            const Floats e1 = SrfPyArrays::floats(exponent1, "exponent1"),
-                         e2 = SrfPyArrays::floats(exponent2, "exponent2");
+            const Floats e1 = SrfPyArrays::exponents(exponent1, "exponent1"),
+                         e2 = SrfPyArrays::exponents(exponent2, "exponent2");
             const Floats t1 = SrfPyArrays::vectors(tangent1, "tangent1"),
                          t2 = SrfPyArrays::vectors(tangent2, "tangent2");
             const long lanes = lobeLanes({{"normal", SrfPyArrays::rows(n)},
@@ -491,7 +503,7 @@ and inputs of one row serve every lane.)")
         "WireBlinn",
         [](py::handle tangent, py::handle exponent)
         {
-            const Floats t = SrfPyArrays::vectors(tangent, "tangent"), e = SrfPyArrays::floats(exponent, "exponent");
+            const Floats t = SrfPyArrays::vectors(tangent, "tangent"), e = SrfPyArrays::exponents(exponent, "exponent");
             return build(lobeLanes({{"tangent", SrfPyArrays::rows(t)}, {"exponent", SrfPyArrays::rows(e)}}),
                          [&](Blocks &b, int k) { return b.adopt(new SRF_WireBlinn(b.vectors(t, k), b.floats(e, k))); });
         },

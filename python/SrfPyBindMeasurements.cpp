@@ -6,6 +6,7 @@
 #include "SrfPyBind.h"
 
 #include "SrfError.h"
+#include "SrfFitter.h"
 #include "SrfPlotter.h"
 
 #include "SRF_FitModel.h"
@@ -41,6 +42,15 @@ template <class Work> auto reporting(Work work) -> decltype(work())
     }
 }
 
+// Lines of a file's text (names, the reader's account), as Python str.
+py::list texts(const std::vector<std::string> &lines)
+{
+    py::list list;
+    for (const std::string &line : lines)
+        list.append(SrfPyArrays::text(line));
+    return list;
+}
+
 py::dict readMeasurements(const std::string &path)
 {
     const SRF_FitData data = reporting([&] { return SRF_FitReader::read(path); });
@@ -57,12 +67,12 @@ py::dict readMeasurements(const std::string &path)
     const SRF_MeasurementFile file(path.c_str());
     py::list names;
     for (int i = 0; i < file.nameCount(); ++i)
-        names.append(file.name(i));
+        names.append(SrfPyArrays::text(file.name(i)));
     py::dict header;
     header["NUM_POINTS"] = file.pointCount();
     header["VARS"] = names;
-    header["SAMPLE_NAME"] = data.sampleName;
-    header["account"] = data.account;
+    header["SAMPLE_NAME"] = SrfPyArrays::text(data.sampleName);
+    header["account"] = texts(data.account);
 
     py::dict out;
     out["points"] = data.size();
@@ -74,7 +84,7 @@ py::dict readMeasurements(const std::string &path)
 }
 
 py::dict fit(const std::string &path, const std::string &model, const std::string &solver, const std::string &metric,
-             int starts)
+             long long starts)
 {
     SRF_Fitter::Options options;
     reporting(
@@ -85,17 +95,21 @@ py::dict fit(const std::string &path, const std::string &model, const std::strin
             options.metric = SRF_Fitter::parseMetric(metric);
             return 0;
         });
-    if (starts < 1)
-        throw SrfError("starts must be at least 1, not " + std::to_string(starts));
-    options.starts = starts;
+    if (starts < 1 || starts > SrfFitter::MAX_STARTS)
+        throw SrfError("starts must be an integer from 1 to " + std::to_string(SrfFitter::MAX_STARTS) + ", not " +
+                       std::to_string(starts));
+    options.starts = int(starts);
     SRF_Fitter::Result result;
     {
         py::gil_scoped_release unlocked;
         result = reporting([&] { return SRF_Fitter::fit(path, options); });
     }
+    // A Ctrl-C during the fit stops the caller here.
+    if (PyErr_CheckSignals() != 0)
+        throw py::error_already_set();
     py::dict parameters;
     for (const auto &parameter : result.parameters)
-        parameters[py::str(parameter.first)] = parameter.second;
+        parameters[SrfPyArrays::text(parameter.first)] = parameter.second;
     py::dict out;
     out["model"] = SRF_Fitter::modelName(result.model);
     out["solver"] = SRF_Fitter::solverName(result.solver);
@@ -105,7 +119,7 @@ py::dict fit(const std::string &path, const std::string &model, const std::strin
     out["metric_value"] = result.metricValue;
     out["points"] = result.points;
     out["seconds"] = result.seconds;
-    out["account"] = result.account;
+    out["account"] = texts(result.account);
     return out;
 }
 

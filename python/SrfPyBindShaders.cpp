@@ -25,6 +25,9 @@ SrfPyShader *load(py::handle source)
 {
     if (py::isinstance(source, py::module_::import("os").attr("PathLike")))
         return new SrfPyShader(py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>());
+    if (!py::isinstance<py::str>(source) && !py::isinstance<py::bytes>(source))
+        throw py::type_error("Shader: source must be a path (str or os.PathLike) or the shader's text (str), not " +
+                             py::type::of(source).attr("__name__").cast<std::string>());
     const std::string text = source.cast<std::string>();
     return isPath(text) ? new SrfPyShader(text) : new SrfPyShader(text, "<text>");
 }

@@ -36,6 +36,7 @@ from ._srf import (  # noqa: F401
     Isotropic,
     Lafortune,
     Measured,
+    MeasurementWarning,
     Mul,
     Phong,
     Scale,
@@ -54,7 +55,7 @@ from . import _srf
 
 __all__ = [
     "ALL", "DIFFUSE", "EMISSION", "GLOSSY", "SCATTER", "SPECULAR",
-    "BSDF", "Shader", "Error",
+    "BSDF", "Shader", "Error", "MeasurementWarning",
     "Ashikhmin", "Blinn", "Cone", "Emission", "Isotropic", "Lafortune", "Measured", "Phong", "Specular",
     "WireBlinn", "WireDiffuse", "Mul", "Scale", "Sum", "Switch",
     "Measurements", "FitResult", "read_measurements", "fit",
@@ -80,6 +81,12 @@ class Measurements:
     theta_s: np.ndarray
     phi_s: np.ndarray
     header: dict = field(default_factory=dict)
+
+    def __repr__(self):
+        # The arrays run to thousands of rows: name the file and its size.
+        name = self.header.get("SAMPLE_NAME") or ""
+        return (f"<srf.Measurements {self.path!r}: {self.points} points"
+                + (f", sample {name!r}" if name else "") + ">")
 
 
 @dataclass
@@ -126,7 +133,11 @@ def read_measurements(path):
 def fit(path, model="phong", **options):
     """Fits model "phong" or "ashikhmin" to a measurement file, as `srf fit`
     does, and returns a FitResult (srf.Error when the file cannot be read or
-    holds no measurement)."""
+    holds no measurement).
+
+    Options: solver "robust" (default) or "defined", metric "abs" or
+    "logrel", starts (the robust solver's starting exponents, 1 to 1000 as
+    for `srf fit --starts`; default 8)."""
     raw = _srf._fit(os.fspath(path), model, **options)
     return FitResult(path=os.fspath(path), **raw)
 
