@@ -61,7 +61,7 @@ ASAN_DIR := build-asan
 TSAN_DIR := build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 600
-FUZZERS := measured shader
+FUZZERS := measured shader fitreader
 # The tests that run threads, and the executables that hold them.
 TSAN_TESTS := test_stress test_kal test_measured
 TSAN_FILTER := Stress|Thread
