@@ -133,8 +133,8 @@ void SrfShader::warnOfUnreadableFiles() const
                 continue;
             handler = theWarningHandler;
         }
-        handler(myPath + ": cannot read the measurement file " + KAL_Shader::quoted(file) + " (" + strerror(error) +
-                "): its measured lobe has no measurements to fit");
+        handler(myPath + ": cannot read the measurement file \"" + KAL_Shader::printable(file) + "\" (" +
+                strerror(error) + "): its measured lobe has no measurements to fit");
     }
 }
 
