@@ -150,6 +150,22 @@ py::str SrfPyArrays::text(const std::string &bytes)
     return py::reinterpret_steal<py::str>(decoded);
 }
 
+py::str SrfPyArrays::shown(const std::string &bytes)
+{
+    PyObject *decoded = PyUnicode_DecodeUTF8(bytes.data(), py::ssize_t(bytes.size()), "backslashreplace");
+    if (!decoded)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+py::str SrfPyArrays::fileName(const std::string &bytes)
+{
+    PyObject *decoded = PyUnicode_DecodeFSDefaultAndSize(bytes.data(), py::ssize_t(bytes.size()));
+    if (!decoded)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
 void SrfPyArrays::checkLanes(long lanes, double bytesPerLane, const char *what)
 {
     const long chunk = KAL_MAX_LANES;

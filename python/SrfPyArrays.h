@@ -40,6 +40,11 @@ public:
     // A Python str of text read from a file: UTF-8, or Latin-1 when the
     // bytes are not UTF-8 (as older instruments write).
     static pybind11::str text(const std::string &bytes);
+    // A Python str of text made for reading (a listing, a message): UTF-8,
+    // with any byte that is not shown as \xNN.
+    static pybind11::str shown(const std::string &bytes);
+    // A Python str of a file name, as os.fsdecode makes it.
+    static pybind11::str fileName(const std::string &bytes);
 
     // Refuses (MemoryError) `lanes` lanes that need `bytesPerLane` bytes
     // each when the machine has less memory than that, and lane counts

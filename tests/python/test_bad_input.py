@@ -56,6 +56,10 @@ def test_inputs_that_crashed_or_hung_the_module():
     # A string declared without a value has none; the run goes on.
     out = srf.Shader(b'string name\nstring other = "x\xffy"\nisotropic@B F\n').run()
     assert out["name"] is None and out["other"] == "x\xffy" and out["F"].class_name == "SRF_Isotropic"
+    # Bytes that are not UTF-8 in a listing, and in a file's name.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", srf.MeasurementWarning)
+        assert 'F, "\\xff.astm"' in srf.Shader(b'measured@BS F "\xff.astm"\n').listing
     # No lanes: refused before any repr, class_name or dump can see them.
     for make in (lambda: srf.Cone(np.zeros((0, 3)), 1.0), lambda: srf.Phong(Z, np.array([])),
                  lambda: srf.Isotropic() * np.zeros((0, 3)), lambda: srf.Switch([srf.Isotropic()], np.array([], dtype=np.int32)),
@@ -72,6 +76,13 @@ def test_inputs_that_crashed_or_hung_the_module():
         shader.run(lanes=2**31 + 5)
     with pytest.raises(ValueError, match="lanes are more than"):
         shader.run(lanes=2**50)
+
+
+def test_a_shader_file_named_in_bytes(work):
+    path = write(os.path.join(os.fsencode(work), b"plastic-\xff.kal"), open(os.path.join(EXAMPLES, "plastic.kal")).read())
+    shader = srf.Shader(path)
+    assert shader.name == os.fsdecode(path) and repr(shader).endswith("plastic-\\xff.kal>")
+    assert shader.run()["F"].class_name == "SRF_SumBSDF"
 
 
 def test_ctrl_c_stops_a_long_run(work):
