@@ -62,7 +62,8 @@ def test_inputs_that_crashed_or_hung_the_module():
         assert 'F, "\\xff.astm"' in srf.Shader(b'measured@BS F "\xff.astm"\n').listing
     # No lanes: refused before any repr, class_name or dump can see them.
     for make in (lambda: srf.Cone(np.zeros((0, 3)), 1.0), lambda: srf.Phong(Z, np.array([])),
-                 lambda: srf.Isotropic() * np.zeros((0, 3)), lambda: srf.Switch([srf.Isotropic()], np.array([], dtype=np.int32)),
+                 lambda: srf.Isotropic() * np.zeros((0, 3)),
+                 lambda: srf.Switch([srf.Isotropic()], np.array([], dtype=np.int32)),
                  lambda: srf.Measured(PLASTIC_FILE, normal=np.zeros((0, 3)))):
         with pytest.raises(ValueError, match="at least one lane"):
             make()
@@ -79,7 +80,8 @@ def test_inputs_that_crashed_or_hung_the_module():
 
 
 def test_a_shader_file_named_in_bytes(work):
-    path = write(os.path.join(os.fsencode(work), b"plastic-\xff.kal"), open(os.path.join(EXAMPLES, "plastic.kal")).read())
+    with open(os.path.join(EXAMPLES, "plastic.kal")) as f:
+        path = write(os.path.join(os.fsencode(work), b"plastic-\xff.kal"), f.read())
     shader = srf.Shader(path)
     assert shader.name == os.fsdecode(path) and repr(shader).endswith("plastic-\\xff.kal>")
     assert shader.run()["F"].class_name == "SRF_SumBSDF"
@@ -118,7 +120,8 @@ def test_ctrl_c_stops_a_long_run(work):
     (lambda: srf.Shader(b"\xff\xfe\ndiffuse@B F\n"), srf.Error, r'found "\\xFF\\xFE"'),
     (lambda: srf.Shader("float x = 1e39\ndiffuse@B F\n"), srf.Error, r'"1e39" is out of range for a float'),
     (lambda: srf.Shader("vector v = 0 -1e39 0\ndiffuse@B F\n"), srf.Error, r'"-1e39" is out of range for a float'),
-    (lambda: srf.Phong(Z, [1.0, -1.0]), ValueError, r"exponent must be a finite number of at least 0; row 1 holds -1.0"),
+    (lambda: srf.Phong(Z, [1.0, -1.0]), ValueError,
+     r"exponent must be a finite number of at least 0; row 1 holds -1.0"),
     (lambda: srf.Blinn(Z, -0.5), ValueError, r"exponent must be .* row 0 holds -0.5"),
     (lambda: srf.WireBlinn((1, 0, 0), np.inf), ValueError, r"exponent must be .* holds inf"),
     (lambda: srf.Ashikhmin(Z, 2.0, np.nan, (1, 0, 0), (0, 1, 0)), ValueError, r"exponent2 must be .* holds nan"),
@@ -149,7 +152,8 @@ def test_exponents_of_zero_and_the_lafortune_lobe_pass_as_the_ops_pass_them():
 def test_files_in_latin1_and_unreadable_measurement_files(work):
     # A sample name in Latin-1 reads as the CLI reads it.
     text = open(PLASTIC_FILE, "rb").read()
-    latin1 = write(os.path.join(work, "latin1.astm"), text.replace(b"SAMPLE_NAME red plastic", b"SAMPLE_NAME Rot\xe4 Farbe"))
+    latin1 = write(os.path.join(work, "latin1.astm"),
+                   text.replace(b"SAMPLE_NAME red plastic", b"SAMPLE_NAME Rot\xe4 Farbe"))
     m = srf.read_measurements(latin1)
     assert m.header["SAMPLE_NAME"] == "Rotä Farbe" and "sample: Rotä Farbe" in m.header["account"]
     assert srf.fit(latin1, starts=1).points == m.points
