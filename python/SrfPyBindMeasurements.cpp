@@ -176,4 +176,5 @@ void srfBindMeasurements(py::module_ &m)
           py::arg("scattered"));
     m.def("_disk_directions", &diskDirections, py::arg("x"), py::arg("y"), py::arg("upper"));
     m.def("_disk_points", &diskPoints, py::arg("v"));
+    m.def("_check_lanes", &SrfPyArrays::checkLanes, py::arg("lanes"), py::arg("bytes_per_lane"), py::arg("what"));
 }

@@ -70,6 +70,9 @@ def lobe_data(bsdf, theta=45.0, size=160, samples=1 << 20, seed=1, mask=srf.SCAT
     theta = _number("theta", theta, 0.0, 180.0)
     size = _integer("size", size, 1, 2048)
     samples = _integer("samples", samples, 1, 2**31 - 1)
+    # The draws and their directions, colours and bounces, in float32 and
+    # float64: about 100 bytes each.
+    _srf._check_lanes(samples, 100.0, "lobe_data: samples")
     u = _incident(theta)
     centres = (np.arange(size) + 0.5) * (2.0 / size) - 1.0
     x, y = np.meshgrid(centres, -centres)
