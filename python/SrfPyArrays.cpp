@@ -177,7 +177,7 @@ void SrfPyArrays::checkLanes(long lanes, double bytesPerLane, const char *what)
     if (memory > 0.0 && needed > memory)
     {
         char message[256];
-        snprintf(message, sizeof message, "%s: %ld lanes need at least %.3g GB, more than the %.3g GB this machine has",
+        snprintf(message, sizeof message, "%s: %ld lanes need at least %.1f GB, more than the %.1f GB this machine has",
                  what, lanes, needed / 1e9, memory / 1e9);
         PyErr_SetString(PyExc_MemoryError, message);
         throw py::error_already_set();
