@@ -14,6 +14,9 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_DIR ?= build-release
 TEST_DIR ?= build
+# make install: where the Release build goes (bin/srf, the libraries and
+# headers, share/srf/examples, the Python package).
+PREFIX ?= /usr/local
 
 # The robust fitter needs Ceres; the Python module pybind11, numpy and
 # pytest for its tests, matplotlib for its plots and Dask's distributed
@@ -21,7 +24,7 @@ TEST_DIR ?= build
 DEB_PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libopenexr-dev clang libclang-rt-14-dev \
 	libceres-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib python3-distributed
 
-.PHONY: run test bench deps clean sanitize asan tsan fuzz fuzz-build fuzz-smoke
+.PHONY: run test bench install deps clean sanitize asan tsan fuzz fuzz-build fuzz-smoke
 
 deps:
 	@missing=""; \
@@ -41,10 +44,20 @@ run: deps
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DSRF_BUILD_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	@if [ -x $(RELEASE_DIR)/tools/srf/srf ]; then \
-	  $(RELEASE_DIR)/tools/srf/srf render; \
+	  $(RELEASE_DIR)/tools/srf/srf render && \
+	  echo "the tool is $(RELEASE_DIR)/tools/srf/srf ('make install PREFIX=DIR' puts it in DIR/bin);" && \
+	  if [ -d $(RELEASE_DIR)/python/srf ]; then \
+	    echo "the Python module: PYTHONPATH=$(RELEASE_DIR)/python /usr/bin/python3 -c 'import srf'"; \
+	  fi; \
 	else \
 	  $(RELEASE_DIR)/srf_example_host; \
 	fi
+
+install: deps
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DSRF_BUILD_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+	@echo "installed $(PREFIX)/bin/srf; examples in $(PREFIX)/share/srf/examples"
 
 test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -61,7 +74,7 @@ ASAN_DIR := build-asan
 TSAN_DIR := build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 600
-FUZZERS := measured shader
+FUZZERS := measured shader fitreader
 # The tests that run threads, and the executables that hold them.
 TSAN_TESTS := test_stress test_kal test_measured
 TSAN_FILTER := Stress|Thread

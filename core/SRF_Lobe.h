@@ -12,14 +12,17 @@ enum SRF_BlockKind
 
 // One parameter block of a lobe, as its schema names it for the constructor
 // ops, the Python constructors and the tests: its name, its kind, what it
-// means, and its place among the constructor's arguments (the constructor
-// op's argument position + 1).
+// means, its place among the constructor's arguments (the constructor op's
+// argument position + 1), and whether it is a cosine-power exponent, whose
+// meaningful values are 0 and up (the Python constructors refuse others;
+// the ops pass any value on).
 struct SRF_BlockField
 {
     const char *name;
     SRF_BlockKind kind;
     const char *meaning;
     int position;
+    bool exponent = false;
 };
 
 // The most parameter blocks an analytic lobe has.

@@ -20,8 +20,8 @@ struct SRF_API SRF_AshikhminKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         {"normal", SRF_BLOCK_VECTOR, "normal N, used as stored", 0},
         {"tangent1", SRF_BLOCK_VECTOR, "tangent t1, the direction of the first exponent", 3},
         {"tangent2", SRF_BLOCK_VECTOR, "tangent t2, the direction of the second exponent", 4},
-        {"exponent1", SRF_BLOCK_FLOAT, "exponent e1 along t1", 1},
-        {"exponent2", SRF_BLOCK_FLOAT, "exponent e2 along t2", 2}};
+        {"exponent1", SRF_BLOCK_FLOAT, "exponent e1 along t1", 1, true},
+        {"exponent2", SRF_BLOCK_FLOAT, "exponent e2 along t2", 2, true}};
 
     struct Lane
     {

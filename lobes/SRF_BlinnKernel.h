@@ -17,7 +17,7 @@ struct SRF_API SRF_BlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     static constexpr int BLOCKS = 2;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
         {"normal", SRF_BLOCK_VECTOR, "lobe normal N, used as stored", 0},
-        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e of the half vector", 1}};
+        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e of the half vector", 1, true}};
 
     struct Lane
     {

@@ -16,7 +16,7 @@ struct SRF_API SRF_PhongKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     static constexpr int BLOCKS = 2;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
         {"axis", SRF_BLOCK_VECTOR, "lobe axis D (usually the mirror direction), used as stored", 0},
-        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e", 1}};
+        {"exponent", SRF_BLOCK_FLOAT, "cosine-power exponent e", 1, true}};
     // Below this disk radius the point is taken as the centre: dividing by r
     // would only amplify rounding.
     static constexpr float DISK_CENTRE = 0.0001f;

@@ -17,7 +17,7 @@ struct SRF_API SRF_WireBlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     static constexpr int BLOCKS = 2;
     static constexpr SRF_BlockField FIELDS[BLOCKS] = {
         {"tangent", SRF_BLOCK_VECTOR, "curve tangent T, used as stored", 0},
-        {"exponent", SRF_BLOCK_FLOAT, "exponent e of the half vector's sine to T", 1}};
+        {"exponent", SRF_BLOCK_FLOAT, "exponent e of the half vector's sine to T", 1, true}};
 
     struct Lane
     {

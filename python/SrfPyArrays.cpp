@@ -1,7 +1,12 @@
 #include "SrfPyArrays.h"
 
+#include "KAL_API.h"
+
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 namespace py = pybind11;
 
@@ -118,3 +123,63 @@ SrfPyArrays::Floats SrfPyArrays::newVectors(long count) { return Floats({py::ssi
 SrfPyArrays::Floats SrfPyArrays::newFloats(long count) { return Floats({py::ssize_t(count)}); }
 
 SrfPyArrays::Ints SrfPyArrays::newInts(long count) { return Ints({py::ssize_t(count)}); }
+
+SrfPyArrays::Floats SrfPyArrays::exponents(py::handle value, const char *name)
+{
+    Floats result = floats(value, name);
+    for (long i = 0; i < rows(result); ++i)
+    {
+        const float e = result.data()[i];
+        if (!(e >= 0.0f) || std::isinf(e))
+            throw py::value_error(std::string(name) + " must be a finite number of at least 0; row " +
+                                  std::to_string(i) + " holds " + py::repr(py::float_(e)).cast<std::string>());
+    }
+    return result;
+}
+
+py::str SrfPyArrays::text(const std::string &bytes)
+{
+    PyObject *decoded = PyUnicode_DecodeUTF8(bytes.data(), py::ssize_t(bytes.size()), "strict");
+    if (!decoded)
+    {
+        PyErr_Clear();
+        decoded = PyUnicode_DecodeLatin1(bytes.data(), py::ssize_t(bytes.size()), "strict");
+    }
+    if (!decoded)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+py::str SrfPyArrays::shown(const std::string &bytes)
+{
+    PyObject *decoded = PyUnicode_DecodeUTF8(bytes.data(), py::ssize_t(bytes.size()), "backslashreplace");
+    if (!decoded)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+py::str SrfPyArrays::fileName(const std::string &bytes)
+{
+    PyObject *decoded = PyUnicode_DecodeFSDefaultAndSize(bytes.data(), py::ssize_t(bytes.size()));
+    if (!decoded)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+void SrfPyArrays::checkLanes(long lanes, double bytesPerLane, const char *what)
+{
+    const long chunk = KAL_MAX_LANES;
+    if (lanes > long(INT_MAX) * chunk)
+        throw py::value_error(std::string(what) + ": " + std::to_string(lanes) + " lanes are more than " +
+                              std::to_string(long(INT_MAX) * chunk) + " (the most that can be counted in chunks)");
+    const double memory = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE));
+    const double needed = double(lanes) * bytesPerLane;
+    if (memory > 0.0 && needed > memory)
+    {
+        char message[256];
+        snprintf(message, sizeof message, "%s: %ld lanes need at least %.1f GB, more than the %.1f GB this machine has",
+                 what, lanes, needed / 1e9, memory / 1e9);
+        PyErr_SetString(PyExc_MemoryError, message);
+        throw py::error_already_set();
+    }
+}

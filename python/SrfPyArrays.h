@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 
 #include <algorithm>
+#include <string>
 
 // Turns what Python passes (numbers, sequences, numpy arrays of any layout)
 // into C-contiguous arrays of rows that the C++ queries read in place, and
@@ -31,6 +32,24 @@ public:
     static Ints ints(pybind11::handle value, const char *name);
     // A colour: a number or (M,) for grey, (3,) or (M, 3) for colours; (M, 3).
     static Floats colours(pybind11::handle value, const char *name);
+    // (M,) float32 of exponents: a negative, infinite or NaN value raises a
+    // ValueError naming the row (a lobe's albedo would come out infinite or
+    // negative).
+    static Floats exponents(pybind11::handle value, const char *name);
+
+    // A Python str of text read from a file: UTF-8, or Latin-1 when the
+    // bytes are not UTF-8 (as older instruments write).
+    static pybind11::str text(const std::string &bytes);
+    // A Python str of text made for reading (a listing, a message): UTF-8,
+    // with any byte that is not shown as \xNN.
+    static pybind11::str shown(const std::string &bytes);
+    // A Python str of a file name, as os.fsdecode makes it.
+    static pybind11::str fileName(const std::string &bytes);
+
+    // Refuses (MemoryError) `lanes` lanes that need `bytesPerLane` bytes
+    // each when the machine has less memory than that, and lane counts
+    // whose chunks cannot be counted.
+    static void checkLanes(long lanes, double bytesPerLane, const char *what);
 
     static long rows(const pybind11::array &array) { return long(array.shape(0)); }
     // The count of rows (or lanes) of something made of parts of `a` and

@@ -13,6 +13,12 @@
 
 namespace py = pybind11;
 
+SrfPyBSDF::Builder::Builder(long lanes) : myLanes(lanes)
+{
+    if (lanes < 1)
+        throw py::value_error("a BSDF needs at least one lane, and an input has no rows");
+}
+
 SrfPyBSDF::Builder::~Builder()
 {
     for (SRF_BSDF *chunk : myChunks)

@@ -31,7 +31,8 @@ public:
     class Builder
     {
     public:
-        explicit Builder(long lanes) : myLanes(lanes) {}
+        // Refuses (ValueError) a BSDF of no lanes: an input of no rows.
+        explicit Builder(long lanes);
         ~Builder();
 
         long lanes() const { return myLanes; }

@@ -151,6 +151,7 @@ template <class K> SrfPyBSDF *buildLobe(const py::handle *arguments)
         const SRF_BlockField &f = K::FIELDS[field];
         const py::handle argument = arguments[f.position];
         rows.push_back(f.kind == SRF_BLOCK_VECTOR ? SrfPyArrays::vectors(argument, f.name)
+                       : f.exponent               ? SrfPyArrays::exponents(argument, f.name)
                                                   : SrfPyArrays::floats(argument, f.name));
         lanes = SrfPyArrays::commonRows(lanes, SrfPyArrays::rows(rows.back()), f.name);
     }
@@ -304,12 +305,22 @@ long queryRows(const SrfPyBSDF &bsdf, std::initializer_list<std::pair<const char
 }
 
 // Calls query(chunk, first row, row count) for every chunk of `rows` query
-// rows, without the interpreter lock.
+// rows, without the interpreter lock, looking for a Ctrl-C every
+// SIGNAL_CHUNKS chunks.
 template <class Query> void overChunks(const SrfPyBSDF &bsdf, long rows, Query query)
 {
+    const long SIGNAL_CHUNKS = 4096;
     py::gil_scoped_release unlocked;
     for (long first = 0; first < rows; first += CHUNK)
+    {
+        if (first > 0 && first / CHUNK % SIGNAL_CHUNKS == 0)
+        {
+            py::gil_scoped_acquire locked;
+            if (PyErr_CheckSignals() != 0)
+                throw py::error_already_set();
+        }
         query(*bsdf.chunkFor(int(first / CHUNK)), first, int(std::min<long>(CHUNK, rows - first)));
+    }
 }
 
 // A query of directions v seen from u about n, row by row: one (M, 3) and
@@ -480,7 +491,9 @@ and inputs of one row serve every lane.)")
              "Draws directions from random numbers sx, sy in [0, 1]: (directions (M, 3), colours (M, 3), bounce "
              "types (M,) int32). A row the mask leaves out is all zeros.")
         .def("albedo", &albedo, py::arg("u"), py::arg("n"), py::arg("mask") = SCATTER,
-             "Albedo for u about n: (M,) float32.")
+             "Albedo for u about n: (M,) float32. It is each lobe's own scalar (the scalar that evaluate and "
+             "sample return), by which a sum chooses which operand to sample; it is not the reflectance, which "
+             "is the mean colour that sample returns over many draws.")
         .def("specular_ratio", &specularRatio, py::arg("mask") = SCATTER, "Specular ratio per lane: (lanes,).")
         .def("emission", &emission, "Emitted colour per lane: (lanes, 3).")
         .def("bounces", &bounces, "Bounce types per lane (bits DIFFUSE, GLOSSY, SPECULAR, EMISSION): (lanes,).")

@@ -6,6 +6,7 @@
 #include "SrfPyBind.h"
 
 #include "SrfError.h"
+#include "SrfFitter.h"
 #include "SrfPlotter.h"
 
 #include "SRF_FitModel.h"
@@ -43,6 +44,15 @@ template <class Work> auto reporting(Work work) -> decltype(work())
     }
 }
 
+// Lines of a file's text (names, the reader's account), as Python str.
+py::list texts(const std::vector<std::string> &lines)
+{
+    py::list list;
+    for (const std::string &line : lines)
+        list.append(SrfPyArrays::text(line));
+    return list;
+}
+
 py::dict readMeasurements(const std::string &path)
 {
     const SRF_FitData data = reporting([&] { return SRF_FitReader::read(path); });
@@ -59,12 +69,12 @@ py::dict readMeasurements(const std::string &path)
     const SRF_MeasurementFile file(path.c_str());
     py::list names;
     for (int i = 0; i < file.nameCount(); ++i)
-        names.append(file.name(i));
+        names.append(SrfPyArrays::text(file.name(i)));
     py::dict header;
     header["NUM_POINTS"] = file.pointCount();
     header["VARS"] = names;
-    header["SAMPLE_NAME"] = data.sampleName;
-    header["account"] = data.account;
+    header["SAMPLE_NAME"] = SrfPyArrays::text(data.sampleName);
+    header["account"] = texts(data.account);
 
     py::dict out;
     out["points"] = data.size();
@@ -76,7 +86,7 @@ py::dict readMeasurements(const std::string &path)
 }
 
 SRF_Fitter::Options fitOptions(const std::string &model, const std::string &solver, const std::string &metric,
-                               int starts, const std::string &loss, bool isotropic)
+                               long long starts, const std::string &loss, bool isotropic)
 {
     SRF_Fitter::Options options;
     reporting(
@@ -88,18 +98,23 @@ SRF_Fitter::Options fitOptions(const std::string &model, const std::string &solv
             options.loss = SRF_Fitter::parseLoss(loss);
             return 0;
         });
-    if (starts < 1)
-        throw SrfError("starts must be at least 1, not " + std::to_string(starts));
-    options.starts = starts;
+    if (starts < 1 || starts > SrfFitter::MAX_STARTS)
+        throw SrfError("starts must be an integer from 1 to " + std::to_string(SrfFitter::MAX_STARTS) + ", not " +
+                       std::to_string(starts));
+    options.starts = int(starts);
     options.isotropic = isotropic;
     return options;
 }
 
+// A fit's result; a Ctrl-C during the fit (which runs without the
+// interpreter lock) stops the caller here.
 py::dict resultDict(const SRF_Fitter::Result &result)
 {
+    if (PyErr_CheckSignals() != 0)
+        throw py::error_already_set();
     py::dict parameters;
     for (const auto &parameter : result.parameters)
-        parameters[py::str(parameter.first)] = parameter.second;
+        parameters[SrfPyArrays::text(parameter.first)] = parameter.second;
     py::dict out;
     out["model"] = SRF_Fitter::modelName(result.model);
     out["solver"] = SRF_Fitter::solverName(result.solver);
@@ -116,13 +131,13 @@ py::dict resultDict(const SRF_Fitter::Result &result)
     out["rms_without_outliers"] = result.rmsWithout;
     out["points"] = result.points;
     out["seconds"] = result.seconds;
-    out["account"] = result.account;
-    out["warnings"] = result.warnings;
+    out["account"] = texts(result.account);
+    out["warnings"] = texts(result.warnings);
     return out;
 }
 
 py::dict fit(const std::string &path, const std::string &model, const std::string &solver, const std::string &metric,
-             int starts, const std::string &loss, bool isotropic)
+             long long starts, const std::string &loss, bool isotropic)
 {
     const SRF_Fitter::Options options = fitOptions(model, solver, metric, starts, loss, isotropic);
     SRF_Fitter::Result result;
@@ -137,7 +152,7 @@ py::dict fit(const std::string &path, const std::string &model, const std::strin
 // theta_s, phi_s in radians, values (N, 3), optional weights (N,) and a
 // mask (N,) of the rows to fit.
 py::dict fitArrays(const Doubles &angles, const Doubles &values, py::object weights, py::object mask,
-                   const std::string &model, const std::string &metric, int starts, const std::string &loss,
+                   const std::string &model, const std::string &metric, long long starts, const std::string &loss,
                    bool isotropic)
 {
     const SRF_Fitter::Options options = fitOptions(model, "robust", metric, starts, loss, isotropic);
@@ -266,4 +281,5 @@ void srfBindMeasurements(py::module_ &m)
           py::arg("scattered"));
     m.def("_disk_directions", &diskDirections, py::arg("x"), py::arg("y"), py::arg("upper"));
     m.def("_disk_points", &diskPoints, py::arg("v"));
+    m.def("_check_lanes", &SrfPyArrays::checkLanes, py::arg("lanes"), py::arg("bytes_per_lane"), py::arg("what"));
 }

@@ -1,5 +1,6 @@
 // The Shader class of the module.
 
+#include "SrfPyArrays.h"
 #include "SrfPyBind.h"
 #include "SrfPyShader.h"
 
@@ -25,6 +26,9 @@ SrfPyShader *load(py::handle source)
 {
     if (py::isinstance(source, py::module_::import("os").attr("PathLike")))
         return new SrfPyShader(py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>());
+    if (!py::isinstance<py::str>(source) && !py::isinstance<py::bytes>(source))
+        throw py::type_error("Shader: source must be a path (str or os.PathLike) or the shader's text (str), not " +
+                             py::type::of(source).attr("__name__").cast<std::string>());
     const std::string text = source.cast<std::string>();
     return isPath(text) ? new SrfPyShader(text) : new SrfPyShader(text, "<text>");
 }
@@ -41,9 +45,12 @@ srf.Error with the loader's "FILE:LINE: message" (FILE is <text> for text).)")
         .def_static(
             "from_text", [](const std::string &text, const std::string &name) { return new SrfPyShader(text, name); },
             py::arg("text"), py::arg("name") = "<text>", "A shader from its text; messages name it `name`.")
-        .def_property_readonly("name", &SrfPyShader::name, "The file, or the name given to a text.")
-        .def_property_readonly("listing", &SrfPyShader::listing,
-                               "The compiled program, every rewrite expanded, one instruction a line.")
+        .def_property_readonly(
+            "name", [](const SrfPyShader &shader) { return SrfPyArrays::fileName(shader.name()); },
+            "The file, or the name given to a text.")
+        .def_property_readonly(
+            "listing", [](const SrfPyShader &shader) { return SrfPyArrays::shown(shader.listing()); },
+            "The compiled program, every rewrite expanded, one instruction a line.")
         .def("run", &SrfPyShader::run, py::arg("lanes") = 1,
              R"(Runs the shader over `lanes` lanes; keyword arguments set variables.
 
@@ -53,5 +60,6 @@ variable an srf.BSDF of one lane or of `lanes` lanes. Unless
 given, N = (0, 0, 1), dPds = (1, 0, 0), dPdt = (0, 1, 0). Returns a dict of
 every named variable: BSDFs (F first) as srf.BSDF over the lanes or None,
 varying values as arrays of one row per lane, uniform ones as values.)")
-        .def("__repr__", [](const SrfPyShader &shader) { return "<srf.Shader " + shader.name() + ">"; });
+        .def("__repr__", [](const SrfPyShader &shader)
+             { return "<srf.Shader " + std::string(SrfPyArrays::shown(shader.name())) + ">"; });
 }

@@ -5,11 +5,13 @@
 #include "SrfPyBind.h"
 
 #include "SrfError.h"
+#include "SrfShader.h"
 
 #include "KAL_DataPool.h"
 #include "KAL_RefType.h"
 #include "SRF_LaneBatch.h"
 
+#include <cstring>
 #include <string>
 
 namespace py = pybind11;
@@ -49,8 +51,31 @@ PYBIND11_MODULE(_srf, m)
             }
             catch (const SrfError &e)
             {
-                error(e.what());
+                // A message quoting a file's bytes stays readable even
+                // when they are not UTF-8.
+                PyObject *message = PyUnicode_DecodeUTF8(e.what(), py::ssize_t(strlen(e.what())), "backslashreplace");
+                PyErr_SetObject(error.ptr(), message);
+                Py_XDECREF(message);
             }
+        });
+
+    // A shader naming a measurement file that cannot be read loads with a
+    // warning (once per file), which Python's warning filters govern.
+    // The class lives as long as the process (the handler may outlive
+    // the module's dict).
+    static PyObject *measurementWarning = PyErr_NewExceptionWithDoc(
+        "srf.MeasurementWarning",
+        "A shader's measured lobe names a file that cannot be read: the lobe renders without measurements.",
+        PyExc_RuntimeWarning, nullptr);
+    if (!measurementWarning)
+        throw py::error_already_set();
+    m.attr("MeasurementWarning") = py::handle(measurementWarning);
+    SrfShader::setWarningHandler(
+        [](const std::string &message)
+        {
+            py::gil_scoped_acquire locked;
+            if (PyErr_WarnEx(measurementWarning, message.c_str(), 1) < 0)
+                throw py::error_already_set();
         });
 
     srfBindBSDFs(m);

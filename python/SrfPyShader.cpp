@@ -109,8 +109,12 @@ void read(Output &output, const KAL_Instance &instance, int k, long lanes)
         return;
     }
     case 'S':
-        output.value = py::str(static_cast<const KAL_StringSet *>(variable.myData)->myString);
+    {
+        // A string declared without a value has none.
+        const char *text = static_cast<const KAL_StringSet *>(variable.myData)->myString;
+        output.value = text ? py::object(SrfPyArrays::text(text)) : py::none();
         return;
+    }
     }
     const size_t bytes = output.type == 'V' ? sizeof(BX_Vector3) : 4;
     if (!output.varying)
@@ -194,6 +198,17 @@ py::dict SrfPyShader::run(long lanes, const py::kwargs &inputs) const
         addInput(py::cast<std::string>(item.first), item.second);
 
     std::vector<Output> outputs;
+    // What each lane's results take: the arrays, and for a BSDF at least a
+    // node and a parameter per lane.
+    double bytesPerLane = 4.0;
+    for (int slot = 0; slot < program.getVariableCount(); ++slot)
+    {
+        const int kind = program.getVariableKind(slot);
+        const char type = program.getVariableType(slot);
+        if (kind == KAL_Program::GLOBAL || kind == KAL_Program::DECLARED)
+            bytesPerLane += type == 'B' ? 16.0 : !program.isVariableVarying(slot) ? 0.0 : type == 'V' ? 12.0 : 4.0;
+    }
+    SrfPyArrays::checkLanes(lanes, bytesPerLane, "Shader.run");
     for (int slot = 0; slot < program.getVariableCount(); ++slot)
     {
         const int kind = program.getVariableKind(slot);
@@ -215,6 +230,9 @@ py::dict SrfPyShader::run(long lanes, const py::kwargs &inputs) const
     KAL_ProcArray all(CHUNK);
     for (int k = 0; k < SrfPyBSDF::chunksFor(lanes); ++k)
     {
+        // Ctrl-C stops a long run between chunks.
+        if (PyErr_CheckSignals() != 0)
+            throw py::error_already_set();
         instance->reset();
         for (const Input &input : given)
             write(input, *instance, program.getVariableName(input.slot), k);

@@ -106,7 +106,20 @@ TEST(Kal, LoaderReadsShadersAndReportsFileAndLine)
         {head + "nosuch@BF b e\n", "t.kal:3: call \"nosuch@BF\": unknown signature"},
         {head + "phong@BF e e\n", "t.kal:3: call \"phong@BF\": operand 1 \"e\": is a float, the op wants a bsdf"},
         {"phong@BF F late\nfloat late = 1\n", "t.kal:1: call \"phong@BF\": operand 2 \"late\": undeclared variable"},
-        {head + "phong@BF b 1e99\n", "t.kal:3: call \"phong@BF\": operand 2: \"1e99\" is not a number"},
+        {head + "phong@BF b 1e99\n", "t.kal:3: call \"phong@BF\": operand 2: \"1e99\" is out of range for a float "
+                                     "(nonzero magnitudes from 1.4e-45 to 3.4e+38)"},
+        {head + "phong@BF b -inf\n", "t.kal:3: call \"phong@BF\": operand 2: \"-inf\" is not a finite number"},
+        {head + "phong@BF b 1x\n", "t.kal:3: call \"phong@BF\": operand 2: \"1x\" is not a number"},
+        {"vector v = 1 -1e-50 0\nphong@BF F 1\n", "t.kal:1: declaration of \"v\": \"-1e-50\" is out of range for a "
+                                                  "float (nonzero magnitudes from 1.4e-45 to 3.4e+38)"},
+        // Quoted text is cut after 40 characters, never inside one, and
+        // bytes that are not UTF-8 text are shown by their value.
+        {"float x = a" + std::string(30, 'a') +
+             "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9" + "\nphong@BF F 1\n",
+         "t.kal:1: declaration of \"x\": \"a" + std::string(30, 'a') +
+             "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9...\" is not a number"},
+        {"\xFF\xFE\xC2\x85\xC3\n", "t.kal:1: expected a declaration or a call (name@LETTERS), found "
+                                   "\"\\xFF\\xFE\\xC2\\x85\\xC3\""},
         {head + "getbounces@IB 2 b\n",
          "t.kal:3: call \"getbounces@IB\": operand 1 \"2\": the op writes this operand, so it must be a variable"},
         {head + "lafortune@BVVF b (1, 2) (1, 1, 1) e\n",

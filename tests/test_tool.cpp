@@ -130,7 +130,12 @@ TEST(Tool, RejectsBadInputWithOneLineAndHasHelp)
 {
     writeFile(path("malformed.kal"), "vector tint = 0.5 0.5 0.5\ndiffuse@B F\nnosuchop@BV F tint\n");
     writeFile(path("empty.txt"), "VARS theta_i phi_i theta_s phi_s I\n");
+    writeFile(path("garbage.kal"), "\xFF\xFE\x1B[31m\xC3\xA9\xE2\x80\n");
     const std::pair<std::string, std::string> cases[] = {
+        // Bytes that are not text, and control characters, come out by
+        // value; UTF-8 text as it is.
+        {"render garbage.kal", "garbage.kal:1: expected a declaration or a call (name@LETTERS), found "
+                               "\"\\xFF\\xFE\\x1B[31m\xC3\xA9\\xE2\\x80\""},
         {"render no-such-shader.kal", "no-such-shader.kal"},
         {"render malformed.kal", "malformed.kal:3"},
         {"render --frobnicate", "--frobnicate"},
@@ -159,6 +164,10 @@ TEST(Tool, RejectsBadInputWithOneLineAndHasHelp)
         EXPECT_EQ(result.out, "") << arguments;
     }
     EXPECT_NE(access(path("no-such-folder").c_str(), F_OK), 0);
+    const Result bare = run("");
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_EQ(bare.err.rfind("usage: srf COMMAND", 0), 0u) << bare.err;
+    EXPECT_NE(run("--help").out.find("Without a command, srf prints this text"), std::string::npos);
     for (const char *command : {"render", "plot", "fit", "info"})
     {
         const Result result = run(std::string(command) + " --help");
@@ -166,6 +175,19 @@ TEST(Tool, RejectsBadInputWithOneLineAndHasHelp)
         EXPECT_EQ(result.out.rfind(std::string("usage: srf ") + command, 0), 0u) << result.out;
         EXPECT_NE(run("--help").out.find(command), std::string::npos);
     }
+}
+
+// A measured lobe on a file that cannot be read renders (on an empty data
+// set, as the op builds it) after one warning naming the file, however
+// often the shader names it.
+TEST(Tool, WarnsOnceOfAnUnreadableMeasurementFile)
+{
+    writeFile(path("lost.kal"), "bsdf b\nmeasured@BS F \"lost.astm\"\nmeasured@BS b \"lost.astm\"\nadd@BB F b\n");
+    const Result result = run("info lost.kal");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "srf: warning: lost.kal: cannot read the measurement file \"lost.astm\" (No such file or "
+                          "directory): its measured lobe has no measurements to fit\n");
+    EXPECT_NE(result.out.find("SRF_Measured"), std::string::npos) << result.out;
 }
 
 // An emitter of colour c renders as c wherever the sphere covers the whole

@@ -3,7 +3,9 @@
 the bundled plastic shader for u at 40 degrees from the normal, and the fit
 of the Phong model to the bundled measurement file.
 
-    plots.py [OUTPUT_FOLDER]     (default: examples/, beside the shaders)
+    plots.py [OUTPUT_FOLDER]     (default: the current folder)
+
+The README's copies in examples/ are made with `plots.py examples`.
 """
 
 import os
@@ -16,7 +18,7 @@ EXAMPLES = os.path.dirname(HERE)
 
 
 def main():
-    folder = sys.argv[1] if len(sys.argv) > 1 else EXAMPLES
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.getcwd()
     os.makedirs(folder, exist_ok=True)
     plastic = srf.Shader(os.path.join(EXAMPLES, "plastic.kal")).run(lanes=1)["F"]
     figures = {

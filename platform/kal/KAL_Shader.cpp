@@ -97,17 +97,22 @@ std::string hexWord(uint32_t w)
     return text;
 }
 
-// A finite float written out in full, nothing else.
-bool parseFloat(const std::string &text, float &value)
+// A finite float written out in full, nothing else. Empty message on
+// success, else what is wrong with the text (quoted).
+std::string floatProblem(const std::string &text, float &value)
 {
     std::string s = trim(text);
     if (!s.empty() && s[0] == '+')
         s.erase(0, 1);
-    if (s.empty())
-        return false;
     const char *end = s.data() + s.size();
     const auto r = std::from_chars(s.data(), end, value, std::chars_format::general);
-    return r.ec == std::errc() && r.ptr == end && std::isfinite(value);
+    if (s.empty() || r.ptr != end)
+        return quote(trim(text)) + " is not a number";
+    if (r.ec == std::errc::result_out_of_range)
+        return quote(trim(text)) + " is out of range for a float (nonzero magnitudes from 1.4e-45 to 3.4e+38)";
+    if (r.ec != std::errc() || !std::isfinite(value))
+        return quote(trim(text)) + " is not a finite number";
+    return "";
 }
 
 bool parseInt(const std::string &text, int &value)
@@ -122,8 +127,9 @@ bool parseInt(const std::string &text, int &value)
     return r.ec == std::errc() && r.ptr == end;
 }
 
-// "(x, y, z)", "x, y, z" or "x y z".
-bool parseVector(const std::string &text, BX_Vector3 &value)
+// "(x, y, z)", "x, y, z" or "x y z". A component that is a number outside
+// the float range leaves its message in `range`.
+bool parseVector(const std::string &text, BX_Vector3 &value, std::string &range)
 {
     std::string s = trim(text);
     if (!s.empty() && s.front() == '(')
@@ -159,8 +165,20 @@ bool parseVector(const std::string &text, BX_Vector3 &value)
                 parts.push_back(s.substr(start, i - start));
         }
     }
-    return parts.size() == 3 && parseFloat(parts[0], value.x) && parseFloat(parts[1], value.y) &&
-           parseFloat(parts[2], value.z);
+    if (parts.size() != 3)
+        return false;
+    float *component[3] = {&value.x, &value.y, &value.z};
+    for (int k = 0; k < 3; ++k)
+    {
+        const std::string problem = floatProblem(parts[k], *component[k]);
+        if (!problem.empty())
+        {
+            if (problem.find("out of range") != std::string::npos)
+                range = problem;
+            return false;
+        }
+    }
+    return true;
 }
 
 // A double-quoted text; \" \\ \n \t escape. Empty message on success.
@@ -249,8 +267,9 @@ private:
         case 'F':
         {
             float f;
-            if (!parseFloat(text, f))
-                return quote(trim(text)) + " is not a number";
+            const std::string problem = floatProblem(text, f);
+            if (!problem.empty())
+                return problem;
             memcpy(out, &f, sizeof f);
             return "";
         }
@@ -265,8 +284,9 @@ private:
         case 'V':
         {
             BX_Vector3 v;
-            if (!parseVector(text, v))
-                return quote(trim(text)) + " is not a vector (x, y, z)";
+            std::string range;
+            if (!parseVector(text, v, range))
+                return range.empty() ? quote(trim(text)) + " is not a vector (x, y, z)" : range;
             memcpy(out, &v, sizeof v);
             return "";
         }
@@ -551,23 +571,80 @@ private:
     }
 };
 
-std::string KAL_Shader::quoted(const std::string &text)
+namespace
 {
-    const size_t MAX_SHOWN = 40;
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size() && i < MAX_SHOWN; ++i)
+// The length of the well-formed UTF-8 sequence that starts text[i], or 0
+// when the bytes there are not one (a stray continuation byte, an overlong
+// form, a surrogate, a code point past U+10FFFF, a sequence cut short).
+size_t utf8Length(const std::string &text, size_t i)
+{
+    const unsigned char c = (unsigned char)text[i];
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF)
+        length = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+    {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    }
+    else if (c >= 0xF0 && c <= 0xF4)
+    {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    }
+    else
+        return 0;
+    if (i + length > text.size())
+        return 0;
+    for (size_t k = 1; k < length; ++k)
+    {
+        const unsigned char b = (unsigned char)text[i + k];
+        if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF))
+            return 0;
+    }
+    // U+0080 to U+009F are control characters too.
+    if (length == 2 && c == 0xC2 && (unsigned char)text[i + 1] <= 0x9F)
+        return 0;
+    return length;
+}
+} // namespace
+
+std::string KAL_Shader::printable(const std::string &text, size_t maxCharacters, bool *cut)
+{
+    std::string out;
+    size_t i = 0, shown = 0;
+    for (; i < text.size() && shown < maxCharacters; ++shown)
     {
         const unsigned char c = (unsigned char)text[i];
-        if (c < 0x20 || c == 0x7F)
+        const size_t length = c < 0x80 ? 1 : utf8Length(text, i);
+        if (c < 0x20 || c == 0x7F || length == 0)
         {
+            // Control characters and bytes that are not text would reach
+            // the user's terminal as they are: show their value instead.
             char hex[8];
             snprintf(hex, sizeof hex, "\\x%02X", c);
             out += hex;
+            ++i;
         }
         else
-            out += char(c);
+        {
+            out.append(text, i, length);
+            i += length;
+        }
     }
-    return out + (text.size() > MAX_SHOWN ? "...\"" : "\"");
+    if (cut)
+        *cut = i < text.size();
+    return out;
+}
+
+std::string KAL_Shader::quoted(const std::string &text)
+{
+    bool cut = false;
+    const std::string shown = printable(text, 40, &cut);
+    return "\"" + shown + (cut ? "...\"" : "\"");
 }
 
 KAL_Shader::KAL_Shader(const KAL_Context &context, const char *sourceName)

@@ -71,9 +71,15 @@ public:
     // when the shader is not compiled. The instance keeps the program alive.
     KAL_Instance *createInstance() const;
 
-    // Text quoted for a message: cut after 40 bytes ("..."), control
-    // characters written as \xNN.
+    // Text quoted for a message: cut after 40 characters ("..."), never
+    // inside a UTF-8 sequence; control characters and bytes that are not
+    // well-formed UTF-8 written as \xNN, so that the message is valid UTF-8
+    // and puts nothing raw on a terminal.
     static std::string quoted(const std::string &text);
+    // The same without the quotes, cut after `maxCharacters` characters
+    // (cut says whether it was); for any text a host shows the user.
+    static std::string printable(const std::string &text, size_t maxCharacters = std::string::npos,
+                                 bool *cut = nullptr);
 
     // Instructions a program may hold (the instruction index is 16 bits).
     static constexpr int MAX_INSTRUCTIONS = 65535;

@@ -36,6 +36,7 @@ from ._srf import (  # noqa: F401
     Isotropic,
     Lafortune,
     Measured,
+    MeasurementWarning,
     Mul,
     Phong,
     Scale,
@@ -54,7 +55,7 @@ from . import _srf
 
 __all__ = [
     "ALL", "DIFFUSE", "EMISSION", "GLOSSY", "SCATTER", "SPECULAR",
-    "BSDF", "Shader", "Error",
+    "BSDF", "Shader", "Error", "MeasurementWarning",
     "Ashikhmin", "Blinn", "Cone", "Emission", "Isotropic", "Lafortune", "Measured", "Phong", "Specular",
     "WireBlinn", "WireDiffuse", "Mul", "Scale", "Sum", "Switch",
     "Measurements", "FitResult", "read_measurements", "fit",
@@ -80,6 +81,12 @@ class Measurements:
     theta_s: np.ndarray
     phi_s: np.ndarray
     header: dict = field(default_factory=dict)
+
+    def __repr__(self):
+        # The arrays run to thousands of rows: name the file and its size.
+        name = self.header.get("SAMPLE_NAME") or ""
+        return (f"<srf.Measurements {self.path!r}: {self.points} points"
+                + (f", sample {name!r}" if name else "") + ">")
 
 
 @dataclass
@@ -153,7 +160,8 @@ def fit(path=None, model="phong", *, angles=None, values=None, weights=None, mas
     (N, 4) theta_i, phi_i, theta_s, phi_s in radians, V (N, 3) linear RGB,
     W (N,) optional weights, M (N,) optional booleans of the rows to fit.
     Options: solver ("robust" or "defined", files only), metric ("abs" or
-    "logrel"), starts, loss ("cauchy", "huber", "softl1" or "none"),
+    "logrel"), starts (the robust solver's starting exponents, 1 to 1000 as
+    for `srf fit --starts`; default 8), loss ("cauchy", "huber", "softl1" or "none"),
     isotropic (Ashikhmin with one exponent)."""
     if angles is not None or values is not None:
         if path is not None:

@@ -23,8 +23,25 @@ BOUNCE_NAMES = ["diffuse", "glossy", "specular", "emission"]
 
 
 def _one_lane(bsdf):
+    if not isinstance(bsdf, srf.BSDF):
+        raise TypeError(f"plots draw an srf.BSDF, not {type(bsdf).__name__}")
     if bsdf.lanes != 1:
         raise ValueError(f"plots draw a BSDF of one lane, not {bsdf.lanes} (run the shader with lanes=1)")
+
+
+def _number(name, value, low, high):
+    # The limits of `srf plot`: u from the normal (0) to straight below it
+    # (180 degrees).
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
+            or not low <= value <= high:
+        raise ValueError(f"{name} must be a number from {low:g} to {high:g}, not {value!r}")
+    return float(value)
+
+
+def _integer(name, value, low, high):
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, np.integer)) or not low <= value <= high:
+        raise ValueError(f"{name} must be an integer from {low} to {high}, not {value!r}")
+    return int(value)
 
 
 def _incident(theta):
@@ -50,6 +67,12 @@ def lobe_data(bsdf, theta=45.0, size=160, samples=1 << 20, seed=1, mask=srf.SCAT
     angle, 2 (2 / size)^2 sr.
     """
     _one_lane(bsdf)
+    theta = _number("theta", theta, 0.0, 180.0)
+    size = _integer("size", size, 1, 2048)
+    samples = _integer("samples", samples, 1, 2**31 - 1)
+    # The draws and their directions, colours and bounces, in float32 and
+    # float64: about 100 bytes each.
+    _srf._check_lanes(samples, 100.0, "lobe_data: samples")
     u = _incident(theta)
     centres = (np.arange(size) + 0.5) * (2.0 / size) - 1.0
     x, y = np.meshgrid(centres, -centres)
@@ -114,6 +137,8 @@ def polar(bsdf, theta=45.0, count=721, mask=srf.SCATTER):
     a from the normal (positive toward +x, where u lies), over the whole
     circle: the lower half shows what passes through the surface."""
     _one_lane(bsdf)
+    theta = _number("theta", theta, 0.0, 180.0)
+    count = _integer("count", count, 2, 1 << 20)
     u = _incident(theta)
     a = np.linspace(-np.pi, np.pi, count)
     v = np.stack([np.sin(a), np.zeros_like(a), np.cos(a)], axis=1)
@@ -143,6 +168,7 @@ def fit_quality(path, model="phong", result=None, measurements=None, panels=6, *
     direction (cos(phi_s - phi_i) < 0), negative toward u. Files with many
     incident angles show `panels` of them, evenly chosen.
     """
+    panels = _integer("panels", panels, 1, 100)
     m = measurements if measurements is not None else srf.read_measurements(path)
     r = result if result is not None else srf.fit(path, model=model, **fit_options)
     fitted = r.values(m.incoming, m.scattered) @ LUMINANCE

@@ -43,4 +43,10 @@ if(SRF_EXAMPLE)
   if(NOT out MATCHES "SRF_SumBSDF")
     message(FATAL_ERROR "the installed srf info printed no BSDF tree:\n${out}${err}")
   endif()
+  # Without a shader it renders the installed example, not the source tree's.
+  execute_process(COMMAND ${prefix}/bin/srf render --size 8 --spp 1 -o ${SRF_WORK_DIR}/default.png
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(rc OR NOT "${out}${err}" MATCHES "${prefix}/share/srf/examples/plastic.kal")
+    message(FATAL_ERROR "the installed srf render did not render the installed example (${rc}):\n${out}${err}")
+  endif()
 endif()

@@ -26,13 +26,16 @@
 #ifndef SRF_SOURCE_DIR
 #define SRF_SOURCE_DIR "."
 #endif
+#ifndef SRF_EXAMPLES_FROM_BIN
+#define SRF_EXAMPLES_FROM_BIN "../share/srf/examples"
+#endif
 
 namespace
 {
 const int MAX_SIZE = 8192;
 const int MAX_SAMPLES = 1 << 16;
 const int MAX_THREADS = 256;
-const int MAX_STARTS = 1000;
+const int MAX_STARTS = SrfFitter::MAX_STARTS;
 
 std::string absolute(const std::string &path)
 {
@@ -68,7 +71,23 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 }
 } // namespace
 
-const char *SrfCommands::defaultShader() { return SRF_SOURCE_DIR "/examples/plastic.kal"; }
+// The bundled plastic example: where the install put it (beside the tool's
+// bin folder), else in the source tree the tool was built from.
+const char *SrfCommands::defaultShader()
+{
+    static const std::string path = []
+    {
+        const std::string built = SRF_SOURCE_DIR "/examples/plastic.kal";
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length <= 0)
+            return built;
+        std::string installed(self, size_t(length));
+        installed = installed.substr(0, installed.rfind('/') + 1) + SRF_EXAMPLES_FROM_BIN "/plastic.kal";
+        return access(installed.c_str(), R_OK) == 0 ? absolute(installed) : built;
+    }();
+    return path.c_str();
+}
 
 int SrfCommands::render(int argc, char **argv)
 {

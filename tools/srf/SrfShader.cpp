@@ -7,11 +7,14 @@
 #include "KAL_Program.h"
 #include "KAL_Shader.h"
 #include "KAL_ShaderLoader.h"
+#include "KAL_StringSet.h"
 #include "SRF_Functions.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace
 {
@@ -49,6 +52,18 @@ const QueryCall QUERY_CALLS[SrfShader::NQUERIES] = {
     {"eval_pdf_bsdf@VFBVVVI", {"value21", "pdf21", "F", "u", "N", "v", "1"}},
     {"eval_pdf_bsdf@VFBVVVI", {"value26", "pdf26", "F", "u", "N", "v", "6"}},
 };
+
+// The op that reads a measurement file, and the argument holding its name.
+const char MEASURED_OP[] = "measured@BSVVV";
+const int MEASURED_NAME_ARG = 1;
+
+void printWarning(const std::string &message) { fprintf(stderr, "srf: warning: %s\n", message.c_str()); }
+
+// The warning handler, and the names already warned of: a file is named
+// once per process, however many shaders use it.
+std::mutex theWarningLock;
+SrfShader::WarningHandler theWarningHandler = printWarning;
+std::set<std::string> theWarnedFiles;
 } // namespace
 
 SrfShader::SrfShader(const std::string &path) : myPath(path)
@@ -76,6 +91,63 @@ template <class Parse> void SrfShader::compile(Parse parse)
     if (!parse() || !myShader->compile())
         throw SrfError(myShader->getError());
     compileQueries();
+    warnOfUnreadableFiles();
+}
+
+std::vector<std::string> SrfShader::measurementFiles() const
+{
+    std::vector<std::string> files;
+    // Strings are uniform and set only by the program (literals and
+    // declared values): a fresh instance holds the names every run uses.
+    std::unique_ptr<KAL_Instance> instance(createShaderInstance());
+    if (!instance)
+        return files;
+    const KAL_Program &program = instance->getProgram();
+    for (int i = 0; i < program.getInstructionCount(); ++i)
+    {
+        if (program.getSignature(i) != MEASURED_OP || program.getArgCount(i) <= MEASURED_NAME_ARG)
+            continue;
+        const KAL_Variable &variable = instance->getVariable(program.getArgSlot(i, MEASURED_NAME_ARG));
+        const KAL_StringSet *name = static_cast<const KAL_StringSet *>(variable.myData);
+        const std::string file = name && name->myString ? name->myString : "";
+        bool seen = false;
+        for (const std::string &known : files)
+            seen |= known == file;
+        if (!seen)
+            files.push_back(file);
+    }
+    return files;
+}
+
+SrfShader::WarningHandler SrfShader::setWarningHandler(WarningHandler handler)
+{
+    std::lock_guard<std::mutex> lock(theWarningLock);
+    WarningHandler old = theWarningHandler;
+    theWarningHandler = handler ? std::move(handler) : WarningHandler(printWarning);
+    return old;
+}
+
+void SrfShader::warnOfUnreadableFiles() const
+{
+    for (const std::string &file : measurementFiles())
+    {
+        FILE *probe = fopen(file.c_str(), "r");
+        const int error = errno;
+        if (probe)
+        {
+            fclose(probe);
+            continue;
+        }
+        WarningHandler handler;
+        {
+            std::lock_guard<std::mutex> lock(theWarningLock);
+            if (!theWarnedFiles.insert(file).second)
+                continue;
+            handler = theWarningHandler;
+        }
+        handler(myPath + ": cannot read the measurement file \"" + KAL_Shader::printable(file) + "\" (" +
+                strerror(error) + "): its measured lobe has no measurements to fit");
+    }
 }
 
 SrfShader::~SrfShader()

@@ -1,8 +1,10 @@
 #ifndef SRF_TOOL_SHADER_H
 #define SRF_TOOL_SHADER_H
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class KAL_Context;
 class KAL_Instance;
@@ -16,6 +18,12 @@ class KAL_Shader;
 // One SrfShader serves every thread; each thread makes its own instances
 // (SrfBatch does). Loading raises an SrfError with one line that names the
 // file (and the line, for a malformed shader).
+//
+// A shader that builds a measured lobe on a file that cannot be read still
+// loads and runs (the lobe has an empty data set, as the op makes it), but
+// loading warns, once per file name in the process, through the warning
+// handler: by default one line "srf: warning: ..." on the standard error
+// stream.
 class SrfShader
 {
 public:
@@ -42,6 +50,16 @@ public:
 
     const std::string &path() const { return myPath; }
 
+    // The file names that the shader's measured ops read, in program order,
+    // each once.
+    std::vector<std::string> measurementFiles() const;
+
+    // Replaces the handler that loading calls with each warning (one line,
+    // without a newline); it may throw, which fails the load. Returns the
+    // handler it replaces.
+    using WarningHandler = std::function<void(const std::string &)>;
+    static WarningHandler setWarningHandler(WarningHandler handler);
+
     // The compiled shader, every rewrite expanded: one instruction a line,
     // operands named.
     std::string listing() const;
@@ -59,6 +77,7 @@ private:
     // Compiles what `parse` filled in, then the query program.
     template <class Parse> void compile(Parse parse);
     void compileQueries();
+    void warnOfUnreadableFiles() const;
 
     std::string myPath;
     std::unique_ptr<KAL_Context> myContext;

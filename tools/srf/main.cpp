@@ -4,6 +4,8 @@
 #include "SrfCommands.h"
 #include "SrfError.h"
 
+#include "KAL_Shader.h"
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -29,8 +31,16 @@ void usage(FILE *out)
     fprintf(out, "usage: srf COMMAND [options]\n\ncommands:\n");
     for (const Command &command : COMMANDS)
         fprintf(out, "  %-8s %s\n", command.name, command.summary);
-    fprintf(out, "\n'srf COMMAND --help' tells more. Without a command, 'srf render' renders the bundled\n"
-                 "plastic example to srf-render.png.\n");
+    fprintf(out, "\n'srf COMMAND --help' tells more. 'srf render' without a shader renders the bundled\n"
+                 "plastic example to srf-render.png. Without a command, srf prints this text and exits\n"
+                 "with status 2.\n");
+}
+
+// One line for the user: a message may quote a file's bytes or name, which
+// go to the terminal escaped unless they are printable UTF-8 text.
+void report(const char *command, const char *message)
+{
+    fprintf(stderr, "srf %s: %s\n", command, KAL_Shader::printable(message).c_str());
 }
 } // namespace
 
@@ -57,7 +67,7 @@ int main(int argc, char **argv)
         }
         catch (const SrfError &error)
         {
-            fprintf(stderr, "srf %s: %s\n", name, error.what());
+            report(name, error.what());
             return error.status();
         }
         catch (const std::bad_alloc &)
@@ -67,10 +77,10 @@ int main(int argc, char **argv)
         }
         catch (const std::exception &error)
         {
-            fprintf(stderr, "srf %s: %s\n", name, error.what());
+            report(name, error.what());
             return 1;
         }
     }
-    fprintf(stderr, "srf: unknown command '%s' (see 'srf --help')\n", name);
+    fprintf(stderr, "srf: unknown command '%s' (see 'srf --help')\n", KAL_Shader::printable(name).c_str());
     return 2;
 }
