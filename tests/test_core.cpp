@@ -249,6 +249,12 @@ TEST(BSDFBase, HelpersReferencesAndAllocation)
     EXPECT_EQ(p.cos(n, -n), 1.0f);
     EXPECT_EQ(p.cos(BX_Vector3(2, 1, 0), BX_Vector3(-3, 1, 5)), 5.0f);
     EXPECT_EQ(p.cos(BX_Vector3(1, 2, 3), BX_Vector3(4, 5, 6)), 32.0f);
+    // A class that knows nothing of its density is only ever sampled: the
+    // base answers pdf 0 and value 0, over whatever the caller had.
+    BX_Vector3 value(7, 7, 7);
+    float pdf = 7.0f;
+    p.evaluatePdf(n, n, n, value, pdf, 0, SRF_BOUNCE_ALL);
+    EXPECT_TRUE(value == BX_Vector3(0, 0, 0) && pdf == 0.0f && p.pdf(n, n, n, 0, SRF_BOUNCE_ALL) == 0.0f);
     // The base dump, for a class without its own.
     EXPECT_EQ(dumpText(p, 0), " no dump function defined\n");
     EXPECT_EQ(dumpText(p, 4), "    no dump function defined\n");
