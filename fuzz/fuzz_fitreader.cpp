@@ -8,6 +8,7 @@
 // either fails with one line naming the file or gives at least one point,
 // every direction a finite unit vector, an account whose row count is the
 // point count, and the same points the second time.
+#include "FuzzInputFile.h"
 #include "SRF_FitReader.h"
 
 #include <cmath>
@@ -17,14 +18,9 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace
 {
-std::string thePath;
-
-void removeFile() { unlink(thePath.c_str()); }
-
 void fail(const std::string &what)
 {
     fprintf(stderr, "fuzz_fitreader: %s\n", what.c_str());
@@ -50,7 +46,7 @@ Outcome readFile()
     Outcome outcome;
     try
     {
-        outcome.data = SRF_FitReader::read(thePath);
+        outcome.data = SRF_FitReader::read(FuzzInputFile::path());
         outcome.ok = true;
     }
     catch (const std::runtime_error &error)
@@ -66,14 +62,14 @@ void check(const Outcome &outcome)
     {
         if (outcome.error.empty() || outcome.error.find('\n') != std::string::npos)
             fail("an error is not one line: '" + outcome.error + "'");
-        if (outcome.error.find(thePath) == std::string::npos)
+        if (outcome.error.find(FuzzInputFile::path()) == std::string::npos)
             fail("an error does not name the file: '" + outcome.error + "'");
         return;
     }
     const SRF_FitData &data = outcome.data;
     if (data.size() < 1)
         fail("a read without an error gave no point");
-    if (data.path != thePath)
+    if (data.path != FuzzInputFile::path())
         fail("the data names another file");
     for (const SRF_FitData::Point &point : data.points)
         if (!unitVector(point.incoming) || !unitVector(point.scattered) || std::isnan(point.value[0]) ||
@@ -104,23 +100,13 @@ bool samePoints(const SRF_FitData &a, const SRF_FitData &b)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    // Beside the executable, in the build tree.
-    std::string folder = *argc > 0 ? (*argv)[0] : "";
-    const size_t slash = folder.rfind('/');
-    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
-    thePath = folder + "/fuzz_fitreader." + std::to_string(getpid()) + ".astm";
-    atexit(removeFile);
+    FuzzInputFile::setUp(*argc > 0 ? (*argv)[0] : nullptr, "fuzz_fitreader");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FILE *file = fopen(thePath.c_str(), "wb");
-    if (!file)
-        fail("cannot write the input file");
-    if (size && fwrite(data, 1, size, file) != size)
-        fail("cannot write the input file");
-    fclose(file);
+    FuzzInputFile::write(data, size);
 
     const Outcome first = readFile();
     check(first);

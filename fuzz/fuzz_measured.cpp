@@ -7,6 +7,7 @@
 // Besides the sanitizers, it checks that the three arrays agree with the
 // point count, that no pool block or BSDF outlives the input, and that a
 // lobe's duplicate evaluates as the original.
+#include "FuzzInputFile.h"
 #include "SRF_Measured.h"
 #include "SRF_MeasuredAshikhmin.h"
 #include "SRF_MeasuredPhong.h"
@@ -21,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace
 {
@@ -57,10 +57,6 @@ public:
     {
     }
 };
-
-std::string thePath;
-
-void removeFile() { unlink(thePath.c_str()); }
 
 bool sameBits(const BX_Vector3 &a, const BX_Vector3 &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -124,36 +120,26 @@ void exercise(SRF_MeasuredData &data)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    // Beside the executable, in the build tree.
-    std::string folder = *argc > 0 ? (*argv)[0] : "";
-    const size_t slash = folder.rfind('/');
-    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
-    thePath = folder + "/fuzz_measured." + std::to_string(getpid()) + ".astm";
-    atexit(removeFile);
+    FuzzInputFile::setUp(*argc > 0 ? (*argv)[0] : nullptr, "fuzz_measured");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FILE *file = fopen(thePath.c_str(), "wb");
-    if (!file)
-        fail("cannot write the input file");
-    if (size && fwrite(data, 1, size, file) != size)
-        fail("cannot write the input file");
-    fclose(file);
+    FuzzInputFile::write(data, size);
 
     const long blocks = KAL_DataPool::getDataPool().blocksOut();
     const long objects = KAL_RefType::liveObjects();
 
     Reader reader;
     BX_Vector3Array in, out, values;
-    reader.readFile(thePath.c_str(), in, out, values);
+    reader.readFile(FuzzInputFile::path().c_str(), in, out, values);
     const int points = reader.getPointCount();
     if (points < 0 || in.entries() != points || out.entries() != points || values.entries() != points)
         fail("the arrays disagree with the point count");
     // Read twice: the same file gives the same data.
     BX_Vector3Array in2, out2, values2;
-    reader.readFile(thePath.c_str(), in2, out2, values2);
+    reader.readFile(FuzzInputFile::path().c_str(), in2, out2, values2);
     if (reader.getPointCount() != points)
         fail("a second read gives another point count");
     for (int i = 0; i < points; ++i)
@@ -162,11 +148,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (points <= MAX_FITTED_POINTS && hash(data, size) % FIT_EVERY == 0)
     {
-        SRF_MeasuredPhong phong(thePath.c_str());
+        SRF_MeasuredPhong phong(FuzzInputFile::path().c_str());
         if (phong.getPointCount() != points)
             fail("the Phong fit read another point count");
         exercise(phong);
-        SRF_MeasuredAshikhmin ashikhmin(thePath.c_str());
+        SRF_MeasuredAshikhmin ashikhmin(FuzzInputFile::path().c_str());
         exercise(ashikhmin);
     }
 
