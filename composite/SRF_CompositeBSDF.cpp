@@ -72,3 +72,11 @@ void SRF_CompositeBSDF::countQueryNodes(const SRF_BSDF *first, const SRF_BSDF *s
 {
     myQueryNodes = queryNodes(first, second);
 }
+
+void SRF_CompositeBSDF::pdfBatch(const SRF_LaneBatch &batch) const
+{
+    SRF_LaneVectorArrays values;
+    SRF_LaneBatch withValues = batch;
+    withValues.colour = values.lanes();
+    evaluatePdfBatch(withValues);
+}

@@ -34,6 +34,9 @@ public:
                   int lane) const final;
     float specularRatio(int lane) const final;
 
+    // The pdf of the composite's evaluatePdfBatch (its values into scratch).
+    void pdfBatch(const SRF_LaneBatch &batch) const override;
+
     // The nodes a query of this tree may visit, a shared subtree once per
     // path to it; saturates at MAX_QUERY_NODES.
     int queryNodes() const { return myQueryNodes; }

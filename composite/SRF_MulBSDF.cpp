@@ -168,6 +168,28 @@ void SRF_MulBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
     modulate(value, c);
 }
 
+void SRF_MulBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::evaluatePdfBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    SRF_LaneVectorArrays c2;
+    float s2[KAL_MAX_LANES];
+    SRF_LaneBatch second = sub;
+    second.colour = c2.lanes();
+    second.scalar = s2;
+    myFirst->evaluatePdfBatch(sub);
+    mySecond->evaluateBatch(second);
+    const SRF_LaneBatch b = batch;
+    const SRF_LaneVectors weight = second.colour;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const BX_Vector3 value = b.colour.get(lane), c = weight.get(lane);
+                    b.colour.blend(lane, b.isRunning(lane), BX_Vector3(value.x * c.x, value.y * c.y, value.z * c.z));
+                });
+}
+
 // Le = Le_1 Le_2, component by component.
 void SRF_MulBSDF::emission(BX_Vector3 &colour, int lane) const
 {

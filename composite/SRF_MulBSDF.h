@@ -32,6 +32,7 @@ public:
                 float sx, float sy, int lane, int mask) const override;
     void evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &value, float &pdf,
                      int lane, int mask) const override;
+    void evaluatePdfBatch(const SRF_LaneBatch &batch) const override;
     void emission(BX_Vector3 &colour, int lane) const override;
 
     void albedoBatch(const SRF_LaneBatch &batch) const override;

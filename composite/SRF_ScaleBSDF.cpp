@@ -184,6 +184,30 @@ void SRF_ScaleBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const 
     modulate(value, c);
 }
 
+void SRF_ScaleBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::evaluatePdfBatch(batch);
+    SRF_LaneBatch sub = operandBatch(batch);
+    int tintedStore[KAL_MAX_LANES];
+    int *const tinted = tintedStore;
+    tintedLanes(batch, tinted);
+    sub.run = tinted;
+    myOperand->evaluatePdfBatch(sub);
+    const SRF_LaneBatch b = batch;
+    const BX_Vector3 *colours = myColours;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool running = b.isRunning(lane), on = tinted[lane];
+                    const BX_Vector3 c = colours[lane], value = b.colour.get(lane);
+                    b.colour.blend(lane, running,
+                                   on ? BX_Vector3(value.x * c.x, value.y * c.y, value.z * c.z)
+                                      : BX_Vector3(0.0f, 0.0f, 0.0f));
+                    b.scalar[lane] = running ? (on ? b.scalar[lane] : 0.0f) : b.scalar[lane];
+                });
+}
+
 // Le = c Le_operand.
 void SRF_ScaleBSDF::emission(BX_Vector3 &colour, int lane) const
 {

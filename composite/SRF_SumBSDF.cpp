@@ -294,6 +294,59 @@ void SRF_SumBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
     }
 }
 
+// The lanes by the operands they admit, as evaluate splits them; where both
+// are eligible, the operands' mask-free albedos give the shares and weights
+// of the per-lane rule.
+void SRF_SumBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::evaluatePdfBatch(batch);
+    const SRF_LaneBatch sub = operandBatch(batch);
+    int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES], bothLanesStore[KAL_MAX_LANES];
+    int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore, *const bothLanes = bothLanesStore;
+    float a1Store[KAL_MAX_LANES], a2Store[KAL_MAX_LANES], s2Store[KAL_MAX_LANES];
+    float *const a1 = a1Store, *const a2 = a2Store, *const s2 = s2Store;
+    eligibleLanes(sub, *myFirst, firstLanes);
+    eligibleLanes(sub, *mySecond, secondLanes);
+    SRFforLanes(sub.begin, sub.end, [=](int lane) { bothLanes[lane] = firstLanes[lane] & secondLanes[lane]; });
+    SRF_LaneBatch albedos = sub;
+    albedos.maskFree = true;
+    albedos.run = bothLanes;
+    albedos.scalar = a1;
+    myFirst->albedoBatch(albedos);
+    albedos.scalar = a2;
+    mySecond->albedoBatch(albedos);
+    SRF_LaneVectorArrays c2Store;
+    SRF_LaneBatch first = sub, second = sub;
+    first.run = firstLanes;
+    second.run = secondLanes;
+    second.colour = c2Store.lanes();
+    second.scalar = s2;
+    myFirst->evaluatePdfBatch(first);
+    mySecond->evaluatePdfBatch(second);
+    const SRF_LaneBatch b = batch;
+    const SRF_LaneVectors c2 = second.colour;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const bool one = firstLanes[lane], two = secondLanes[lane], both = one & two;
+                    const float total = a1[lane] + a2[lane], rest = total - a1[lane];
+                    const float share = rest > 0.0f ? std::fmin(std::fmax(a1[lane] / total, 0.0f), 1.0f) : 1.0f;
+                    // Alone eligible, an operand answers in full.
+                    const float p1 = both ? share : (one ? 1.0f : 0.0f), p2 = both ? 1.0f - share : (two ? 1.0f : 0.0f);
+                    const float w1 = both ? p1 * (total / a1[lane]) : 1.0f, w2 = both ? p2 * (total / rest) : 1.0f;
+                    const bool take1 = p1 > 0.0f, take2 = p2 > 0.0f, drawn = !both | (total > 0.0f);
+                    const BX_Vector3 v1 = b.colour.get(lane), v2 = c2.get(lane);
+                    const BX_Vector3 value(addIf(take2, addIf(take1, 0.0f, v1.x * w1), v2.x * w2),
+                                           addIf(take2, addIf(take1, 0.0f, v1.y * w1), v2.y * w2),
+                                           addIf(take2, addIf(take1, 0.0f, v1.z * w1), v2.z * w2));
+                    const float pdf = addIf(take2, addIf(take1, 0.0f, p1 * b.scalar[lane]), p2 * s2[lane]);
+                    const bool running = b.isRunning(lane);
+                    b.colour.blend(lane, running, drawn ? value : BX_Vector3(0.0f, 0.0f, 0.0f));
+                    b.scalar[lane] = running ? (drawn ? pdf : 0.0f) : b.scalar[lane];
+                });
+}
+
 // Le = Le_1 + Le_2.
 void SRF_SumBSDF::emission(BX_Vector3 &colour, int lane) const
 {

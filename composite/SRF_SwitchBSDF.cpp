@@ -218,6 +218,15 @@ void SRF_SwitchBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const
     pdf = 0.0f;
 }
 
+void SRF_SwitchBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
+{
+    if (batchTooDeep(batch))
+        return SRF_BSDF::evaluatePdfBatch(batch);
+    byEntry(
+        batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.evaluatePdfBatch(lanes); },
+        [](const SRF_LaneBatch &lanes) { writeZeros(lanes, true, true, false); });
+}
+
 void SRF_SwitchBSDF::emission(BX_Vector3 &colour, int lane) const
 {
     const SRF_BSDF *entry = picked(lane);
