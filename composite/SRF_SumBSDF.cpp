@@ -10,6 +10,10 @@ const float RATIO_MIN_ALBEDO = 1e-6f;
 // acc + value where `add`, else acc: the sum over the eligible operands,
 // taken in the per-lane query's order.
 inline float addIf(bool add, float acc, float value) { return add ? acc + value : acc; }
+
+// A share limited to [0, 1], NaN taken as 0 (selects, which lane loops
+// vectorise where fmin and fmax may not).
+inline float unitShare(float x) { return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f; }
 } // namespace
 
 SRF_SumBSDF::SRF_SumBSDF(SRF_BSDF *first, SRF_BSDF *second) : myFirst(first), mySecond(second)
@@ -277,7 +281,7 @@ void SRF_SumBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
     if (!(total > 0.0f))
         return;
     // The share of sx in [0, 1] that picks each operand (chooseByAlbedo).
-    const float p1 = rest > 0.0f ? std::fmin(std::fmax(a1 / total, 0.0f), 1.0f) : 1.0f;
+    const float p1 = rest > 0.0f ? unitShare(a1 / total) : 1.0f;
     const float p2 = 1.0f - p1;
     const float weights[2] = {total / a1, total / rest};
     const float shares[2] = {p1, p2};
@@ -331,7 +335,7 @@ void SRF_SumBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
                 {
                     const bool one = firstLanes[lane], two = secondLanes[lane], both = one & two;
                     const float total = a1[lane] + a2[lane], rest = total - a1[lane];
-                    const float share = rest > 0.0f ? std::fmin(std::fmax(a1[lane] / total, 0.0f), 1.0f) : 1.0f;
+                    const float share = rest > 0.0f ? unitShare(a1[lane] / total) : 1.0f;
                     // Alone eligible, an operand answers in full.
                     const float p1 = both ? share : (one ? 1.0f : 0.0f), p2 = both ? 1.0f - share : (two ? 1.0f : 0.0f);
                     const float w1 = both ? p1 * (total / a1[lane]) : 1.0f, w2 = both ? p2 * (total / rest) : 1.0f;

@@ -124,11 +124,11 @@ struct SRF_API SRF_LafortuneKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     template <class M>
     static SRF_LobeDensity evaluatePdf(const Lane &q, const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v)
     {
-        const BX_Vector3 nl = SRFsameHemisphere(u, n, q.nl) ? q.nl : -q.nl;
+        const BX_Vector3 nl = SRFpick(SRFsameHemisphere(u, n, q.nl), q.nl, -q.nl);
         // Diffuse.
         const float d1 = nl.dot(v), d2 = nl.dot(SRFfold(v, n));
         const float diffusePdf =
-            SRFsameHemisphere(u, n, v) ? (std::fmax(d1, 0.0f) + std::fmax(d2, 0.0f)) * SRF_INV_PI : 0.0f;
+            SRFsameHemisphere(u, n, v) ? ((d1 > 0.0f ? d1 : 0.0f) + (d2 > 0.0f ? d2 : 0.0f)) * SRF_INV_PI : 0.0f;
         // Glossy, in the local frame (T, B, N').
         BX_Vector3 t, b;
         localFrame(nl, u, t, b);
@@ -136,7 +136,7 @@ struct SRF_API SRF_LafortuneKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         const float rho = axis.length();
         axis = axis * (1.0f / rho);
         BX_Vector3 l(t.dot(v), b.dot(v), nl.dot(v));
-        l.normalize();
+        l = l * (1.0f / l.length());
         const float k = (q.e + 1.0f) * SRF_INV_TWO_PI;
         float glossyPdf = 0.0f, glossyValue = 0.0f;
         const auto term = [&](const BX_Vector3 &dir)

@@ -75,7 +75,8 @@ struct SRF_API SRF_WireBlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         BX_Vector3 h = u + v;
         h.normalize();
         const float t = q.t.dot(h);
-        const float s = std::sqrt(std::fmax(1.0f - t * t, 0.0f));
+        const float s2 = 1.0f - t * t;
+        const float s = std::sqrt(s2 > 0.0f ? s2 : 0.0f);
         const float se = M::pow(s, q.e);
         const float density = s > 0.0f ? (q.e + 1.0f) * se / s * std::fabs(t) * SRF_INV_TWO_PI : 0.0f;
         const float pdf = density / (4.0f * std::fabs(h.dot(u)));
