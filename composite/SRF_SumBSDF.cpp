@@ -210,6 +210,23 @@ void SRF_SumBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v
     reweight(colour, scalar, choice.weight);
 }
 
+// The lanes each operand admits, those both admit, and there the operands'
+// mask-free albedos, by which the per-lane rule picks between them.
+void SRF_SumBSDF::pickableLanes(const SRF_LaneBatch &sub, int *firstLanes, int *secondLanes, int *bothLanes, float *a1,
+                                float *a2) const
+{
+    eligibleLanes(sub, *myFirst, firstLanes);
+    eligibleLanes(sub, *mySecond, secondLanes);
+    SRFforLanes(sub.begin, sub.end, [=](int lane) { bothLanes[lane] = firstLanes[lane] & secondLanes[lane]; });
+    SRF_LaneBatch albedos = sub;
+    albedos.maskFree = true;
+    albedos.run = bothLanes;
+    albedos.scalar = a1;
+    myFirst->albedoBatch(albedos);
+    albedos.scalar = a2;
+    mySecond->albedoBatch(albedos);
+}
+
 // The lanes are split by the operand each samples, by the same rule: an
 // operand alone eligible takes the lane as it is; with both eligible, the
 // lane's albedos choose one, rescale sx and weight the result.
@@ -222,16 +239,7 @@ void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
     int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore, *const bothLanes = bothLanesStore;
     float a1Store[KAL_MAX_LANES], a2Store[KAL_MAX_LANES], rescaledStore[KAL_MAX_LANES], weightStore[KAL_MAX_LANES];
     float *const a1 = a1Store, *const a2 = a2Store, *const rescaled = rescaledStore, *const weight = weightStore;
-    eligibleLanes(sub, *myFirst, firstLanes);
-    eligibleLanes(sub, *mySecond, secondLanes);
-    SRFforLanes(sub.begin, sub.end, [=](int lane) { bothLanes[lane] = firstLanes[lane] & secondLanes[lane]; });
-    SRF_LaneBatch albedos = sub;
-    albedos.maskFree = true;
-    albedos.run = bothLanes;
-    albedos.scalar = a1;
-    myFirst->albedoBatch(albedos);
-    albedos.scalar = a2;
-    mySecond->albedoBatch(albedos);
+    pickableLanes(sub, firstLanes, secondLanes, bothLanes, a1, a2);
     // firstLanes and secondLanes become the lanes each operand samples.
     const SRF_LaneBatch b = sub;
     SRFforLanes(b.begin, b.end,
@@ -310,16 +318,7 @@ void SRF_SumBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
     int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore, *const bothLanes = bothLanesStore;
     float a1Store[KAL_MAX_LANES], a2Store[KAL_MAX_LANES], s2Store[KAL_MAX_LANES];
     float *const a1 = a1Store, *const a2 = a2Store, *const s2 = s2Store;
-    eligibleLanes(sub, *myFirst, firstLanes);
-    eligibleLanes(sub, *mySecond, secondLanes);
-    SRFforLanes(sub.begin, sub.end, [=](int lane) { bothLanes[lane] = firstLanes[lane] & secondLanes[lane]; });
-    SRF_LaneBatch albedos = sub;
-    albedos.maskFree = true;
-    albedos.run = bothLanes;
-    albedos.scalar = a1;
-    myFirst->albedoBatch(albedos);
-    albedos.scalar = a2;
-    mySecond->albedoBatch(albedos);
+    pickableLanes(sub, firstLanes, secondLanes, bothLanes, a1, a2);
     SRF_LaneVectorArrays c2Store;
     SRF_LaneBatch first = sub, second = sub;
     first.run = firstLanes;

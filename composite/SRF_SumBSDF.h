@@ -46,6 +46,8 @@ public:
     void dump(int indent) const override;
 
 private:
+    void pickableLanes(const SRF_LaneBatch &sub, int *firstLanes, int *secondLanes, int *bothLanes, float *a1,
+                       float *a2) const;
     SRF_BSDF *myFirst;
     SRF_BSDF *mySecond;
 };
