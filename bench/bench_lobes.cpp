@@ -183,41 +183,73 @@ const SRF_BSDF *opaque(const SRF_BSDF *bsdf)
     return hidden;
 }
 
-template <class Lobe> void LobeEvaluate(benchmark::State &state)
+// The per-lane queries: each lane's query through the library (masked,
+// mask 7) and with the kernel inline, each folded into a number the
+// benchmark keeps; and the batch form.
+struct Evaluate
 {
-    const Lanes &l = lanes();
-    SRF_BSDF *made = Lobe::make(l);
-    const SRF_BSDF *bsdf = opaque(made);
-    const SRF_LobeBlocks p = Lobe::plain(l);
-    float sink = 0.0f;
-    bench::comparePair(
-        state, "1 lobes", std::string(Lobe::name()) + " evaluate", "formula inline", LANES, LOBE_AIM,
-        [&]
-        {
-            for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 colour;
-                float scalar;
-                bsdf->evaluate(l.u[i], l.n[i], l.v[i], colour, scalar, i, MASK);
-                sink += colour.x + scalar;
-            }
-            benchmark::DoNotOptimize(sink);
-        },
-        [&]
-        {
-            for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 colour;
-                float scalar;
-                Lobe::evaluate(p, i, l.u[i], l.n[i], l.v[i], colour, scalar);
-                sink += colour.x + scalar;
-            }
-            benchmark::DoNotOptimize(sink);
-        });
-    made->decRefCount();
-}
+    static constexpr const char *NAME = "evaluate";
+    static float library(const SRF_BSDF &b, const Lanes &l, int i)
+    {
+        BX_Vector3 colour;
+        float scalar;
+        b.evaluate(l.u[i], l.n[i], l.v[i], colour, scalar, i, MASK);
+        return colour.x + scalar;
+    }
+    template <class Lobe> static float inlined(const SRF_LobeBlocks &p, const Lanes &l, int i)
+    {
+        BX_Vector3 colour;
+        float scalar;
+        Lobe::evaluate(p, i, l.u[i], l.n[i], l.v[i], colour, scalar);
+        return colour.x + scalar;
+    }
+    static void batch(const SRF_BSDF &b, const SRF_LaneBatch &lanes) { b.evaluateBatch(lanes); }
+};
 
-template <class Lobe> void LobeSample(benchmark::State &state)
+struct Sample
+{
+    static constexpr const char *NAME = "sample";
+    static float library(const SRF_BSDF &b, const Lanes &l, int i)
+    {
+        BX_Vector3 v, colour;
+        float scalar;
+        int bounce = 0;
+        b.sample(l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i], i, MASK);
+        return v.x + colour.x + scalar + float(bounce);
+    }
+    template <class Lobe> static float inlined(const SRF_LobeBlocks &p, const Lanes &l, int i)
+    {
+        BX_Vector3 v, colour;
+        float scalar;
+        int bounce = 0;
+        Lobe::sample(p, i, l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i]);
+        return v.x + colour.x + scalar + float(bounce);
+    }
+    static void batch(const SRF_BSDF &b, const SRF_LaneBatch &lanes) { b.sampleBatch(lanes); }
+};
+
+struct EvaluatePdf
+{
+    static constexpr const char *NAME = "evaluatePdf";
+    static float library(const SRF_BSDF &b, const Lanes &l, int i)
+    {
+        BX_Vector3 value;
+        float pdf;
+        b.evaluatePdf(l.u[i], l.n[i], l.v[i], value, pdf, i, MASK);
+        return value.x + pdf;
+    }
+    template <class Lobe> static float inlined(const SRF_LobeBlocks &p, const Lanes &l, int i)
+    {
+        BX_Vector3 value;
+        float pdf;
+        Lobe::evaluatePdf(p, i, l.u[i], l.n[i], l.v[i], value, pdf);
+        return value.x + pdf;
+    }
+    static void batch(const SRF_BSDF &b, const SRF_LaneBatch &lanes) { b.evaluatePdfBatch(lanes); }
+};
+
+// The query of every lane through the library beside the kernel inline.
+template <class Lobe, class Query> void perLane(benchmark::State &state, const char *group, double aim)
 {
     const Lanes &l = lanes();
     SRF_BSDF *made = Lobe::make(l);
@@ -225,29 +257,17 @@ template <class Lobe> void LobeSample(benchmark::State &state)
     const SRF_LobeBlocks p = Lobe::plain(l);
     float sink = 0.0f;
     bench::comparePair(
-        state, "1 lobes", std::string(Lobe::name()) + " sample", "formula inline", LANES, LOBE_AIM,
+        state, group, std::string(Lobe::name()) + " " + Query::NAME, "formula inline", LANES, aim,
         [&]
         {
             for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 v, colour;
-                float scalar;
-                int bounce = 0;
-                bsdf->sample(l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i], i, MASK);
-                sink += v.x + colour.x + scalar + float(bounce);
-            }
+                sink += Query::library(*bsdf, l, i);
             benchmark::DoNotOptimize(sink);
         },
         [&]
         {
             for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 v, colour;
-                float scalar;
-                int bounce = 0;
-                Lobe::sample(p, i, l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i]);
-                sink += v.x + colour.x + scalar + float(bounce);
-            }
+                sink += Query::template inlined<Lobe>(p, l, i);
             benchmark::DoNotOptimize(sink);
         });
     made->decRefCount();
@@ -282,131 +302,49 @@ template <class Lobe> double batchAim(bool evaluate)
     return evaluate && (name == "isotropic" || name == "emission" || name == "specular") ? 0.125 : 0.25;
 }
 
+// The batch query of all 256 lanes beside the loop of per-lane calls.
+template <class Lobe, class Query> void batch(benchmark::State &state, const char *group, double aim)
+{
+    const Lanes &l = lanes();
+    SRF_BSDF *made = Lobe::make(l);
+    const SRF_BSDF *bsdf = opaque(made);
+    BatchLanes in(l);
+    float sink = 0.0f;
+    bench::comparePair(
+        state, group, std::string(Lobe::name()) + " " + Query::NAME + ", batch", "per-lane masked call", LANES, aim,
+        [&]
+        {
+            Query::batch(*bsdf, in.batch);
+            benchmark::DoNotOptimize(in.scalar);
+            benchmark::ClobberMemory();
+        },
+        [&]
+        {
+            for (int i = 0; i < LANES; ++i)
+                sink += Query::library(*bsdf, l, i);
+            benchmark::DoNotOptimize(sink);
+        });
+    made->decRefCount();
+}
+
+template <class Lobe> void LobeEvaluate(benchmark::State &state)
+{
+    perLane<Lobe, Evaluate>(state, "1 lobes", LOBE_AIM);
+}
+template <class Lobe> void LobeSample(benchmark::State &state) { perLane<Lobe, Sample>(state, "1 lobes", LOBE_AIM); }
 template <class Lobe> void LobeBatchEvaluate(benchmark::State &state)
 {
-    const Lanes &l = lanes();
-    SRF_BSDF *made = Lobe::make(l);
-    const SRF_BSDF *bsdf = opaque(made);
-    BatchLanes in(l);
-    float sink = 0.0f;
-    bench::comparePair(
-        state, "7 batch", std::string(Lobe::name()) + " evaluate, batch", "per-lane masked call", LANES,
-        batchAim<Lobe>(true),
-        [&]
-        {
-            bsdf->evaluateBatch(in.batch);
-            benchmark::DoNotOptimize(in.scalar);
-            benchmark::ClobberMemory();
-        },
-        [&]
-        {
-            for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 colour;
-                float scalar;
-                bsdf->evaluate(l.u[i], l.n[i], l.v[i], colour, scalar, i, MASK);
-                sink += colour.x + scalar;
-            }
-            benchmark::DoNotOptimize(sink);
-        });
-    made->decRefCount();
+    batch<Lobe, Evaluate>(state, "7 batch", batchAim<Lobe>(true));
 }
-
 template <class Lobe> void LobeBatchSample(benchmark::State &state)
 {
-    const Lanes &l = lanes();
-    SRF_BSDF *made = Lobe::make(l);
-    const SRF_BSDF *bsdf = opaque(made);
-    BatchLanes in(l);
-    float sink = 0.0f;
-    bench::comparePair(
-        state, "7 batch", std::string(Lobe::name()) + " sample, batch", "per-lane masked call", LANES,
-        batchAim<Lobe>(false),
-        [&]
-        {
-            bsdf->sampleBatch(in.batch);
-            benchmark::DoNotOptimize(in.scalar);
-            benchmark::ClobberMemory();
-        },
-        [&]
-        {
-            for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 v, colour;
-                float scalar;
-                int bounce = 0;
-                bsdf->sample(l.u[i], l.n[i], v, colour, scalar, bounce, l.sx[i], l.sy[i], i, MASK);
-                sink += v.x + colour.x + scalar + float(bounce);
-            }
-            benchmark::DoNotOptimize(sink);
-        });
-    made->decRefCount();
+    batch<Lobe, Sample>(state, "7 batch", batchAim<Lobe>(false));
 }
-
-// evaluatePdf (value and pdf) per lane, masked, beside the kernel inline;
-// and as a batch beside the per-lane calls. No aim: the figures show what a
-// light sample costs against evaluate.
-template <class Lobe> void LobeEvaluatePdf(benchmark::State &state)
-{
-    const Lanes &l = lanes();
-    SRF_BSDF *made = Lobe::make(l);
-    const SRF_BSDF *bsdf = opaque(made);
-    const SRF_LobeBlocks p = Lobe::plain(l);
-    float sink = 0.0f;
-    bench::comparePair(
-        state, "8 pdf", std::string(Lobe::name()) + " evaluatePdf", "formula inline", LANES, 0.0,
-        [&]
-        {
-            for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 value;
-                float pdf;
-                bsdf->evaluatePdf(l.u[i], l.n[i], l.v[i], value, pdf, i, MASK);
-                sink += value.x + pdf;
-            }
-            benchmark::DoNotOptimize(sink);
-        },
-        [&]
-        {
-            for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 value;
-                float pdf;
-                Lobe::evaluatePdf(p, i, l.u[i], l.n[i], l.v[i], value, pdf);
-                sink += value.x + pdf;
-            }
-            benchmark::DoNotOptimize(sink);
-        });
-    made->decRefCount();
-}
-
+// No aim: what a light sample costs against evaluate.
+template <class Lobe> void LobeEvaluatePdf(benchmark::State &state) { perLane<Lobe, EvaluatePdf>(state, "8 pdf", 0.0); }
 template <class Lobe> void LobeBatchEvaluatePdf(benchmark::State &state)
 {
-    const Lanes &l = lanes();
-    SRF_BSDF *made = Lobe::make(l);
-    const SRF_BSDF *bsdf = opaque(made);
-    BatchLanes in(l);
-    float sink = 0.0f;
-    bench::comparePair(
-        state, "8 pdf", std::string(Lobe::name()) + " evaluatePdf, batch", "per-lane masked call", LANES, 0.0,
-        [&]
-        {
-            bsdf->evaluatePdfBatch(in.batch);
-            benchmark::DoNotOptimize(in.scalar);
-            benchmark::ClobberMemory();
-        },
-        [&]
-        {
-            for (int i = 0; i < LANES; ++i)
-            {
-                BX_Vector3 value;
-                float pdf;
-                bsdf->evaluatePdf(l.u[i], l.n[i], l.v[i], value, pdf, i, MASK);
-                sink += value.x + pdf;
-            }
-            benchmark::DoNotOptimize(sink);
-        });
-    made->decRefCount();
+    batch<Lobe, EvaluatePdf>(state, "8 pdf", 0.0);
 }
 
 BENCHMARK_TEMPLATE(LobeEvaluatePdf, Phong)->Iterations(BATCHES);
