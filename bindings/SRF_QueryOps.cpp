@@ -97,6 +97,15 @@ struct OpBatch : SRF_LaneBatchStorage
         else
             SRFforLanes(batch.begin, batch.end, [=, one = clampUnit(*from)](int lane) { to[lane] = one; });
     }
+    // u, n, v and the mask from arguments first to first + 3, the layout of
+    // every query of a direction pair.
+    void readDirections(int first)
+    {
+        read(first, batch.u);
+        read(first + 1, batch.n);
+        read(first + 2, batch.v);
+        read(first + 3, mask);
+    }
     void read(int k, int *to) const
     {
         const int *from = myInstance.getArg<int>(k);
@@ -188,10 +197,7 @@ int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
             return Frame::next(instance);
-        q.read(2, q.batch.u);
-        q.read(3, q.batch.n);
-        q.read(4, q.batch.v);
-        q.read(5, q.mask);
+        q.readDirections(2);
         bsdf->evaluateBatch(q.batch);
         const SRF_LaneVectors colour = q.batch.colour;
         q.write<BX_Vector3>(0, [=](int lane) { return quiet(colour.get(lane)); });
@@ -344,10 +350,7 @@ int opPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
             return Frame::next(instance);
-        q.read(2, q.batch.u);
-        q.read(3, q.batch.n);
-        q.read(4, q.batch.v);
-        q.read(5, q.mask);
+        q.readDirections(2);
         bsdf->pdfBatch(q.batch);
         const float *density = q.batch.scalar;
         q.write<float>(0, [=](int lane) { return quiet(density[lane]); });
@@ -373,10 +376,7 @@ int opEvalPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
             return Frame::next(instance);
-        q.read(3, q.batch.u);
-        q.read(4, q.batch.n);
-        q.read(5, q.batch.v);
-        q.read(6, q.mask);
+        q.readDirections(3);
         bsdf->evaluatePdfBatch(q.batch);
         const SRF_LaneVectors value = q.batch.colour;
         const float *density = q.batch.scalar;
