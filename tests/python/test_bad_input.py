@@ -3,7 +3,6 @@ exception or a warning, never a crash, a hang or a silent surprise. Ends
 with the fuzz corpora replayed through the module, which the fuzz build
 cannot load."""
 
-import gc
 import glob
 import os
 import signal
@@ -26,25 +25,6 @@ MEMORY = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
 U = (0.6, 0.0, 0.8)
 
 
-@pytest.fixture
-def work(request):
-    """A folder for files a test writes: in the build tree under ctest."""
-    root = os.environ.get("SRF_TEST_WORK_DIR")
-    if not root:
-        return request.getfixturevalue("tmp_path")
-    folder = os.path.join(root, request.node.name)
-    os.makedirs(folder, exist_ok=True)
-    return folder
-
-
-@pytest.fixture(autouse=True)
-def nothing_left_behind():
-    """A refused input gives back every pooled block and BSDF it took."""
-    gc.collect()
-    blocks, live = srf.pool_blocks_out(), srf.live_objects()
-    yield
-    gc.collect()
-    assert (srf.pool_blocks_out(), srf.live_objects()) == (blocks, live)
 
 
 def write(path, data):
