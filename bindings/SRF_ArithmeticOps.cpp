@@ -1,13 +1,13 @@
 #include "SRF_ArithmeticOps.h"
 
 #include "SRF_MulBSDF.h"
-#include "SRF_OpFrame.h"
+#include "SRF_OpArgs.h"
 #include "SRF_ScaleBSDF.h"
 #include "SRF_SumBSDF.h"
 
 namespace
 {
-using Frame = SRF_OpFrame;
+using Args = SRF_OpArgs;
 
 // Builds Composite(a, b) on references already held for both; when no
 // storage can be had both references are dropped and the result is null.
@@ -50,52 +50,52 @@ bool withinBound(const SRF_BSDF *a, const SRF_BSDF *b)
 
 int opAddBB(KAL_Instance &instance, KAL_ProcArray &)
 {
-    SRF_BSDF *a = Frame::getBsdf(instance, 0);
-    SRF_BSDF *b = Frame::getBsdf(instance, 1);
+    SRF_BSDF *a = Args::getBsdf(instance, 0);
+    SRF_BSDF *b = Args::getBsdf(instance, 1);
     if (b && (!a || withinBound(a, b)))
     {
         b->addRefCount();
-        Frame::setBsdf(instance, 0, a ? combine<SRF_SumBSDF>(a, b) : b);
+        Args::setBsdf(instance, 0, a ? combine<SRF_SumBSDF>(a, b) : b);
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 int opMulBB(KAL_Instance &instance, KAL_ProcArray &)
 {
-    SRF_BSDF *a = Frame::getBsdf(instance, 0);
-    SRF_BSDF *b = Frame::getBsdf(instance, 1);
+    SRF_BSDF *a = Args::getBsdf(instance, 0);
+    SRF_BSDF *b = Args::getBsdf(instance, 1);
     if (a && b)
     {
         if (!withinBound(a, b))
-            return Frame::next(instance);
+            return Args::next(instance);
         b->addRefCount();
-        Frame::setBsdf(instance, 0, combine<SRF_MulBSDF>(a, b));
+        Args::setBsdf(instance, 0, combine<SRF_MulBSDF>(a, b));
     }
     else if (a)
-        Frame::dropBsdf(instance, 0);
-    return Frame::next(instance);
+        Args::dropBsdf(instance, 0);
+    return Args::next(instance);
 }
 
 int opMulBF(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    SRF_BSDF *a = Frame::getBsdf(instance, 0);
+    SRF_BSDF *a = Args::getBsdf(instance, 0);
     if (!a)
-        return Frame::next(instance);
-    if (Frame::floatsNearZero(instance.getArg<float>(1), valueCount(instance, 1, lanes)))
-        Frame::dropBsdf(instance, 0);
+        return Args::next(instance);
+    if (Args::floatsNearZero(instance.getArg<float>(1), valueCount(instance, 1, lanes)))
+        Args::dropBsdf(instance, 0);
     else if (withinBound(a, nullptr))
-        Frame::setBsdf(instance, 0, scale(a, Frame::greyBlockFromArg(1, instance, lanes)));
-    return Frame::next(instance);
+        Args::setBsdf(instance, 0, scale(a, Args::greyBlockFromArg(1, instance, lanes)));
+    return Args::next(instance);
 }
 
 int opMulBV(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    SRF_BSDF *a = Frame::getBsdf(instance, 0);
+    SRF_BSDF *a = Args::getBsdf(instance, 0);
     if (!a)
-        return Frame::next(instance);
-    if (Frame::vectorsNearZero(instance.getArg<BX_Vector3>(1), valueCount(instance, 1, lanes)))
-        Frame::dropBsdf(instance, 0);
+        return Args::next(instance);
+    if (Args::vectorsNearZero(instance.getArg<BX_Vector3>(1), valueCount(instance, 1, lanes)))
+        Args::dropBsdf(instance, 0);
     else if (withinBound(a, nullptr))
-        Frame::setBsdf(instance, 0, scale(a, Frame::vectorBlockFromArg(1, instance, lanes)));
-    return Frame::next(instance);
+        Args::setBsdf(instance, 0, scale(a, Args::vectorBlockFromArg(1, instance, lanes)));
+    return Args::next(instance);
 }

@@ -6,7 +6,7 @@
 #include "SRF_Emission.h"
 #include "SRF_IsotropicKernel.h"
 #include "SRF_LafortuneKernel.h"
-#include "SRF_OpFrame.h"
+#include "SRF_OpArgs.h"
 #include "SRF_PhongKernel.h"
 #include "SRF_ScaleBSDF.h"
 #include "SRF_SpecularKernel.h"
@@ -15,7 +15,7 @@
 
 namespace
 {
-using Frame = SRF_OpFrame;
+using Args = SRF_OpArgs;
 
 inline void releaseBlock(BX_Vector3 *block)
 {
@@ -28,9 +28,9 @@ inline void releaseBlock(BX_Vector3 *block)
 // stored there.
 template <class Make> int construct(KAL_Instance &instance, Make make)
 {
-    Frame::dropBsdf(instance, 0);
-    Frame::setBsdf(instance, 0, make());
-    return Frame::next(instance);
+    Args::dropBsdf(instance, 0);
+    Args::setBsdf(instance, 0, make());
+    return Args::next(instance);
 }
 
 // An SRF_Emission lobe tinted by the colour block: the scale adopts the
@@ -63,8 +63,8 @@ template <class K> int constructLobe(KAL_Instance &instance, KAL_ProcArray &lane
                              const int arg = 1 + K::FIELDS[field].position;
                              blocks.block[field] =
                                  K::FIELDS[field].kind == SRF_BLOCK_VECTOR
-                                     ? static_cast<void *>(Frame::vectorBlockFromArg(arg, instance, lanes))
-                                     : static_cast<void *>(Frame::floatBlockFromArg(arg, instance, lanes));
+                                     ? static_cast<void *>(Args::vectorBlockFromArg(arg, instance, lanes))
+                                     : static_cast<void *>(Args::floatBlockFromArg(arg, instance, lanes));
                          }
                          return SRFbuildLobe<K>(blocks);
                      });
@@ -104,10 +104,10 @@ int opAshikhmin(KAL_Instance &instance, KAL_ProcArray &lanes)
 
 int opSetBF(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance, [&] { return emitter(Frame::greyBlockFromArg(1, instance, lanes)); });
+    return construct(instance, [&] { return emitter(Args::greyBlockFromArg(1, instance, lanes)); });
 }
 
 int opSetBV(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    return construct(instance, [&] { return emitter(Frame::vectorBlockFromArg(1, instance, lanes)); });
+    return construct(instance, [&] { return emitter(Args::vectorBlockFromArg(1, instance, lanes)); });
 }

@@ -9,7 +9,7 @@ class KAL_ProcArray;
 // Handlers of the ops that build a BSDF value from shader values: one lobe,
 // or a coloured emitter, for the whole lane array. Each drops the reference
 // that argument 0 held, turns its other arguments into per-lane parameter
-// blocks (SRF_OpFrame), and stores the new BSDF, with its one reference, in
+// blocks (SRF_OpArgs), and stores the new BSDF, with its one reference, in
 // argument 0; null when storage for the object or a block cannot be had.
 // Arguments pass unchanged: no clamping, no defaults; lanes that are not
 // running get zeros.

@@ -2,7 +2,7 @@
 
 #include "SRF_Measured.h"
 #include "SRF_MeasuredCache.h"
-#include "SRF_OpFrame.h"
+#include "SRF_OpArgs.h"
 
 #include "KAL_StringSet.h"
 
@@ -18,16 +18,16 @@ int opMeasured(KAL_Instance &instance, KAL_ProcArray &lanes)
     const char *fileName = KAL_StringSet::getU(instance, 1, lanes);
     SRF_MeasuredData *data = SRF_MeasuredCache::instance().find(fileName);
 
-    SRF_OpFrame::dropBsdf(instance, 0);
+    SRF_OpArgs::dropBsdf(instance, 0);
     // No lobe is ever built on a missing data set.
     if (!data)
-        return SRF_OpFrame::next(instance);
+        return SRF_OpArgs::next(instance);
     void *storage = SRF_BSDF::operator new(sizeof(SRF_Measured));
     if (!storage)
-        return SRF_OpFrame::next(instance);
-    BX_Vector3 *dPdt = SRF_OpFrame::vectorBlockFromArg(4, instance, lanes);
-    BX_Vector3 *dPds = SRF_OpFrame::vectorBlockFromArg(3, instance, lanes);
-    BX_Vector3 *normals = SRF_OpFrame::vectorBlockFromArg(2, instance, lanes);
-    SRF_OpFrame::setBsdf(instance, 0, new (storage) SRF_Measured(data, normals, dPds, dPdt));
-    return SRF_OpFrame::next(instance);
+        return SRF_OpArgs::next(instance);
+    BX_Vector3 *dPdt = SRF_OpArgs::vectorBlockFromArg(4, instance, lanes);
+    BX_Vector3 *dPds = SRF_OpArgs::vectorBlockFromArg(3, instance, lanes);
+    BX_Vector3 *normals = SRF_OpArgs::vectorBlockFromArg(2, instance, lanes);
+    SRF_OpArgs::setBsdf(instance, 0, new (storage) SRF_Measured(data, normals, dPds, dPdt));
+    return SRF_OpArgs::next(instance);
 }

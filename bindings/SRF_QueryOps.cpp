@@ -3,14 +3,14 @@
 #include "KAL_OpCode.h"
 #include "KAL_ProcIterator.h"
 #include "SRF_BSDF.h"
-#include "SRF_OpFrame.h"
+#include "SRF_OpArgs.h"
 
 #include <cmath>
 #include <initializer_list>
 
 namespace
 {
-using Frame = SRF_OpFrame;
+using Args = SRF_OpArgs;
 
 const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
 
@@ -156,13 +156,13 @@ bool answersAsBatch(const KAL_Instance &instance, std::initializer_list<int> wri
 // result = (a, a, a), a = albedo(u, n, lane, mask).
 int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 1);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         q.read(2, q.batch.u);
         q.read(3, q.batch.n);
         q.read(4, q.mask);
@@ -174,7 +174,7 @@ int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes)
                                 const float albedo = quiet(a[lane]);
                                 return BX_Vector3(albedo, albedo, albedo);
                             });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
     {
@@ -184,24 +184,24 @@ int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes)
         const float a = bsdf ? bsdf->albedo(u, n, it.getLane(), mask) : 0.0f;
         *it.getVector(0) = BX_Vector3(a, a, a);
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 // colour = f(u, v) for the lane; the output scalar is dropped.
 int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 1);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4, 5}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         q.readDirections(2);
         bsdf->evaluateBatch(q.batch);
         const SRF_LaneVectors colour = q.batch.colour;
         q.write<BX_Vector3>(0, [=](int lane) { return quiet(colour.get(lane)); });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
     {
@@ -215,7 +215,7 @@ int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
             bsdf->evaluate(u, n, v, colour, scalar, it.getLane(), mask);
         *it.getVector(0) = colour;
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 // Draws a direction for the lane from the clamped random numbers. A null
@@ -223,13 +223,13 @@ int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 // colour, bounce type 0.
 int opSampleBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 0);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 0);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {3, 4, 5}, {1, 2, 6, 7, 8}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         q.read(1, q.batch.u);
         q.read(2, q.batch.n);
         q.readUnit(6, q.sx);
@@ -241,7 +241,7 @@ int opSampleBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         q.write<BX_Vector3>(3, [=](int lane) { return quiet(v.get(lane)); });
         q.write<BX_Vector3>(4, [=](int lane) { return quiet(colour.get(lane)); });
         q.write<int>(5, [=](int lane) { return bounce[lane]; });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
     {
@@ -260,22 +260,22 @@ int opSampleBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         *it.getVector(4) = colour;
         *it.getInt(5) = bounce;
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 int opEmissionBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 1);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {}, {}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         bsdf->emissionBatch(q.batch);
         const SRF_LaneVectors colour = q.batch.colour;
         q.write<BX_Vector3>(0, [=](int lane) { return quiet(colour.get(lane)); });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
     {
@@ -284,51 +284,51 @@ int opEmissionBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
             bsdf->emission(colour, it.getLane());
         *it.getVector(0) = colour;
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 int opSpecularRatioBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 1);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0}, {2}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         q.read(2, q.mask);
         bsdf->specularRatioBatch(q.batch);
         const float *ratio = q.batch.scalar;
         q.write<float>(0, [=](int lane) { return quiet(ratio[lane]); });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
     {
         const int mask = *it.getInt(2);
         *it.getFloat(0) = bsdf ? bsdf->specularRatio(it.getLane(), mask) : 0.0f;
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 // The virtual per-lane form, so that a BSDF choosing its operand per lane
 // answers for that lane.
 int opGetBounces(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 1);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {}, {}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         bsdf->getBouncesBatch(q.batch);
         const int *bounces = q.batch.bounce;
         q.write<int>(0, [=](int lane) { return bounces[lane]; });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
         *it.getInt(0) = bsdf ? bsdf->getBounces(it.getLane()) : 0;
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 int opNBounceTypes(KAL_Instance &instance, KAL_ProcArray &lanes)
@@ -336,25 +336,25 @@ int opNBounceTypes(KAL_Instance &instance, KAL_ProcArray &lanes)
     KAL_ProcIterator it(instance, lanes);
     for (it.rewind(); !it.isDone(); it.advance())
         *it.getInt(0) = SCATTERING_TYPES;
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 // pdf = the density with which the masked sample draws v for the lane
 // (SRF_BSDF::pdf); a null BSDF draws nothing: 0.
 int opPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 1);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4, 5}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         q.readDirections(2);
         bsdf->pdfBatch(q.batch);
         const float *density = q.batch.scalar;
         q.write<float>(0, [=](int lane) { return quiet(density[lane]); });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
     {
@@ -362,27 +362,27 @@ int opPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         *it.getFloat(0) =
             bsdf ? bsdf->pdf(*it.getVector(2), *it.getVector(3), *it.getVector(4), it.getLane(), mask) : 0.0f;
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 // value (what sample's weight estimates) and pdf for the lane
 // (SRF_BSDF::evaluatePdf); a null BSDF: zero value, pdf 0.
 int opEvalPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
-    const SRF_BSDF *bsdf = Frame::getBsdf(instance, 2);
+    const SRF_BSDF *bsdf = Args::getBsdf(instance, 2);
     KAL_ProcIterator it(instance, lanes);
     if (bsdf && answersAsBatch(instance, {0, 1}, {3, 4, 5, 6}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
-            return Frame::next(instance);
+            return Args::next(instance);
         q.readDirections(3);
         bsdf->evaluatePdfBatch(q.batch);
         const SRF_LaneVectors value = q.batch.colour;
         const float *density = q.batch.scalar;
         q.write<BX_Vector3>(0, [=](int lane) { return quiet(value.get(lane)); });
         q.write<float>(1, [=](int lane) { return quiet(density[lane]); });
-        return Frame::next(instance);
+        return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
     {
@@ -394,7 +394,7 @@ int opEvalPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         *it.getVector(0) = value;
         *it.getFloat(1) = density;
     }
-    return Frame::next(instance);
+    return Args::next(instance);
 }
 
 const int *evalPdfBsdfWrittenArgs()

@@ -12,7 +12,7 @@
 #include "SRF_CompositeBSDF.h"
 #include "SRF_Isotropic.h"
 #include "SRF_LaneBatch.h"
-#include "SRF_OpFrame.h"
+#include "SRF_OpArgs.h"
 #include "SRF_SumBSDF.h"
 #include "TestUtil.h"
 
@@ -136,12 +136,12 @@ TEST(Ops, NearZeroBoundsAndNaN)
         bool zero;
     } rows[] = {{0, 5, true}, {0, 6, false}, {6, 1, false}, {7, 1, false}, {5, 0, true}, {5, -3, true}};
     for (const auto &r : rows)
-        EXPECT_EQ(SRF_OpFrame::floatsNearZero(values + r.from, r.count), r.zero) << r.from << " " << r.count;
+        EXPECT_EQ(SRF_OpArgs::floatsNearZero(values + r.from, r.count), r.zero) << r.from << " " << r.count;
     const BX_Vector3 vectors[] = {BX_Vector3(eps, -eps, 0), BX_Vector3(0, 0, 2e-5f), BX_Vector3(0, NAN, 0)};
-    EXPECT_TRUE(SRF_OpFrame::vectorsNearZero(vectors, 1));
-    EXPECT_FALSE(SRF_OpFrame::vectorsNearZero(vectors, 2));
-    EXPECT_FALSE(SRF_OpFrame::vectorsNearZero(vectors + 2, 1));
-    EXPECT_TRUE(SRF_OpFrame::vectorsNearZero(vectors + 1, 0));
+    EXPECT_TRUE(SRF_OpArgs::vectorsNearZero(vectors, 1));
+    EXPECT_FALSE(SRF_OpArgs::vectorsNearZero(vectors, 2));
+    EXPECT_FALSE(SRF_OpArgs::vectorsNearZero(vectors + 2, 1));
+    EXPECT_TRUE(SRF_OpArgs::vectorsNearZero(vectors + 1, 0));
 }
 
 // Each constructor builds its class on blocks holding one value per lane:

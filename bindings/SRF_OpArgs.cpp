@@ -1,4 +1,4 @@
-#include "SRF_OpFrame.h"
+#include "SRF_OpArgs.h"
 
 #include "SRF_BSDF.h"
 
@@ -45,14 +45,14 @@ T *fillBlock(T *block, int k, const KAL_Instance &instance, const KAL_ProcArray 
 }
 } // namespace
 
-SRF_BSDF *SRF_OpFrame::getBsdf(const KAL_Instance &instance, int k)
+SRF_BSDF *SRF_OpArgs::getBsdf(const KAL_Instance &instance, int k)
 {
     return static_cast<SRF_BSDF *>(*refSlot(instance, k));
 }
 
-void SRF_OpFrame::setBsdf(const KAL_Instance &instance, int k, SRF_BSDF *bsdf) { *refSlot(instance, k) = bsdf; }
+void SRF_OpArgs::setBsdf(const KAL_Instance &instance, int k, SRF_BSDF *bsdf) { *refSlot(instance, k) = bsdf; }
 
-void SRF_OpFrame::dropBsdf(const KAL_Instance &instance, int k)
+void SRF_OpArgs::dropBsdf(const KAL_Instance &instance, int k)
 {
     KAL_RefType **slot = refSlot(instance, k);
     if (*slot)
@@ -60,7 +60,7 @@ void SRF_OpFrame::dropBsdf(const KAL_Instance &instance, int k)
     *slot = nullptr;
 }
 
-float *SRF_OpFrame::floatBlockFromArg(int k, const KAL_Instance &instance, const KAL_ProcArray &lanes)
+float *SRF_OpArgs::floatBlockFromArg(int k, const KAL_Instance &instance, const KAL_ProcArray &lanes)
 {
     // A uniform float is taken only when lane 0 runs: a shader that skips
     // lane 0 gets an all-zero block.
@@ -68,13 +68,13 @@ float *SRF_OpFrame::floatBlockFromArg(int k, const KAL_Instance &instance, const
     return fillBlock<float, float>(SRF_BSDF::allocFloat(), k, instance, lanes, uniformFills, [](float f) { return f; });
 }
 
-BX_Vector3 *SRF_OpFrame::vectorBlockFromArg(int k, const KAL_Instance &instance, const KAL_ProcArray &lanes)
+BX_Vector3 *SRF_OpArgs::vectorBlockFromArg(int k, const KAL_Instance &instance, const KAL_ProcArray &lanes)
 {
     return fillBlock<BX_Vector3, BX_Vector3>(SRF_BSDF::allocVector(), k, instance, lanes, true,
                                              [](const BX_Vector3 &v) { return v; });
 }
 
-BX_Vector3 *SRF_OpFrame::greyBlockFromArg(int k, const KAL_Instance &instance, const KAL_ProcArray &lanes)
+BX_Vector3 *SRF_OpArgs::greyBlockFromArg(int k, const KAL_Instance &instance, const KAL_ProcArray &lanes)
 {
     return fillBlock<BX_Vector3, float>(SRF_BSDF::allocVector(), k, instance, lanes, true,
                                         [](float f) { return BX_Vector3(f, f, f); });
@@ -83,10 +83,10 @@ BX_Vector3 *SRF_OpFrame::greyBlockFromArg(int k, const KAL_Instance &instance, c
 namespace
 {
 // Written so that a NaN fails the test.
-inline bool nearZero(float f) { return f >= -SRF_OpFrame::NEAR_ZERO && f <= SRF_OpFrame::NEAR_ZERO; }
+inline bool nearZero(float f) { return f >= -SRF_OpArgs::NEAR_ZERO && f <= SRF_OpArgs::NEAR_ZERO; }
 } // namespace
 
-bool SRF_OpFrame::floatsNearZero(const float *values, int count)
+bool SRF_OpArgs::floatsNearZero(const float *values, int count)
 {
     for (int i = 0; i < count; ++i)
         if (!nearZero(values[i]))
@@ -94,7 +94,7 @@ bool SRF_OpFrame::floatsNearZero(const float *values, int count)
     return true;
 }
 
-bool SRF_OpFrame::vectorsNearZero(const BX_Vector3 *values, int count)
+bool SRF_OpArgs::vectorsNearZero(const BX_Vector3 *values, int count)
 {
     for (int i = 0; i < count; ++i)
         if (!nearZero(values[i].x) || !nearZero(values[i].y) || !nearZero(values[i].z))

@@ -1,5 +1,5 @@
-#ifndef SRF_OPFRAME_H
-#define SRF_OPFRAME_H
+#ifndef SRF_OPARGS_H
+#define SRF_OPARGS_H
 
 #include "SRF_API.h"
 
@@ -17,7 +17,7 @@ class SRF_BSDF;
 // a BSDF (or null) that serves every lane; the BSDF's blocks carry the
 // per-lane values. Handlers that build BSDFs therefore work on the whole
 // lane array at once, while the query handlers walk the running lanes.
-class SRF_API SRF_OpFrame
+class SRF_API SRF_OpArgs
 {
 public:
     // Element 0 of B argument k: the slot a handler reads or overwrites.
