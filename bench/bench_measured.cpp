@@ -7,6 +7,7 @@
 #include "bench_pair.h"
 
 #include "BX_Vector3Array.h"
+#include "SRF_Constants.h"
 #include "SRF_MeasuredPhong.h"
 
 #include <cmath>
@@ -35,16 +36,15 @@ std::string generate(int count)
                  count);
     std::mt19937 rng{static_cast<unsigned>(count)};
     std::uniform_real_distribution<float> r01(0.0f, 1.0f);
-    const float pi = 3.1415927f;
     for (int i = 0; i < count; ++i)
     {
-        const float ti = 1.4f * r01(rng), pi_ = 2.0f * pi * r01(rng) - pi;
-        const float ts = 1.4f * r01(rng), ps = 2.0f * pi * r01(rng) - pi;
+        const float ti = 1.4f * r01(rng), pi = SRF_TWO_PI * r01(rng) - SRF_PI;
+        const float ts = 1.4f * r01(rng), ps = SRF_TWO_PI * r01(rng) - SRF_PI;
         // cosine between the scattered direction and the mirror of the incoming one
-        const float c = std::cos(ti) * std::cos(ts) - std::sin(ti) * std::sin(ts) * std::cos(ps - pi_);
+        const float c = std::cos(ti) * std::cos(ts) - std::sin(ti) * std::sin(ts) * std::cos(ps - pi);
         const float glossy = c > 0.0f ? 0.6f * std::pow(c, 30.0f) : 0.0f;
         const float noise = 0.01f * (2.0f * r01(rng) - 1.0f);
-        std::fprintf(f, "%.6g %.6g %.6g %.6g %.6g %.6g %.6g\n", ti, pi_, ts, ps, 0.30f + glossy + noise,
+        std::fprintf(f, "%.6g %.6g %.6g %.6g %.6g %.6g %.6g\n", ti, pi, ts, ps, 0.30f + glossy + noise,
                      0.20f + glossy + noise, 0.10f + glossy + noise);
     }
     std::fclose(f);

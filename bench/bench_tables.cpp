@@ -14,7 +14,7 @@
 
 namespace
 {
-const int kRandomCount = 4096; // random pairs cycled through by the samplers
+const int RANDOM_COUNT = 4096; // random pairs cycled through by the samplers
 
 std::vector<float> randomValues(std::size_t count, unsigned seed)
 {
@@ -35,7 +35,7 @@ void BM_Wavelet2DSample(benchmark::State &state)
     SRF_Wavelet2D w;
     w.init(coefficients.data(), level);
     w.compress(table.data());
-    const std::vector<float> randoms = randomValues(2 * kRandomCount, 2);
+    const std::vector<float> randoms = randomValues(2 * RANDOM_COUNT, 2);
     int i = 0;
     for (auto _ : state)
     {
@@ -44,7 +44,7 @@ void BM_Wavelet2DSample(benchmark::State &state)
         benchmark::DoNotOptimize(x);
         benchmark::DoNotOptimize(y);
         benchmark::DoNotOptimize(value);
-        i = (i + 1) & (kRandomCount - 1);
+        i = (i + 1) & (RANDOM_COUNT - 1);
     }
     state.SetComplexityN(level);
 }
@@ -59,7 +59,7 @@ void BM_Cdf2DSample(benchmark::State &state)
     SRF_Cdf2D cdf;
     cdf.init(table.data(), level);
     cdf.compress(values.data());
-    const std::vector<float> randoms = randomValues(2 * kRandomCount, 2);
+    const std::vector<float> randoms = randomValues(2 * RANDOM_COUNT, 2);
     int i = 0;
     for (auto _ : state)
     {
@@ -67,7 +67,7 @@ void BM_Cdf2DSample(benchmark::State &state)
         cdf.sample(randoms[2 * i], randoms[2 * i + 1], x, y);
         benchmark::DoNotOptimize(x);
         benchmark::DoNotOptimize(y);
-        i = (i + 1) & (kRandomCount - 1);
+        i = (i + 1) & (RANDOM_COUNT - 1);
     }
 }
 BENCHMARK(BM_Cdf2DSample)->Arg(4)->Arg(7)->Arg(10);
@@ -119,7 +119,7 @@ void BM_WaveletBSDFQueries(benchmark::State &state)
     SRF_WaveletBSDF *b = new SRF_WaveletBSDF(count, level);
     b->construct(tables.data());
     const BX_Vector3 n(0.0f, 0.0f, 1.0f), u(0.6f, 0.0f, 0.8f);
-    const std::vector<float> randoms = randomValues(2 * kRandomCount, 2);
+    const std::vector<float> randoms = randomValues(2 * RANDOM_COUNT, 2);
     int i = 0;
     for (auto _ : state)
     {
@@ -131,7 +131,7 @@ void BM_WaveletBSDFQueries(benchmark::State &state)
         else
             b->evaluate(u, n, v, colour, scalar, 0);
         benchmark::DoNotOptimize(colour);
-        i = (i + 1) & (kRandomCount - 1);
+        i = (i + 1) & (RANDOM_COUNT - 1);
     }
     b->decRefCount();
 }
