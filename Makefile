@@ -43,9 +43,11 @@ deps:
 	  fi; \
 	fi
 
+# Configures and builds one preset of CMakePresets.json: $(call build,NAME).
+build = cmake --preset $(1) && cmake --build --preset $(1) -j $(JOBS)
+
 run: deps
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS)
+	$(call build,release)
 	@if [ -x $(RELEASE_DIR)/tools/srf/srf ]; then \
 	  $(RELEASE_DIR)/tools/srf/srf render && \
 	  echo "the tool is $(RELEASE_DIR)/tools/srf/srf ('make install PREFIX=DIR' puts it in DIR/bin);" && \
@@ -57,19 +59,16 @@ run: deps
 	fi
 
 install: deps
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS)
+	$(call build,release)
 	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 	@echo "installed $(PREFIX)/bin/srf; examples in $(PREFIX)/share/srf/examples"
 
 test: deps
-	cmake --preset dev
-	cmake --build --preset dev -j $(JOBS)
+	$(call build,dev)
 	ctest --preset dev -j $(JOBS)
 
 bench: deps
-	cmake --preset bench
-	cmake --build --preset bench -j $(JOBS)
+	$(call build,bench)
 	$(BENCH_DIR)/bench/srf_bench
 
 # --- Reliability ---------------------------------------------------------
@@ -85,13 +84,11 @@ FUZZERS := measured shader fitreader
 sanitize: asan tsan
 
 asan: deps
-	cmake --preset asan
-	cmake --build --preset asan -j $(JOBS)
+	$(call build,asan)
 	ctest --preset asan -j $(JOBS)
 
 tsan: deps
-	cmake --preset tsan
-	cmake --build --preset tsan -j $(JOBS)
+	$(call build,tsan)
 	ctest --preset tsan
 
 fuzz-build: deps
