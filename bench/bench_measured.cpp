@@ -5,8 +5,8 @@
 // 16k file beside a plain fread of the same file. The files are generated
 // into the build tree.
 #include "bench_pair.h"
+#include "bench_reader.h"
 
-#include "BX_Vector3Array.h"
 #include "SRF_Constants.h"
 #include "SRF_MeasuredPhong.h"
 
@@ -51,27 +51,6 @@ std::string generate(int count)
     return path;
 }
 
-// Reaches the reader of the measured-data base without fitting anything.
-class ReaderProbe : public SRF_MeasuredData
-{
-public:
-    ReaderProbe() : SRF_MeasuredData("") {}
-    int readFile(const char *path)
-    {
-        BX_Vector3Array incoming, scattered, values;
-        read(path, incoming, scattered, values);
-        return getPointCount();
-    }
-    void sample(const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, BX_Vector3 &, float &, int &, float, float,
-                int) const override
-    {
-    }
-    float albedo(const BX_Vector3 &, const BX_Vector3 &, int) const override { return 0.0f; }
-    void evaluate(const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, float &, int) const override
-    {
-    }
-};
-
 long fileBytes(const std::string &path)
 {
     std::error_code error;
@@ -100,7 +79,7 @@ void MeasuredFit(benchmark::State &state)
     const int repeats[] = {5, 3, 2};
     double best[3] = {1e300, 1e300, 1e300};
     double readBest = 1e300;
-    ReaderProbe reader;
+    bench::ReaderProbe reader;
     for (auto _ : state)
         for (int s = 0; s < 3; ++s)
             for (int r = 0; r < repeats[s]; ++r)
@@ -134,7 +113,7 @@ void MeasuredReader(benchmark::State &state)
     const std::string path = generate(SIZES[2]);
     const long bytes = fileBytes(path);
     std::vector<char> buffer(std::size_t(bytes) + 1);
-    ReaderProbe reader;
+    bench::ReaderProbe reader;
     long points = 0;
     bench::comparePair(
         state, "5 measured", "reader, 16k-point file, per byte", "fread of the file", double(bytes), 0.0,
