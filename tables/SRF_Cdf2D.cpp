@@ -1,5 +1,6 @@
 #include "SRF_Cdf2D.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -77,10 +78,7 @@ SRF_Cdf2D::~SRF_Cdf2D() { delete[] myRowSums; }
 
 void SRF_Cdf2D::init(float *values, int lvl)
 {
-    if (lvl < 0)
-        lvl = 0;
-    if (lvl > MAX_LEVEL)
-        lvl = MAX_LEVEL;
+    lvl = std::clamp(lvl, 0, MAX_LEVEL);
     myTable = values;
     myLevel = lvl;
     mySize = 1 << lvl;

@@ -2,6 +2,7 @@
 
 #include "SRF_ScratchFloats.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -32,10 +33,7 @@ SRF_Wavelet2D::~SRF_Wavelet2D() {}
 
 void SRF_Wavelet2D::init(float *storage, int lvl)
 {
-    if (lvl < 0)
-        lvl = 0;
-    if (lvl > MAX_LEVEL)
-        lvl = MAX_LEVEL;
+    lvl = std::clamp(lvl, 0, MAX_LEVEL);
     myCoefficients = storage;
     myLevel = lvl;
     mySize = 1 << lvl;
