@@ -214,8 +214,10 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
         double z[2] = {0.0, 0.0};
         boxedLeastSquares(a, b[c], lo, hi, z);
         parameters[first + c] = z[0];
-        // Ashikhmin: Rd = Q / (1 - Rs); with Rs = 1 there is no diffuse term.
-        parameters[second + c] = phong ? z[1] : (z[0] < MAX_RS ? z[1] / (MAX_RS - z[0]) : 0.0);
+        // Ashikhmin: Rd = Q / (1 - Rs); with Rs = 1 there is no diffuse term,
+        // and within a millionth of 1 the quotient is rounding over rounding.
+        const double RS_ROUNDING = 1e-6;
+        parameters[second + c] = phong ? z[1] : (z[0] < MAX_RS - RS_ROUNDING ? z[1] / (MAX_RS - z[0]) : 0.0);
     }
 }
 

@@ -256,9 +256,9 @@ int SrfCommands::fit(int argc, char **argv)
     {
         try
         {
-            SrfOutputFile::write(shader,
-                                 [&](const std::string &to) { SRF_FitShader::write(to, results.back(), input); });
-            fputs(SrfFitter::exportReport(results.back()).c_str(), stdout);
+            const std::string text = SRF_FitShader::text(results.back(), input);
+            SrfOutputFile::write(shader, [&](const std::string &to) { SRF_FitShader::write(to, text); });
+            fputs(SrfFitter::exportReport(results.back(), text).c_str(), stdout);
         }
         catch (const std::exception &error)
         {

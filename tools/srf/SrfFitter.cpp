@@ -2,8 +2,10 @@
 
 #include "SrfError.h"
 
+#include "SRF_Constants.h"
 #include "SRF_FitReader.h"
 #include "SRF_FitShader.h"
+#include "SRF_FitTree.h"
 
 #include <cmath>
 
@@ -98,21 +100,21 @@ std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fit
     return text;
 }
 
-std::string SrfFitter::exportReport(const SRF_Fitter::Result &result)
+std::string SrfFitter::exportReport(const SRF_Fitter::Result &result, const std::string &shader)
 {
-    const double PI = 3.14159265358979323846;
     const std::vector<double> p = result.values();
-    const SRF_FitShader::Lobes lobes = SRF_FitShader::lobes(result.model, p.data());
-    std::string text = "shader albedo against the model's (mean sample weight and integral of f cos, by quadrature;\n"
-                       "  the worst channel of those above a thousandth of the brightest):\n";
+    const SRF_FitTree tree(shader);
+    std::string text = "shader albedo against the model's (the integral of the shader's evaluatePdf value and of\n"
+                       "  f cos, by quadrature; the worst channel of those above a thousandth of the brightest):\n";
     char line[256];
     for (int degrees : {0, 30, 60})
         for (int azimuth = 0; azimuth < 2; ++azimuth)
         {
-            const double t = degrees * PI / 180.0;
+            const double t = degrees * SRF_PI_DOUBLE / 180.0;
             const double u[3] = {azimuth ? std::sin(t) : 0.0, azimuth ? 0.0 : std::sin(t), std::cos(t)};
             double fitted[3], exported[3];
-            SRF_FitShader::albedos(result.model, p.data(), lobes, u, fitted, exported);
+            SRF_FitShader::modelAlbedo(result.model, p.data(), u, fitted);
+            tree.albedo(u, exported);
             double worst = 0.0;
             const double largest = std::max({fitted[0], fitted[1], fitted[2]});
             for (int c = 0; c < 3; ++c)

@@ -24,9 +24,9 @@ public:
     // The printed form of the results of one file.
     static std::string report(const std::string &path, const std::vector<SRF_Fitter::Result> &results, int starts);
     // How the exported shader's directional albedo (the mean colour weight
-    // of its samples) compares with the model's at incidence 0, 30 and 60
-    // degrees in two azimuths, both by quadrature.
-    static std::string exportReport(const SRF_Fitter::Result &result);
+    // of its samples, as the library integrates its tree) compares with the
+    // model's (the result's) at incidence 0, 30 and 60 degrees in two azimuths.
+    static std::string exportReport(const SRF_Fitter::Result &result, const std::string &shader);
 };
 
 #endif
