@@ -25,6 +25,9 @@ const double COUPLINGS[] = {0.0, 0.5, 1.0, 3.0};
 // a part that vanishes at some angle (the Fresnel rise at normal
 // incidence) need not match there in relative terms.
 const double FLOOR = 0.1;
+// The error a highlight's part may keep, as rowWeights weighs it, when
+// terms are pruned.
+const double PRUNED_ERROR = 0.025;
 
 std::string vector3(const double *v)
 {
@@ -168,6 +171,81 @@ std::vector<double> nonNegativeFit(const std::vector<std::vector<double>> &basis
     return std::vector<double>(x.data(), x.data() + columns);
 }
 
+// The largest error of the sum of weighted basis columns against the
+// target, relative as rowWeights says.
+double largestError(const std::vector<std::vector<double>> &basis, const std::vector<double> &x,
+                    const std::vector<double> &target)
+{
+    const std::vector<double> weights = rowWeights(target);
+    double largest = 0.0;
+    for (size_t i = 0; i < target.size(); ++i)
+    {
+        double sum = 0.0;
+        for (size_t j = 0; j < basis.size(); ++j)
+            sum += basis[j][i] * x[j];
+        largest = std::max(largest, std::fabs(sum - target[i]) * weights[i]);
+    }
+    return largest;
+}
+
+// The non-negative weights of the basis columns for each target, over as
+// few columns as keep every target within PRUNED_ERROR (or, when the
+// full basis cannot, as the full basis does): a shader of fewer terms
+// renders faster. Columns leave one at a time, the one whose loss costs
+// least first.
+std::vector<std::vector<double>> prunedFit(const std::vector<std::vector<double>> &basis,
+                                           const std::vector<std::vector<double>> &targets)
+{
+    auto fitOn = [&](const std::vector<size_t> &kept, double &error)
+    {
+        std::vector<std::vector<double>> columns;
+        for (size_t j : kept)
+            columns.push_back(basis[j]);
+        std::vector<std::vector<double>> out;
+        error = 0.0;
+        for (const std::vector<double> &target : targets)
+        {
+            const std::vector<double> x = nonNegativeFit(columns, target);
+            error = std::max(error, largestError(columns, x, target));
+            std::vector<double> all(basis.size(), 0.0);
+            for (size_t k = 0; k < kept.size(); ++k)
+                all[kept[k]] = x[k];
+            out.push_back(all);
+        }
+        return out;
+    };
+    std::vector<size_t> kept;
+    for (size_t j = 0; j < basis.size(); ++j)
+        kept.push_back(j);
+    double error;
+    std::vector<std::vector<double>> best = fitOn(kept, error);
+    const double allowed = std::max(PRUNED_ERROR, error);
+    kept.clear();
+    for (size_t j = 0; j < basis.size(); ++j)
+        if (std::any_of(best.begin(), best.end(), [&](const std::vector<double> &x) { return x[j] > 0.0; }))
+            kept.push_back(j);
+    while (kept.size() > 1)
+    {
+        double leastError = HUGE_VAL;
+        size_t leaving = 0;
+        std::vector<std::vector<double>> leastFit;
+        for (size_t k = 0; k < kept.size(); ++k)
+        {
+            std::vector<size_t> trial = kept;
+            trial.erase(trial.begin() + long(k));
+            double trialError;
+            std::vector<std::vector<double>> fit = fitOn(trial, trialError);
+            if (trialError < leastError)
+                leastError = trialError, leaving = k, leastFit = fit;
+        }
+        if (leastError > allowed)
+            break;
+        kept.erase(kept.begin() + long(leaving));
+        best = leastFit;
+    }
+    return best;
+}
+
 // The scale s that best matches s x basis to the target, errors relative.
 double scaleFit(const std::vector<double> &basis, const std::vector<double> &target)
 {
@@ -187,13 +265,14 @@ double scaleFit(const std::vector<double> &basis, const std::vector<double> &tar
 std::vector<SRF_FitShader::Term> highlightCandidates(SRF_FitShader::Lobe lobe, const double exponents[2])
 {
     const double largest = SRF_FitShader::largestWeightExponent(lobe, exponents);
+    const bool tangents = lobe == SRF_FitShader::ASHIKHMIN && SRF_FitShader::TANGENT_EXPONENT < largest;
     std::vector<SRF_FitShader::Term> candidates;
     for (double coupling : COUPLINGS)
     {
         if (coupling > largest)
             continue;
         for (int rise = 0; rise < (lobe == SRF_FitShader::ASHIKHMIN ? 2 : 1); ++rise)
-            for (int tangent = 0; tangent < (lobe == SRF_FitShader::ASHIKHMIN ? 3 : 1); ++tangent)
+            for (int tangent = 0; tangent < (tangents ? 3 : 1); ++tangent)
             {
                 SRF_FitShader::Term term;
                 term.lobe = lobe;
@@ -226,7 +305,8 @@ std::string describe(const SRF_FitShader::Term &term)
     if (term.fresnelPower > 0.0)
         text += " x lafortune (-u_t.v_t)^" + scalar(term.fresnelPower);
     if (term.tangent != SRF_FitShader::NO_TANGENT)
-        text += std::string(" x wirediffuse about ") + (term.tangent == SRF_FitShader::ACROSS_S ? "dPds" : "dPdt");
+        text += std::string(" x phonglobes 1 - (T.v)^2 for T = ") +
+                (term.tangent == SRF_FitShader::ACROSS_S ? "dPds" : "dPdt");
     return text;
 }
 
@@ -247,9 +327,15 @@ std::string build(const SRF_FitShader::Term &term, const std::string &into, cons
         text += "lafortune@BVVF factor normal across " + scalar(term.fresnelPower) + "\nmul@BB        " + into +
                 " factor\n";
     if (term.tangent != SRF_FitShader::NO_TANGENT)
-        text += std::string("wirediffuse@BV factor ") +
-                (term.tangent == SRF_FitShader::ACROSS_S ? "tangentU" : "tangentV") + "\nmul@BB        " + into +
-                " factor\n";
+    {
+        // 1 - (T.v)^2 = (S.v)^2 + (N.v)^2, S the other tangent.
+        const bool s = term.tangent == SRF_FitShader::ACROSS_S;
+        const std::string exponent = " " + scalar(SRF_FitShader::TANGENT_EXPONENT) + "\n";
+        text += std::string("phonglobe@BVF factor ") + (s ? "tangentV" : "tangentU") + exponent +
+                "phonglobe@BVF other " + (s ? "minusV" : "minusU") + exponent +
+                "add@BB        factor other\nphonglobe@BVF other normal" + exponent +
+                "add@BB        factor other\nmul@BB        " + into + " factor\n";
+    }
     text += "mul@BV        " + into + " " + colour + "\n";
     return text;
 }
@@ -329,16 +415,17 @@ std::vector<SRF_FitShader::Term> SRF_FitShader::terms(SRF_FitModel::Kind model, 
     std::vector<std::vector<double>> basis;
     for (const Term &candidate : candidates)
         basis.push_back(termAlbedos(candidate, model, directions));
-    const std::vector<double> fullWeights = nonNegativeFit(basis, full);
-    const std::vector<double> riseWeights =
-        phong ? std::vector<double>(basis.size(), 0.0) : nonNegativeFit(basis, rise);
+    std::vector<std::vector<double>> targets = {full};
+    if (!phong)
+        targets.push_back(rise);
+    const std::vector<std::vector<double>> weights = prunedFit(basis, targets);
     for (size_t j = 0; j < candidates.size(); ++j)
     {
         Term term = candidates[j];
         for (int c = 0; c < 3; ++c)
         {
             const double rs = p[first + c];
-            term.colour[c] = phong ? rs * fullWeights[j] : rs * fullWeights[j] + (1.0 - rs) * riseWeights[j];
+            term.colour[c] = phong ? rs * weights[0][j] : rs * weights[0][j] + (1.0 - rs) * weights[1][j];
         }
         if (term.colour[0] > 0.0 || term.colour[1] > 0.0 || term.colour[2] > 0.0)
             terms.push_back(term);
@@ -384,10 +471,12 @@ std::string SRF_FitShader::text(const SRF_Fitter::Result &result, const std::str
     const bool tangents =
         std::any_of(terms.begin(), terms.end(),
                     [](const Term &term) { return term.lobe == ASHIKHMIN || term.tangent != NO_TANGENT; });
-    text += "varying vector normal\nbsdf   term\nbsdf   factor\nnormalize@VV normal N\n";
+    text += "varying vector normal\nbsdf   term\nbsdf   factor\nbsdf   other\nnormalize@VV normal N\n";
     if (tangents)
-        text += "varying vector tangentU\nvarying vector tangentV\n"
-                "normalize@VV tangentU dPds\nnormalize@VV tangentV dPdt\n";
+        text += "varying vector tangentU\nvarying vector tangentV\nvarying vector minusU\nvarying vector minusV\n"
+                "normalize@VV tangentU dPds\nnormalize@VV tangentV dPdt\n"
+                "set@VV        minusU tangentU\nmul@VF        minusU -1\n"
+                "set@VV        minusV tangentV\nmul@VF        minusV -1\n";
     for (size_t i = 0; i < terms.size(); ++i)
     {
         text += build(terms[i], i ? "term" : "F", "colour" + std::to_string(i + 1));

@@ -25,9 +25,11 @@
 //   exponents (its value goes as c^p), times weights from a short list:
 //   a Lafortune lobe (u.n v.n)^a, which dims grazing light as the model's
 //   1 / max(u.n, v.n) and its loss below the horizon do; for Ashikhmin a
-//   Lafortune lobe (-u_t.v_t)^FRESNEL_POWER, the Fresnel rise, and a wire
-//   lobe 1 - (T.v)^2 about a tangent, which dims light incident along that
-//   tangent, as an anisotropic lobe that spreads below the horizon does.
+//   Lafortune lobe (-u_t.v_t)^FRESNEL_POWER, the Fresnel rise, and
+//   1 - (T.v)^2 for a tangent T (three Phong lobes of exponent 2, about the
+//   other tangent, its opposite and N), which dims light incident along T:
+//   an anisotropic lobe loses more light below the horizon in its broad
+//   direction. The fewest terms that match are kept.
 //
 // The colours are matched to the model's directional albedo at incidence 0
 // to 60 degrees in two azimuths, both by quadrature: the model's formula
@@ -53,13 +55,15 @@ public:
         BLINN,         // "blinn@BVF"
         ASHIKHMIN      // "ashikhmin@BVFFVV" on the tangents dPds, dPdt
     };
-    // A wire lobe's weight 1 - (T.v)^2 ("wirediffuse@BV") about a tangent.
+    // A weight 1 - (T.v)^2 for a tangent T: the sum of "phonglobe@BVF" of
+    // exponent 2 about the other tangent S, about -S and about N.
     enum Tangent
     {
         NO_TANGENT,
-        ACROSS_S, // about dPds, the measurement frame's y
-        ACROSS_T  // about dPdt, its x
+        ACROSS_S, // T along dPds, the measurement frame's y
+        ACROSS_T  // T along dPdt, its x
     };
+    static constexpr double TANGENT_EXPONENT = 2.0;
     struct Term
     {
         bool diffuse = false; // renders the model's diffuse part, else its highlight

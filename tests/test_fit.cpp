@@ -350,7 +350,7 @@ void modelAlbedo(SRF_FitModel::Kind kind, const std::vector<double> &p, const do
 // over a grid of random numbers: the light it gathers from a uniform sky.
 void sampledAlbedo(const SRF_BSDF &bsdf, const double u[3], double albedo[3])
 {
-    const int GRID = 300;
+    const int GRID = 200;
     double sum[3] = {0.0, 0.0, 0.0};
     const BX_Vector3 in{float(u[0]), float(u[1]), float(u[2])}, n{0.0f, 0.0f, 1.0f};
     for (int i = 0; i < GRID; ++i)
