@@ -40,6 +40,16 @@ public:
     static constexpr int ASHIKHMIN_PARAMETERS = 8;
     static constexpr int MAX_PARAMETERS = 8;
 
+    // The first places of the highlight's colour (Ks, Rs) and the diffuse
+    // colour (Kd, Rd); whether parameter i is Ashikhmin's Rs, a reflectance
+    // at normal incidence (at most 1).
+    static int specularColour(Kind kind) { return kind == PHONG ? PHONG_KS : ASHIKHMIN_RS; }
+    static int diffuseColour(Kind kind) { return kind == PHONG ? PHONG_KD : ASHIKHMIN_RD; }
+    static bool isReflectance(Kind kind, int i)
+    {
+        return kind == ASHIKHMIN && i >= ASHIKHMIN_RS && i < ASHIKHMIN_RS + 3;
+    }
+
     static int parameterCount(Kind kind) { return kind == PHONG ? PHONG_PARAMETERS : ASHIKHMIN_PARAMETERS; }
     // "Ks.r", ..., "exponent"; "exponent.u", "exponent.v", "Rs.r", ...
     static const char *parameterName(Kind kind, int i);

@@ -67,14 +67,13 @@ std::vector<std::vector<double>> matchedDirections()
 
 // The model's albedo (first channel) at every direction, for parameters
 // whose colours are grey.
-std::vector<double> modelAlbedos(SRF_FitModel::Kind model, const double *p,
-                                 const std::vector<std::vector<double>> &directions)
+std::vector<double> modelAlbedos(const SRF_FitParameters &p, const std::vector<std::vector<double>> &directions)
 {
     std::vector<double> out;
     for (const auto &u : directions)
     {
         double albedo[3];
-        SRF_FitShader::modelAlbedo(model, p, u.data(), albedo);
+        SRF_FitShader::modelAlbedo(p, u.data(), albedo);
         out.push_back(albedo[0]);
     }
     return out;
@@ -87,7 +86,7 @@ std::vector<double> termAlbedos(SRF_FitShader::Term term, SRF_FitModel::Kind mod
 {
     std::fill(term.colour, term.colour + 3, 1.0);
     SRF_Fitter::Result result;
-    result.model = model;
+    result.parameters = SRF_FitParameters(model);
     const SRF_FitTree tree(SRF_FitShader::text(result, "", {term}));
     std::vector<double> out;
     for (const auto &u : directions)
@@ -341,7 +340,7 @@ std::string build(const SRF_FitShader::Term &term, const std::string &into, cons
 }
 } // namespace
 
-void SRF_FitShader::modelAlbedo(SRF_FitModel::Kind model, const double *p, const double u[3], double albedo[3])
+void SRF_FitShader::modelAlbedo(const SRF_FitParameters &p, const double u[3], double albedo[3])
 {
     double sum[3] = {0.0, 0.0, 0.0};
     SRF_FitTree::overHalfVectors(
@@ -352,7 +351,7 @@ void SRF_FitShader::modelAlbedo(SRF_FitModel::Kind model, const double *p, const
             if (!(k > 0.0) || !(v[2] > 0.0))
                 return;
             double f[3];
-            SRF_FitModel::evaluate(model, p, u, v, f);
+            SRF_FitModel::evaluate(p.model(), p.data(), u, v, f);
             for (int c = 0; c < 3; ++c)
                 sum[c] += f[c] * v[2] * 4.0 * k * area;
         });
@@ -366,10 +365,11 @@ double SRF_FitShader::largestWeightExponent(Lobe lobe, const double exponents[2]
     return 0.95 * (lobe == ASHIKHMIN ? 0.5 * (exponents[0] + exponents[1]) : exponents[0]);
 }
 
-std::vector<SRF_FitShader::Term> SRF_FitShader::terms(SRF_FitModel::Kind model, const double *p)
+std::vector<SRF_FitShader::Term> SRF_FitShader::terms(const SRF_FitParameters &p)
 {
-    for (int i = 0; i < SRF_FitModel::parameterCount(model); ++i)
-        checkFloat(SRF_FitModel::parameterName(model, i), p[i]);
+    for (int i = 0; i < p.count(); ++i)
+        checkFloat(p.name(i), p.value(i));
+    const SRF_FitModel::Kind model = p.model();
     const bool phong = model == SRF_FitModel::PHONG;
     const std::vector<std::vector<double>> directions = matchedDirections();
 
@@ -377,15 +377,12 @@ std::vector<SRF_FitShader::Term> SRF_FitShader::terms(SRF_FitModel::Kind model, 
     // grey colours of 1: Phong's highlight and diffuse term; Ashikhmin's
     // highlight with F = 1 (Rs = 1), with F = (1 - k)^5 (Rs = 0), and its
     // diffuse term for Rd (1 - Rs) = 1.
-    double unit[SRF_FitModel::MAX_PARAMETERS];
-    std::copy(p, p + SRF_FitModel::parameterCount(model), unit);
-    const int first = phong ? SRF_FitModel::PHONG_KS : SRF_FitModel::ASHIKHMIN_RS;
-    const int second = phong ? SRF_FitModel::PHONG_KD : SRF_FitModel::ASHIKHMIN_RD;
-    auto part = [&](double firstColour, double secondColour)
+    auto part = [&](double specular, double diffuse)
     {
-        std::fill(unit + first, unit + first + 3, firstColour);
-        std::fill(unit + second, unit + second + 3, secondColour);
-        return modelAlbedos(model, unit, directions);
+        SRF_FitParameters unit = p;
+        unit.setSpecular(specular, specular, specular);
+        unit.setDiffuse(diffuse, diffuse, diffuse);
+        return modelAlbedos(unit, directions);
     };
     const std::vector<double> full = part(1.0, 0.0), rise = phong ? full : part(0.0, 0.0);
     std::vector<double> diffuse = part(0.0, 1.0);
@@ -402,15 +399,14 @@ std::vector<SRF_FitShader::Term> SRF_FitShader::terms(SRF_FitModel::Kind model, 
     const double diffuseScale = scaleFit(termAlbedos(diffuseTerm, model, directions), diffuse);
     for (int c = 0; c < 3; ++c)
     {
-        const double rs = phong ? 0.0 : p[SRF_FitModel::ASHIKHMIN_RS + c];
-        diffuseTerm.colour[c] = p[second + c] * (1.0 - rs) * diffuseScale;
+        const double rs = phong ? 0.0 : p.specular(c);
+        diffuseTerm.colour[c] = p.diffuse(c) * (1.0 - rs) * diffuseScale;
     }
     terms.push_back(diffuseTerm);
 
     // The highlights: a half-exponent lobe times weights, their colours by
     // non-negative least squares for each part of the model's highlight.
-    const double exponents[2] = {0.5 * p[phong ? SRF_FitModel::PHONG_EXPONENT : SRF_FitModel::ASHIKHMIN_EXPONENT_U],
-                                 0.5 * p[phong ? SRF_FitModel::PHONG_EXPONENT : SRF_FitModel::ASHIKHMIN_EXPONENT_V]};
+    const double exponents[2] = {0.5 * p.exponentU(), 0.5 * p.exponentV()};
     const std::vector<Term> candidates = highlightCandidates(phong ? BLINN : ASHIKHMIN, exponents);
     std::vector<std::vector<double>> basis;
     for (const Term &candidate : candidates)
@@ -424,7 +420,7 @@ std::vector<SRF_FitShader::Term> SRF_FitShader::terms(SRF_FitModel::Kind model, 
         Term term = candidates[j];
         for (int c = 0; c < 3; ++c)
         {
-            const double rs = p[first + c];
+            const double rs = p.specular(c);
             term.colour[c] = phong ? rs * weights[0][j] : rs * weights[0][j] + (1.0 - rs) * weights[1][j];
         }
         if (term.colour[0] > 0.0 || term.colour[1] > 0.0 || term.colour[2] > 0.0)
@@ -438,28 +434,25 @@ std::vector<SRF_FitShader::Term> SRF_FitShader::terms(SRF_FitModel::Kind model, 
 
 std::string SRF_FitShader::text(const SRF_Fitter::Result &result, const std::string &source)
 {
-    const std::vector<double> values = result.values();
-    if (int(values.size()) != SRF_FitModel::parameterCount(result.model))
-        throw std::runtime_error("cannot export the fit: it has " + std::to_string(values.size()) +
-                                 " parameters, not " + std::to_string(SRF_FitModel::parameterCount(result.model)));
-    return text(result, source, terms(result.model, values.data()));
+    return text(result, source, terms(result.parameters));
 }
 
 std::string SRF_FitShader::text(const SRF_Fitter::Result &result, const std::string &source,
                                 const std::vector<Term> &terms)
 {
-    const bool phong = result.model == SRF_FitModel::PHONG;
+    const bool phong = result.parameters.model() == SRF_FitModel::PHONG;
     std::string text;
-    text += std::string("# the ") + SRF_Fitter::modelName(result.model) + " model fitted to " + source + " (" +
-            SRF_Fitter::solverName(result.solver) + " solver, " + SRF_Fitter::metricName(result.metric) + " metric" +
+    text += std::string("# the ") + SRF_Fitter::modelName(result.parameters.model()) + " model fitted to " + source +
+            " (" + SRF_Fitter::solverName(result.solver) + " solver, " + SRF_Fitter::metricName(result.metric) +
+            " metric" +
             (result.points > 0
                  ? "; rms per channel " + scalar(result.rms) + " over " + std::to_string(result.points) + " points"
                  : std::string()) +
             ")\n";
     text += std::string("# measurement frame: ") + DIRECTIONS + " about the normal N" +
             (phong ? "" : ", its y axis (exponent.u) along dPds and x (exponent.v) along dPdt") + "\n";
-    for (const auto &parameter : result.parameters)
-        text += "#   " + parameter.first + " " + scalar(parameter.second) + "\n";
+    for (int i = 0; i < result.parameters.count(); ++i)
+        text += "#   " + std::string(result.parameters.name(i)) + " " + scalar(result.parameters.value(i)) + "\n";
     text += "# a sum of library lobes times weights, whose sampled colour weight reflects what the model\n"
             "# reflects (its directional albedo, matched from 0 to 60 degrees) and whose values follow\n"
             "# the model's f cos(theta_s) about its highlight:\n";

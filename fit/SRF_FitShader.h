@@ -2,6 +2,7 @@
 #define SRF_FITSHADER_H
 
 #include "SRF_FitModel.h"
+#include "SRF_FitParameters.h"
 #include "SRF_Fitter.h"
 
 #include <string>
@@ -76,7 +77,7 @@ public:
     };
 
     // The terms that render the model with these parameters.
-    static std::vector<Term> terms(SRF_FitModel::Kind model, const double *parameters);
+    static std::vector<Term> terms(const SRF_FitParameters &parameters);
     // The shader's text for a fit of the file `source`, and for terms
     // already worked out (one alone, for instance).
     static std::string text(const SRF_Fitter::Result &result, const std::string &source);
@@ -88,7 +89,7 @@ public:
 
     // The model's directional albedo for u (measurement frame), the
     // integral of f cos(theta_s), by quadrature.
-    static void modelAlbedo(SRF_FitModel::Kind model, const double *parameters, const double u[3], double albedo[3]);
+    static void modelAlbedo(const SRF_FitParameters &parameters, const double u[3], double albedo[3]);
     // The largest exponent of a weight that leaves the sampling to the
     // lobe (a product samples its operand of larger e / (e + 1)).
     static double largestWeightExponent(Lobe lobe, const double exponents[2]);

@@ -278,11 +278,11 @@ TEST(RobustFit, RecoversGeneratedParameters)
         options.model = c.model;
         options.metric = c.metric;
         const SRF_Fitter::Result result = SRF_Fitter::fit(file, options);
-        ASSERT_EQ(result.parameters.size(), c.p.size());
+        ASSERT_EQ(result.parameters.count(), int(c.p.size()));
         EXPECT_GT(result.seconds, 0.0);
         for (int i = 0; i < int(c.p.size()); ++i)
-            EXPECT_NEAR(result.parameters[i].second, c.p[i], 0.02 * c.p[i])
-                << "case " << index << ", " << result.parameters[i].first;
+            EXPECT_NEAR(result.parameters.value(i), c.p[i], 0.02 * c.p[i])
+                << "case " << index << ", " << result.parameters.name(i);
         // The absolute RMS is that of the noise: 1 % of the values.
         EXPECT_LT(result.rms,
                   0.02 * SRF_Fitter::error(SRF_FitReader::read(file), c.model,
@@ -291,7 +291,7 @@ TEST(RobustFit, RecoversGeneratedParameters)
     }
     // An exponent beyond the bound ends at the bound.
     const std::vector<double> sharp = {1, 1, 1, 0.1, 0.1, 0.1, 3e5};
-    const double e = SRF_Fitter::fit(generate("sharp.astm", SRF_FitModel::PHONG, sharp, 5), {}).values()[6];
+    const double e = SRF_Fitter::fit(generate("sharp.astm", SRF_FitModel::PHONG, sharp, 5), {}).parameters.exponentU();
     EXPECT_NEAR(e, SRF_RobustFitter::MAX_EXPONENT, 1e-6 * SRF_RobustFitter::MAX_EXPONENT);
 }
 
@@ -400,10 +400,8 @@ TEST(FitShader, ReflectsWhatTheModelReflects)
     for (const Case &k : cases)
     {
         SRF_Fitter::Result result;
-        result.model = k.kind;
-        for (int i = 0; i < int(k.p.size()); ++i)
-            result.parameters.emplace_back(SRF_FitModel::parameterName(k.kind, i), k.p[i]);
-        const std::vector<SRF_FitShader::Term> terms = SRF_FitShader::terms(k.kind, k.p.data());
+        result.parameters = SRF_FitParameters(k.kind, k.p);
+        const std::vector<SRF_FitShader::Term> terms = SRF_FitShader::terms(result.parameters);
         const std::string text = SRF_FitShader::text(result, "test", terms);
         EXPECT_NE(text.find(k.kind == SRF_FitModel::PHONG ? "term 2, highlight: library lobe blinn of exponent 4552"
                                                           : "term 2, highlight: library lobe ashikhmin of exponents"),
@@ -416,7 +414,7 @@ TEST(FitShader, ReflectsWhatTheModelReflects)
                 const std::array<double, 3> u = incidence(degrees, azimuth);
                 double expected[3], fitted[3], got[3];
                 modelAlbedo(k.kind, k.p, u.data(), expected);
-                SRF_FitShader::modelAlbedo(k.kind, k.p.data(), u.data(), fitted);
+                SRF_FitShader::modelAlbedo(result.parameters, u.data(), fitted);
                 shader.albedo(u.data(), got);
                 for (int c = 0; c < 3; ++c)
                 {
@@ -497,11 +495,11 @@ TEST(RobustFit, IgnoresAFewWrongRows)
     for (int i = 0; i < data.size(); i += 50)
         data.points[i].value[2] = 100.0 * data.points[i].value[2] + 5.0;
     SRF_Fitter::Options options;
-    const std::vector<double> robust = SRF_Fitter::fit(data, options).values();
+    const std::vector<double> robust = SRF_Fitter::fit(data, options).parameters.values();
     for (int i = 0; i < int(truth.size()); ++i)
         EXPECT_NEAR(robust[i], truth[i], 0.02 * truth[i]) << SRF_FitModel::parameterName(SRF_FitModel::PHONG, i);
     options.loss = SRF_RobustFitter::NONE;
-    const std::vector<double> squares = SRF_Fitter::fit(data, options).values();
+    const std::vector<double> squares = SRF_Fitter::fit(data, options).parameters.values();
     EXPECT_GT(std::fabs(squares[5] - truth[5]), 0.2 * truth[5]); // Kd.b pulled
     EXPECT_THROW(SRF_Fitter::parseLoss("l2"), std::invalid_argument);
 }
@@ -543,8 +541,8 @@ TEST(Fitter, WarnsOfWhatTheDataCannotDecide)
     options.isotropic = true;
     const SRF_Fitter::Result iso = SRF_Fitter::fit(
         generate("iso.astm", SRF_FitModel::ASHIKHMIN, {80, 80, 0.05, 0.04, 0.06, 0.6, 0.3, 0.1}, 7), options);
-    EXPECT_EQ(iso.values()[0], iso.values()[1]);
-    EXPECT_NEAR(iso.values()[0], 80.0, 1.6);
+    EXPECT_EQ(iso.parameters.exponentU(), iso.parameters.exponentV());
+    EXPECT_NEAR(iso.parameters.exponentU(), 80.0, 1.6);
     EXPECT_FALSE(warned(iso, "exponent")) << (iso.warnings.empty() ? "" : iso.warnings[0]);
 
     options = SRF_Fitter::Options();

@@ -1,5 +1,5 @@
-#ifndef SRF_TOOL_FITTER_H
-#define SRF_TOOL_FITTER_H
+#ifndef SRF_TOOL_FITCOMMAND_H
+#define SRF_TOOL_FITCOMMAND_H
 
 #include "SRF_Fitter.h"
 
@@ -10,7 +10,7 @@
 // with one solver or both, and prints what each fit gives (parameters by
 // name, point count, absolute RMS, the chosen metric, time) after the
 // reader's account of the file.
-class SrfFitter
+class SrfFitCommand
 {
 public:
     // The most starts the robust solver is given (--starts, and the
