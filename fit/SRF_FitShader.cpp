@@ -17,10 +17,16 @@ namespace
 {
 const char *const DIRECTIONS = "theta_i,phi_i,theta_s,phi_s";
 // The highlights are matched to the model's albedo from normal incidence to
-// this many degrees, in steps of MATCHED_STEP, with couplings from this list.
+// this many degrees, in steps of MATCHED_STEP, with couplings from these
+// lists. At the highlight's peak (h = N, v.n = u.n = h.u) the model's
+// f cos over the lobe's value goes as (u.n v.n)^1.5 for Phong (its cos
+// over the Blinn lobe's 1 / (h.u)^2) and as (u.n v.n)^0.5 for Ashikhmin
+// (h.u v.n / max(u.n, v.n) over 1 / (h.u)^2): those couplings, and some
+// about them for the light a broad lobe loses below the horizon.
 const int MATCHED_DEGREES = 60;
 const int MATCHED_STEP = 10;
-const double COUPLINGS[] = {0.0, 0.5, 1.0, 3.0};
+const std::vector<double> BLINN_COUPLINGS = {0.0, 1.0, 1.5, 2.0, 3.0};
+const std::vector<double> ASHIKHMIN_COUPLINGS = {0.0, 0.5, 1.0, 3.0};
 // Errors relative to the target plus this fraction of the largest target:
 // a part that vanishes at some angle (the Fresnel rise at normal
 // incidence) need not match there in relative terms.
@@ -266,7 +272,7 @@ std::vector<SRF_FitShader::Term> highlightCandidates(SRF_FitShader::Lobe lobe, c
     const double largest = SRF_FitShader::largestWeightExponent(lobe, exponents);
     const bool tangents = lobe == SRF_FitShader::ASHIKHMIN && SRF_FitShader::TANGENT_EXPONENT < largest;
     std::vector<SRF_FitShader::Term> candidates;
-    for (double coupling : COUPLINGS)
+    for (double coupling : lobe == SRF_FitShader::BLINN ? BLINN_COUPLINGS : ASHIKHMIN_COUPLINGS)
     {
         if (coupling > largest)
             continue;
@@ -426,6 +432,10 @@ std::vector<SRF_FitShader::Term> SRF_FitShader::terms(const SRF_FitParameters &p
         if (term.colour[0] > 0.0 || term.colour[1] > 0.0 || term.colour[2] > 0.0)
             terms.push_back(term);
     }
+    // A diffuse term of no colour renders nothing (unless nothing else
+    // does: the shader keeps one term).
+    if (terms.size() > 1 && std::all_of(terms[0].colour, terms[0].colour + 3, [](double c) { return c == 0.0; }))
+        terms.erase(terms.begin());
     for (const Term &term : terms)
         for (int c = 0; c < 3; ++c)
             checkFloat("a lobe's colour", term.colour[c]);
