@@ -526,6 +526,35 @@ TEST(Fitter, RefusesBadRequests)
     EXPECT_THROW(SRF_Fitter::fit(data, options), std::invalid_argument);
 }
 
+// Parameters by name: the accessors read the places the names say, the
+// setters write only their colour's three places, and a wrong count or
+// model name is refused.
+TEST(FitParameters, NamesTheLayout)
+{
+    SRF_FitParameters phong(SRF_FitModel::PHONG, {1, 2, 3, 4, 5, 6, 7});
+    EXPECT_EQ(std::string(phong.name(3)) + phong.name(6), "Kd.rexponent");
+    EXPECT_EQ(phong.specular(2), 3);
+    EXPECT_EQ(phong.diffuse(0), 4);
+    EXPECT_EQ(phong.exponentU(), 7);
+    EXPECT_EQ(phong.exponentV(), 7);
+    phong.setDiffuse(-1, -2, -3);
+    EXPECT_EQ(phong.values(), (std::vector<double>{1, 2, 3, -1, -2, -3, 7}));
+    phong.setSpecular(-4, -5, -6);
+    EXPECT_EQ(phong.values(), (std::vector<double>{-4, -5, -6, -1, -2, -3, 7}));
+    SRF_FitParameters ashikhmin(SRF_FitModel::ASHIKHMIN, {1, 2, 3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(std::string(ashikhmin.name(1)) + ashikhmin.name(2), "exponent.vRs.r");
+    EXPECT_EQ(ashikhmin.exponentU(), 1);
+    EXPECT_EQ(ashikhmin.exponentV(), 2);
+    EXPECT_EQ(ashikhmin.specular(0), 3);
+    EXPECT_EQ(ashikhmin.diffuse(2), 8);
+    ashikhmin.setDiffuse(0, 0, 0);
+    EXPECT_EQ(ashikhmin.values(), (std::vector<double>{1, 2, 3, 4, 5, 0, 0, 0}));
+    EXPECT_THROW(SRF_FitParameters(SRF_FitModel::PHONG, {1, 2, 3}), std::invalid_argument);
+    EXPECT_EQ(SRF_Fitter::parseModel("phong"), SRF_FitModel::PHONG);
+    EXPECT_EQ(SRF_Fitter::parseModel("ashikhmin"), SRF_FitModel::ASHIKHMIN);
+    EXPECT_THROW(SRF_Fitter::parseModel("blinn"), std::invalid_argument);
+}
+
 // Fits say what the data cannot decide: an isotropic Ashikhmin file fitted
 // with one exponent keeps both equal and draws no warning on them, while a
 // Phong file without a diffuse term finds Kd at its bound, and a highlight
