@@ -315,34 +315,53 @@ std::string describe(const SRF_FitShader::Term &term)
     return text;
 }
 
-// The shader lines that build a term into the BSDF variable `into`.
-std::string build(const SRF_FitShader::Term &term, const std::string &into, const std::string &colour)
+// The shader line that builds a term's lobe into the BSDF variable `into`.
+std::string lobe(const SRF_FitShader::Term &term, const std::string &into)
+{
+    if (term.lobe == SRF_FitShader::PHONG_ABOUT_N)
+        return "phonglobe@BVF " + into + " normal " + scalar(term.exponents[0]) + "\n";
+    if (term.lobe == SRF_FitShader::BLINN)
+        return "blinn@BVF     " + into + " normal " + scalar(term.exponents[0]) + "\n";
+    return "ashikhmin@BVFFVV " + into + " normal " + scalar(term.exponents[0]) + " " + scalar(term.exponents[1]) +
+           " tangentU tangentV\n";
+}
+
+// The shader lines that build the product of a term's weights times its
+// colour into `into` (an isotropic lobe, whose value is 1, when it has
+// none), with `factor` and `other` for the parts.
+std::string weight(const SRF_FitShader::Term &term, const std::string &into, const std::string &colour)
 {
     std::string text;
-    if (term.lobe == SRF_FitShader::PHONG_ABOUT_N)
-        text += "phonglobe@BVF " + into + " normal " + scalar(term.exponents[0]) + "\n";
-    else if (term.lobe == SRF_FitShader::BLINN)
-        text += "blinn@BVF     " + into + " normal " + scalar(term.exponents[0]) + "\n";
-    else
-        text += "ashikhmin@BVFFVV " + into + " normal " + scalar(term.exponents[0]) + " " + scalar(term.exponents[1]) +
-                " tangentU tangentV\n";
+    // The parts, each built into TARGET: `into` for the first, `factor`
+    // (multiplied in) for the others.
+    std::vector<std::string> parts;
     if (term.coupling > 0.0)
-        text += "lafortune@BVVF factor normal up " + scalar(term.coupling) + "\nmul@BB        " + into + " factor\n";
+        parts.push_back("lafortune@BVVF TARGET normal up " + scalar(term.coupling) + "\n");
     if (term.fresnelPower > 0.0)
-        text += "lafortune@BVVF factor normal across " + scalar(term.fresnelPower) + "\nmul@BB        " + into +
-                " factor\n";
+        parts.push_back("lafortune@BVVF TARGET normal across " + scalar(term.fresnelPower) + "\n");
     if (term.tangent != SRF_FitShader::NO_TANGENT)
     {
         // 1 - (T.v)^2 = (S.v)^2 + (N.v)^2, S the other tangent.
         const bool s = term.tangent == SRF_FitShader::ACROSS_S;
         const std::string exponent = " " + scalar(SRF_FitShader::TANGENT_EXPONENT) + "\n";
-        text += std::string("phonglobe@BVF factor ") + (s ? "tangentV" : "tangentU") + exponent +
-                "phonglobe@BVF other " + (s ? "minusV" : "minusU") + exponent +
-                "add@BB        factor other\nphonglobe@BVF other normal" + exponent +
-                "add@BB        factor other\nmul@BB        " + into + " factor\n";
+        parts.push_back(std::string("phonglobe@BVF TARGET ") + (s ? "tangentV" : "tangentU") + exponent +
+                        "phonglobe@BVF other " + (s ? "minusV" : "minusU") + exponent +
+                        "add@BB        TARGET other\nphonglobe@BVF other normal" + exponent +
+                        "add@BB        TARGET other\n");
     }
-    text += "mul@BV        " + into + " " + colour + "\n";
-    return text;
+    if (parts.empty())
+        parts.push_back("isotropic@B   TARGET\n");
+    for (size_t k = 0; k < parts.size(); ++k)
+    {
+        std::string build = parts[k];
+        const std::string target = k ? "factor" : into;
+        for (size_t at = build.find("TARGET"); at != std::string::npos; at = build.find("TARGET"))
+            build.replace(at, 6, target);
+        text += build;
+        if (k)
+            text += "mul@BB        " + into + " factor\n";
+    }
+    return text + "mul@BV        " + into + " " + colour + "\n";
 }
 } // namespace
 
@@ -474,17 +493,35 @@ std::string SRF_FitShader::text(const SRF_Fitter::Result &result, const std::str
     const bool tangents =
         std::any_of(terms.begin(), terms.end(),
                     [](const Term &term) { return term.lobe == ASHIKHMIN || term.tangent != NO_TANGENT; });
-    text += "varying vector normal\nbsdf   term\nbsdf   factor\nbsdf   other\nnormalize@VV normal N\n";
+    text += "varying vector normal\nbsdf   term\nbsdf   factor\nbsdf   other\nbsdf   weight\nbsdf   weights\n"
+            "normalize@VV normal N\n";
     if (tangents)
         text += "varying vector tangentU\nvarying vector tangentV\nvarying vector minusU\nvarying vector minusV\n"
                 "normalize@VV tangentU dPds\nnormalize@VV tangentV dPdt\n"
                 "set@VV        minusU tangentU\nmul@VF        minusU -1\n"
                 "set@VV        minusV tangentV\nmul@VF        minusV -1\n";
-    for (size_t i = 0; i < terms.size(); ++i)
+    // Each run of terms on the same lobe is that lobe times the sum of the
+    // terms' weights and colours: one lobe to sample and evaluate, the
+    // same light as the terms apart (a product's value is linear in its
+    // second operand's).
+    for (size_t i = 0; i < terms.size();)
     {
-        text += build(terms[i], i ? "term" : "F", "colour" + std::to_string(i + 1));
+        size_t end = i + 1;
+        while (end < terms.size() && terms[end].diffuse == terms[i].diffuse && terms[end].lobe == terms[i].lobe &&
+               terms[end].exponents[0] == terms[i].exponents[0] && terms[end].exponents[1] == terms[i].exponents[1])
+            ++end;
+        const std::string into = i ? "term" : "F";
+        text += lobe(terms[i], into);
+        for (size_t k = i; k < end; ++k)
+        {
+            text += weight(terms[k], k == i ? "weights" : "weight", "colour" + std::to_string(k + 1));
+            if (k > i)
+                text += "add@BB        weights weight\n";
+        }
+        text += "mul@BB        " + into + " weights\n";
         if (i)
             text += "add@BB        F term\n";
+        i = end;
     }
     return text;
 }

@@ -30,7 +30,9 @@
 //   1 - (T.v)^2 for a tangent T (three Phong lobes of exponent 2, about the
 //   other tangent, its opposite and N), which dims light incident along T:
 //   an anisotropic lobe loses more light below the horizon in its broad
-//   direction. The fewest terms that match are kept.
+//   direction. The fewest terms that match are kept, and the terms on one
+//   lobe are written as that lobe times the sum of their weights and
+//   colours: one lobe to sample, the same light.
 //
 // The colours are matched to the model's directional albedo at incidence 0
 // to 60 degrees in two azimuths, both by quadrature: the model's formula
