@@ -41,7 +41,8 @@ std::string SrfFitCommand::report(const std::string &path, const std::vector<SRF
     if (results.empty())
         return text;
     const SRF_Fitter::Result &first = results.front();
-    snprintf(line, sizeof line, "model %s fitted to %s\n", SRF_Fitter::modelName(first.parameters.model()), path.c_str());
+    snprintf(line, sizeof line, "model %s fitted to %s\n", SRF_Fitter::modelName(first.parameters.model()),
+             path.c_str());
     text += line;
     // The reader's account comes first in every result; print it once.
     size_t shared = results.front().account.size();
