@@ -6,7 +6,6 @@
 #include "SRF_RobustFitter.h"
 
 #include <string>
-#include <utility>
 #include <vector>
 
 // SRF_Fitter: fits a reflectance model to measurements and says how well
@@ -68,12 +67,9 @@ public:
 
     struct Result
     {
-        SRF_FitModel::Kind model = SRF_FitModel::PHONG;
         Solver solver = ROBUST;
         Metric metric = ABSOLUTE;
-        // The fitted parameters by name, in the order of the model's
-        // parameter array ("Ks.r" ... "exponent"; "exponent.u" ... "Rd.b").
-        std::vector<std::pair<std::string, double>> parameters;
+        SRF_FitParameters parameters; // the fitted parameters, by name, and their model
         SRF_RobustFitter::Loss loss = SRF_RobustFitter::NONE;
         bool isotropic = false;
         int points = 0;           // measurements fitted (and measured against)
@@ -91,9 +87,6 @@ public:
         // The reader's account of the file (SRF_FitData::account), and for
         // the defined solver how the op's reader differs, when it does.
         std::vector<std::string> account;
-
-        // The parameter array in the model's order.
-        std::vector<double> values() const;
     };
 
     static Result fit(const std::string &path, const Options &options);

@@ -109,7 +109,7 @@ void bounds(SRF_FitModel::Kind model, int i, double &low, double &high)
         return;
     }
     low = 0.0;
-    high = model == SRF_FitModel::ASHIKHMIN && i >= 2 && i < 5 ? MAX_RS : UNBOUNDED;
+    high = SRF_FitModel::isReflectance(model, i) ? MAX_RS : UNBOUNDED;
 }
 
 // Minimises |z1 x1 + z2 x2 - t|^2 over the box lo <= z <= hi, given the
@@ -175,7 +175,7 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
 {
     const bool phong = model == SRF_FitModel::PHONG;
     const int count = SRF_FitModel::parameterCount(model);
-    const int first = phong ? 0 : 2, second = phong ? 3 : 5;
+    const int first = SRF_FitModel::specularColour(model), second = SRF_FitModel::diffuseColour(model);
     double basis[3][SRF_FitModel::MAX_PARAMETERS];
     for (int k = 0; k < 3; ++k)
     {
@@ -214,8 +214,10 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
         double z[2] = {0.0, 0.0};
         boxedLeastSquares(a, b[c], lo, hi, z);
         parameters[first + c] = z[0];
-        // Ashikhmin: Rd = Q / (1 - Rs); with Rs = 1 there is no diffuse term.
-        parameters[second + c] = phong ? z[1] : (z[0] < MAX_RS ? z[1] / (MAX_RS - z[0]) : 0.0);
+        // Ashikhmin: Rd = Q / (1 - Rs); with Rs = 1 there is no diffuse term,
+        // and within a millionth of 1 the quotient is rounding over rounding.
+        const double RS_ROUNDING = 1e-6;
+        parameters[second + c] = phong ? z[1] : (z[0] < MAX_RS - RS_ROUNDING ? z[1] / (MAX_RS - z[0]) : 0.0);
     }
 }
 
@@ -262,7 +264,7 @@ SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitM
     const int count = SRF_FitModel::parameterCount(model);
     const bool isotropic = settings.isotropic && model == SRF_FitModel::ASHIKHMIN;
     Result result;
-    result.parameters.assign(count, 0.0);
+    result.parameters = SRF_FitParameters(model);
     result.metricValue = UNBOUNDED;
     if (data.points.empty())
         return result;
@@ -382,7 +384,7 @@ SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitM
         solveFrom({best}, losses, best, bestCost);
         toModel(model, best.data(), p.data(), isotropic);
     }
-    result.parameters = p;
+    result.parameters = SRF_FitParameters(model, p);
     result.metricValue = std::sqrt(2.0 * bestCost / data.size());
     return result;
 }

@@ -3,6 +3,7 @@
 
 #include "SRF_FitData.h"
 #include "SRF_FitModel.h"
+#include "SRF_FitParameters.h"
 
 #include <vector>
 
@@ -61,10 +62,10 @@ public:
 
     struct Result
     {
-        std::vector<double> parameters; // in the model's order, exponents as they are
-        double metricValue = 0.0;       // sqrt(2 x final cost / point count): with no loss, the RMS residual length
-        double lossScale = 0.0;         // the robust loss's scale (0 without one)
-        int iterations = 0;             // solver iterations over all starts
+        SRF_FitParameters parameters;
+        double metricValue = 0.0; // sqrt(2 x final cost / point count): with no loss, the RMS residual length
+        double lossScale = 0.0;   // the robust loss's scale (0 without one)
+        int iterations = 0;       // solver iterations over all starts
     };
 
     static Result fit(const SRF_FitData &data, SRF_FitModel::Kind model, const Settings &settings);

@@ -321,9 +321,8 @@ def test_fit_arrays_and_render_the_fit(work):
     np.testing.assert_allclose(list(masked.parameters.values()), ks + kd + (exponent,), rtol=0.01)
     np.testing.assert_allclose(list(weighted.parameters.values()), list(masked.parameters.values()), rtol=1e-4)
     assert "mask: 400 rows left out" in masked.account
-    # The fit's shader renders it: its diffuse lobe returns Kd (v.n)^2 per
-    # unit solid angle, so at normal incidence the sampled albedo of a
-    # Phong fit is Kd 2 pi / 3 plus the highlight's share.
+    # The fit's shader builds its BSDF from library lobes: a Phong lobe
+    # about N for the diffuse term and a Blinn lobe for the highlight.
     text = from_file.shader_text()
     assert "phonglobe@BVF" in text and "blinn@BVF" in text
     bsdf = from_file.bsdf()
