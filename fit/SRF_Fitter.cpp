@@ -272,8 +272,12 @@ SRF_Fitter::Result SRF_Fitter::fit(const SRF_FitData &data, const Options &optio
         throw std::invalid_argument("the defined solver fits both exponents: isotropic is for the robust solver");
     Result result;
     result.logScale = logScale(data);
+    if (options.solver == ROBUST && !HAS_ROBUST_SOLVER)
+        throw std::invalid_argument("this build has no robust solver (Ceres Solver was not found when it was "
+                                    "configured): use the defined solver");
     if (options.solver == DEFINED)
         result = definedFit(data, options.model);
+#ifdef SRF_HAVE_ROBUST_SOLVER
     else
     {
         const auto start = std::chrono::steady_clock::now();
@@ -290,6 +294,7 @@ SRF_Fitter::Result SRF_Fitter::fit(const SRF_FitData &data, const Options &optio
         result.lossScale = robust.lossScale;
         result.isotropic = options.isotropic;
     }
+#endif
     result.solver = options.solver;
     result.metric = options.metric;
     result.points = data.size();

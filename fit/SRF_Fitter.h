@@ -47,6 +47,14 @@ public:
         DEFINED,
         ROBUST
     };
+    // Whether this build has the robust solver (it needs Ceres Solver); the
+    // defined solver is always there, and is the default without it.
+#ifdef SRF_HAVE_ROBUST_SOLVER
+    static constexpr bool HAS_ROBUST_SOLVER = true;
+#else
+    static constexpr bool HAS_ROBUST_SOLVER = false;
+#endif
+    static constexpr Solver DEFAULT_SOLVER = HAS_ROBUST_SOLVER ? ROBUST : DEFINED;
     enum Metric
     {
         ABSOLUTE,
@@ -56,7 +64,7 @@ public:
     struct Options
     {
         SRF_FitModel::Kind model = SRF_FitModel::PHONG;
-        Solver solver = ROBUST;
+        Solver solver = DEFAULT_SOLVER;
         Metric metric = ABSOLUTE;
         int starts = 8; // robust solver: starting exponents, spread 1 to 10^4 in log scale
         // Robust solver: the loss per measurement (its scale from the data)

@@ -68,7 +68,11 @@ public:
         int iterations = 0;       // solver iterations over all starts
     };
 
+#ifdef SRF_HAVE_ROBUST_SOLVER
+    // The fit itself needs Ceres Solver: a build without it has the rest of
+    // this class (the losses, the scales, the starting colours) only.
     static Result fit(const SRF_FitData &data, SRF_FitModel::Kind model, const Settings &settings);
+#endif
 
     // The loss scale of every measurement: scale plus, for the absolute
     // metric, RELATIVE_SCALE times the length of the model's value there.

@@ -269,9 +269,11 @@ Floats diskPoints(py::handle v)
 void srfBindMeasurements(py::module_ &m)
 {
     m.def("_read_measurements", &readMeasurements, py::arg("path"));
-    m.def("_fit", &fit, py::arg("path"), py::arg("model") = "phong", py::arg("solver") = "robust",
-          py::arg("metric") = "abs", py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy",
-          py::arg("isotropic") = false);
+    // False in a build without Ceres Solver, which fits by the defined solver only.
+    m.attr("HAS_ROBUST_SOLVER") = SRF_Fitter::HAS_ROBUST_SOLVER;
+    m.def("_fit", &fit, py::arg("path"), py::arg("model") = "phong",
+          py::arg("solver") = SRF_Fitter::solverName(SRF_Fitter::DEFAULT_SOLVER), py::arg("metric") = "abs",
+          py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy", py::arg("isotropic") = false);
     m.def("_fit_arrays", &fitArrays, py::arg("angles"), py::arg("values"), py::arg("weights") = py::none(),
           py::arg("mask") = py::none(), py::arg("model") = "phong", py::arg("metric") = "abs",
           py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy", py::arg("isotropic") = false);

@@ -209,7 +209,7 @@ int SrfCommands::fit(int argc, char **argv)
         "measurement, and reads spectral and band files. Warnings name parameters that sit at a bound\n"
         "or barely move the error: the data cannot decide them.",
         {{"--model", nullptr, "NAME", "phong or ashikhmin", "phong"},
-         {"--solver", nullptr, "NAME", "defined, robust or both", "robust"},
+         {"--solver", nullptr, "NAME", "defined, robust or both", SRF_Fitter::solverName(SRF_Fitter::DEFAULT_SOLVER)},
          {"--metric", nullptr, "NAME", "what the robust solver minimises: abs or logrel", "abs"},
          {"--starts", nullptr, "N", "starting exponents of the robust solver", "8"},
          {"--loss", nullptr, "NAME", "robust solver's loss per measurement: cauchy, huber, softl1 or none", "cauchy"},
