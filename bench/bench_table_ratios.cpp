@@ -7,6 +7,7 @@
 #include "bench_pair.h"
 
 #include "SRF_Cdf2D.h"
+#include "SRF_Constants.h"
 #include "SRF_Wavelet2D.h"
 #include "SRF_WaveletBSDF.h"
 
@@ -136,7 +137,7 @@ struct Tabulated
         BX_Vector3 f1 = f2.cross(n);
         f1.normalize();
         const float yv = std::min(1.0f, std::max(0.0f, 1.0f - vi.dot(n) - 0.0001f));
-        float xv = std::atan2(vi.dot(f2), vi.dot(f1)) * 0.15915494f;
+        float xv = std::atan2(vi.dot(f2), vi.dot(f1)) * SRF_INV_TWO_PI;
         if (xv < 0.0f)
             xv += 1.0f;
         xv = std::min(1.0f, std::max(0.0f, xv));

@@ -1,6 +1,7 @@
 #include "SRF_FitReader.h"
 
 #include "SRF_ColourMatching.h"
+#include "SRF_Constants.h"
 #include "SRF_MeasurementFile.h"
 
 #include <algorithm>
@@ -84,10 +85,10 @@ struct Row
     double value[3];
 };
 
-const double DEGREE = 3.14159265358979323846 / 180.0;
+const double DEGREE = SRF_PI_DOUBLE / 180.0;
 // An angle column holding a value beyond this is in degrees: no polar angle
 // exceeds pi, and azimuths lie within [-2 pi, 2 pi].
-const double LARGEST_RADIANS = 2.0 * 3.14159265358979323846 + 1e-6;
+const double LARGEST_RADIANS = SRF_TWO_PI_DOUBLE + 1e-6;
 
 // Some instruments fill the scattered polar angles they cannot reach (76
 // to 90 degrees) with a linear ramp from the 75-degree value down to 0.

@@ -3,6 +3,7 @@
 // generated parameters, the shader of a fit and bad requests. (The aims on
 // the shared measurement files are measured by srf fit, in the README.)
 #include "SRF_ColourMatching.h"
+#include "SRF_Constants.h"
 #include "SRF_FitReader.h"
 #include "SRF_FitShader.h"
 #include "SRF_FitTree.h"
@@ -39,7 +40,6 @@
 
 namespace
 {
-const double PI = 3.14159265358979323846;
 
 std::string path(const std::string &name) { return std::string(SRF_BINARY_TEST_DIR) + "/fit_" + name; }
 
@@ -73,17 +73,17 @@ std::string generate(const std::string &name, SRF_FitModel::Kind model, const st
     int count = 0;
     for (int a = 10; a <= 80; a += 10)
     {
-        const double t = a * PI / 180, u[3] = {0.0, std::sin(t), std::cos(t)};
+        const double t = a * SRF_PI_DOUBLE / 180, u[3] = {0.0, std::sin(t), std::cos(t)};
         std::vector<std::array<double, 3>> out;
         for (int s = 0; s <= 80; s += 8)
             for (int q = 0; q < 360; q += 30)
-                out.push_back({std::sin(s * PI / 180) * std::sin(q * PI / 180),
-                               std::sin(s * PI / 180) * std::cos(q * PI / 180), std::cos(s * PI / 180)});
+                out.push_back({std::sin(s * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 180),
+                               std::sin(s * SRF_PI_DOUBLE / 180) * std::cos(q * SRF_PI_DOUBLE / 180), std::cos(s * SRF_PI_DOUBLE / 180)});
         for (double d : {0.2, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0})
             for (int q = 0; q < 8; ++q) // about the mirror (0, -sin t, cos t), in its frame x, (0, cos t, sin t)
-                out.push_back({std::sin(d * PI / 180) * std::cos(q * PI / 4),
-                               -std::cos(d * PI / 180) * u[1] + std::sin(d * PI / 180) * std::sin(q * PI / 4) * u[2],
-                               std::cos(d * PI / 180) * u[2] + std::sin(d * PI / 180) * std::sin(q * PI / 4) * u[1]});
+                out.push_back({std::sin(d * SRF_PI_DOUBLE / 180) * std::cos(q * SRF_PI_DOUBLE / 4),
+                               -std::cos(d * SRF_PI_DOUBLE / 180) * u[1] + std::sin(d * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 4) * u[2],
+                               std::cos(d * SRF_PI_DOUBLE / 180) * u[2] + std::sin(d * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 4) * u[1]});
         for (const auto &v : out)
         {
             double f[3];
@@ -239,7 +239,7 @@ TEST(FitModel, AgreesWithTheLibrarysModels)
         double u[3], v[3];
         for (double *d : {u, v})
         {
-            const double t = 1.5 * r(rng), f = 2 * PI * r(rng);
+            const double t = 1.5 * r(rng), f = 2 * SRF_PI_DOUBLE * r(rng);
             d[0] = std::sin(t) * std::sin(f), d[1] = std::sin(t) * std::cos(f), d[2] = std::cos(t);
         }
         double h[3], expected[3];
@@ -339,14 +339,14 @@ void modelAlbedo(SRF_FitModel::Kind kind, const std::vector<double> &p, const do
     albedo[0] = albedo[1] = albedo[2] = 0.0;
     for (int i = 0; i < POLAR; ++i)
     {
-        const double theta = 0.5 * PI * (i + 0.5) / POLAR, dTheta = 0.5 * PI / POLAR;
+        const double theta = 0.5 * SRF_PI_DOUBLE * (i + 0.5) / POLAR, dTheta = 0.5 * SRF_PI_DOUBLE / POLAR;
         for (int j = 0; j < AZIMUTH; ++j)
         {
-            const double phi = 2.0 * PI * (j + 0.5) / AZIMUTH;
+            const double phi = 2.0 * SRF_PI_DOUBLE * (j + 0.5) / AZIMUTH;
             const double v[3] = {std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta)};
             double f[3];
             SRF_FitModel::evaluate(kind, p.data(), u, v, f);
-            const double weight = v[2] * std::sin(theta) * dTheta * (2.0 * PI / AZIMUTH);
+            const double weight = v[2] * std::sin(theta) * dTheta * (2.0 * SRF_PI_DOUBLE / AZIMUTH);
             for (int c = 0; c < 3; ++c)
                 albedo[c] += f[c] * weight;
         }
@@ -377,7 +377,7 @@ void sampledAlbedo(const SRF_BSDF &bsdf, const double u[3], double albedo[3])
 // Incidence theta in degrees at azimuth 0 (along dPds, y) or 90 (along x).
 std::array<double, 3> incidence(int degrees, int azimuth)
 {
-    const double t = degrees * PI / 180;
+    const double t = degrees * SRF_PI_DOUBLE / 180;
     return {azimuth ? std::sin(t) : 0.0, azimuth ? 0.0 : std::sin(t), std::cos(t)};
 }
 } // namespace
@@ -460,7 +460,7 @@ TEST(FitShader, ReflectsWhatTheModelReflects)
 // a band outside the visible range is warned of.
 TEST(FitReader, DropsFillRowsAndWarnsOfInvisibleBands)
 {
-    const double degree = PI / 180;
+    const double degree = SRF_PI_DOUBLE / 180;
     std::string rows;
     int count = 0;
     for (int azimuth = 0; azimuth < 2; ++azimuth)
