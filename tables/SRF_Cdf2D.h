@@ -22,7 +22,7 @@
 class SRF_API SRF_Cdf2D
 {
 public:
-    static const int MAX_LEVEL = 15;
+    static constexpr int MAX_LEVEL = 15;
 
     SRF_Cdf2D();
     SRF_Cdf2D(const SRF_Cdf2D &other);

@@ -31,7 +31,7 @@
 class SRF_API SRF_Wavelet2D
 {
 public:
-    static const int MAX_LEVEL = 15;
+    static constexpr int MAX_LEVEL = 15;
 
     SRF_Wavelet2D();
     SRF_Wavelet2D(const SRF_Wavelet2D &other);
