@@ -130,29 +130,31 @@ void addSample(const SrfRenderer::Settings &settings, const SrfStudio &studio, S
         for (int query = SrfShader::DENSITY; query < SrfShader::NQUERIES; ++query)
             batch.run(SrfShader::Query(query));
     }
-    SrfLaneLoop::run(count,
-                     [=](int lane)
-                     {
-                         BX_Vector3 sum = q.emitted[lane];
-                         if (!mis)
+    // A sample that came out infinite or NaN is dropped rather than
+    // spoiling the pixel; lanes off the sphere add nothing here.
+    auto add = [tile](int lane, const BX_Vector3 &sum)
+    {
+        const bool keep = (tile->rays.hit[lane] != 0) & isFinite(sum.x, sum.y, sum.z);
+        tile->sumR[lane] += keep ? sum.x : 0.0f;
+        tile->sumG[lane] += keep ? sum.y : 0.0f;
+        tile->sumB[lane] += keep ? sum.z : 0.0f;
+    };
+    if (mis)
+        SrfLaneLoop::run(count, [=](int lane) { add(lane, q.emitted[lane] + combined(q, *tile, lane)); });
+    else
+        // BSDF sampling: colour L along the drawn direction.
+        SrfLaneLoop::run(count,
+                         [=](int lane)
                          {
-                             // BSDF sampling: colour L along the drawn direction.
                              const BX_Vector3 d = q.dir[lane], c = q.colour[lane];
                              const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
-                             sum += drawn ? BX_Vector3(c.x * tile->r[FIRST][lane], c.y * tile->g[FIRST][lane],
-                                                       c.z * tile->b[FIRST][lane])
-                                          : BX_Vector3(0.0f, 0.0f, 0.0f);
-                         }
-                         else
-                             sum += combined(q, *tile, lane);
-                         // A sample that came out infinite or NaN is dropped rather than
-                         // spoiling the pixel; lanes off the sphere add nothing here.
-                         const bool keep = (tile->rays.hit[lane] != 0) & isFinite(sum.x, sum.y, sum.z);
-                         tile->sumR[lane] += keep ? sum.x : 0.0f;
-                         tile->sumG[lane] += keep ? sum.y : 0.0f;
-                         tile->sumB[lane] += keep ? sum.z : 0.0f;
-                     });
+                             const float *r = tile->r[FIRST], *g = tile->g[FIRST], *b = tile->b[FIRST];
+                             add(lane,
+                                 q.emitted[lane] + (drawn ? BX_Vector3(c.x * r[lane], c.y * g[lane], c.z * b[lane])
+                                                          : BX_Vector3(0.0f, 0.0f, 0.0f)));
+                         });
 }
+
 } // namespace
 
 SrfRenderer::SrfRenderer(const SrfShader &shader, const Settings &settings)
