@@ -192,8 +192,9 @@ TEST(Tool, WarnsOnceOfAnUnreadableMeasurementFile)
 
 // An emitter of colour c renders as c wherever the sphere covers the whole
 // pixel and as the studio (a bright sky over a darker floor) wherever it
-// covers none, at six samples a pixel (one camera ray carries four, the
-// next two); a shader that scatters nothing renders a black sphere. The
+// covers none, at 25 samples a pixel (eight camera rays carry three
+// samples each, a ninth the last one); a shader that scatters nothing
+// renders a black sphere. The
 // isotropic lobe scatters every incoming direction alike, so every pixel of
 // its sphere estimates the studio's mean radiance: its quarters agree,
 // unlike those of a diffuse sphere lit from the upper left.
@@ -203,7 +204,7 @@ TEST(Tool, SpheresInTheStudio)
     writeFile(path("black.kal"), "vector none = 0 0 0\ndiffuse@B F\nmul@BV F none\n");
     writeFile(path("isotropic.kal"), "isotropic@B F\n");
     for (const char *name : {"emit", "black"})
-        ASSERT_EQ(run(std::string("render ") + name + ".kal -o " + name + ".png --size 48 --spp 6").status, 0);
+        ASSERT_EQ(run(std::string("render ") + name + ".kal -o " + name + ".png --size 48 --spp 25").status, 0);
     const Result result = run("render isotropic.kal -o isotropic.png --size 48 --spp 256 --seed 11");
     ASSERT_EQ(result.status, 0);
     EXPECT_EQ(result.err, ""); // not a terminal: no progress bar

@@ -164,6 +164,12 @@ SrfRenderer::SrfRenderer(const SrfShader &shader, const Settings &settings)
         myFibres.reset(new SrfFibres(myCamera, settings.size, settings.seed));
 }
 
+int SrfRenderer::samplesPerRay(int samples)
+{
+    const int share = samples / MIN_RAYS;
+    return share < 1 ? 1 : (share > MAX_SAMPLES_PER_RAY ? MAX_SAMPLES_PER_RAY : share);
+}
+
 int SrfRenderer::threadCount() const
 {
     if (mySettings.threads > 0)
@@ -238,14 +244,15 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
     KAL_ProcArray &lanes = batch.lanes();
     lanes.setCount(count);
     const SrfCamera::Lanes &ray = t.rays;
-    for (int first = 0; first < samples; first += SAMPLES_PER_RAY)
+    const int carries = samplesPerRay(samples);
+    for (int first = 0; first < samples; first += carries)
     {
-        // One camera ray per pixel carries the next SAMPLES_PER_RAY samples:
+        // One camera ray per pixel carries the next `carries` samples:
         // they share its hit, so the shader runs once for them, with the
         // hit's own geometry.
-        const int last = first + SAMPLES_PER_RAY < samples ? first + SAMPLES_PER_RAY : samples;
+        const int last = first + carries < samples ? first + carries : samples;
         const float carried = float(last - first);
-        SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, uint32_t(first / SAMPLES_PER_RAY), JITTER, t.jx, t.jy);
+        SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, uint32_t(first / carries), JITTER, t.jx, t.jy);
         SrfLaneLoop::run(count,
                          [&](int lane)
                          {

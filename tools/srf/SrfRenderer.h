@@ -17,12 +17,12 @@ class SrfShader;
 //
 // The image is cut into square tiles of TILE x TILE pixels, one lane array
 // each (lane = row * tile width + column). Each pixel's samples go out in
-// groups of SAMPLES_PER_RAY along one jittered camera ray: the renderer
-// traces the rays, marks the lanes whose ray misses the sphere idle (they
-// see the studio directly), runs the shader once for the tile with the
-// hits' geometry and queries "emission_bsdf@VB", then for each sample of
-// the group estimates, on the running lanes, the light the BSDF sends to
-// the camera:
+// groups of samplesPerRay(samples), a group along one jittered camera ray:
+// the renderer traces the tile's rays, marks the lanes whose ray misses the
+// sphere idle (they see the studio directly), runs the shader once for the
+// tile with the hits' geometry and queries "emission_bsdf@VB", then for
+// each sample of the group estimates, on the running lanes, the light the
+// BSDF sends to the camera:
 //  - bsdf sampling: one direction drawn by "sample_bsdf@BVVVVIFFI"
 //    (mask 15), colour * L(direction);
 //  - multiple importance sampling (the default): three directions, the
@@ -45,9 +45,13 @@ class SrfRenderer
 public:
     // 16 x 16 = 256 lanes: one full lane array per tile.
     static const int TILE = 16;
-    // Samples that one camera ray carries: they share its hit and the
-    // shader's run there, and differ in the BSDF's and lights' numbers.
-    static const int SAMPLES_PER_RAY = 4;
+    // The samples that one camera ray carries: they share its hit and the
+    // shader's run there, and differ in the BSDF's and the lights' numbers.
+    // A pixel gets at least MIN_RAYS jittered rays (all its samples, when it
+    // has fewer), and a ray carries at most MAX_SAMPLES_PER_RAY samples.
+    static const int MIN_RAYS = 8;
+    static const int MAX_SAMPLES_PER_RAY = 8;
+    static int samplesPerRay(int samples);
 
     struct Settings
     {
