@@ -12,8 +12,11 @@
 #   make fuzz-smoke  each libFuzzer target for 30 s
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-RELEASE_DIR ?= build-release
-TEST_DIR ?= build
+# Each target configures, builds and tests through its preset of
+# CMakePresets.json, whose folders these are.
+RELEASE_DIR := build-release
+BENCH_DIR := build-bench
+TEST_DIR := build
 # make install: where the Release build goes (bin/srf, the libraries and
 # headers, share/srf/examples, the Python package).
 PREFIX ?= /usr/local
@@ -40,9 +43,11 @@ deps:
 	  fi; \
 	fi
 
+# Configures and builds one preset of CMakePresets.json: $(call build,NAME).
+build = cmake --preset $(1) && cmake --build --preset $(1) -j $(JOBS)
+
 run: deps
-	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DSRF_BUILD_TESTS=OFF
-	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	$(call build,release)
 	@if [ -x $(RELEASE_DIR)/tools/srf/srf ]; then \
 	  $(RELEASE_DIR)/tools/srf/srf render && \
 	  echo "the tool is $(RELEASE_DIR)/tools/srf/srf ('make install PREFIX=DIR' puts it in DIR/bin);" && \
@@ -54,20 +59,17 @@ run: deps
 	fi
 
 install: deps
-	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DSRF_BUILD_TESTS=OFF
-	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	$(call build,release)
 	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 	@echo "installed $(PREFIX)/bin/srf; examples in $(PREFIX)/share/srf/examples"
 
 test: deps
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(TEST_DIR) -j $(JOBS)
-	ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+	$(call build,dev)
+	ctest --preset dev -j $(JOBS)
 
 bench: deps
-	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DSRF_BUILD_TESTS=OFF -DSRF_BUILD_BENCH=ON
-	cmake --build $(RELEASE_DIR) -j $(JOBS) --target srf_bench
-	$(RELEASE_DIR)/bench/srf_bench
+	$(call build,bench)
+	$(BENCH_DIR)/bench/srf_bench
 
 # --- Reliability ---------------------------------------------------------
 ASAN_DIR := build-asan
@@ -75,28 +77,19 @@ TSAN_DIR := build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 600
 FUZZERS := measured shader fitreader
-# The tests that run threads, and the executables that hold them.
-TSAN_TESTS := test_stress test_kal test_measured
-TSAN_FILTER := Stress|Thread
-# The packaging test builds a host without the sanitizers against the
-# installed libraries, which cannot load the sanitizer runtime first; make
-# test runs it.
-ASAN_EXCLUDE := ^install_and_consume$$
-SANITIZER_OPTIONS := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
-	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-
+# The sanitizer presets say which tests run: asan all but the packaging
+# test (a host built without the sanitizers against the installed libraries,
+# which cannot load the sanitizer runtime first; make test runs it), tsan the
+# tests that run threads (Stress|Thread).
 sanitize: asan tsan
 
 asan: deps
-	cmake --preset asan
-	cmake --build $(ASAN_DIR) -j $(JOBS)
-	$(SANITIZER_OPTIONS) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) -E '$(ASAN_EXCLUDE)'
+	$(call build,asan)
+	ctest --preset asan -j $(JOBS)
 
 tsan: deps
-	cmake --preset tsan
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS)
-	$(SANITIZER_OPTIONS) ctest --test-dir $(TSAN_DIR) --output-on-failure -R '$(TSAN_FILTER)'
+	$(call build,tsan)
+	ctest --preset tsan
 
 fuzz-build: deps
 	cmake -S fuzz -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++
@@ -121,4 +114,4 @@ fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
 clean:
-	rm -rf $(RELEASE_DIR) $(TEST_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)
+	rm -rf $(RELEASE_DIR) $(BENCH_DIR) $(TEST_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

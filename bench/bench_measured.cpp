@@ -5,8 +5,9 @@
 // 16k file beside a plain fread of the same file. The files are generated
 // into the build tree.
 #include "bench_pair.h"
+#include "bench_reader.h"
 
-#include "BX_Vector3Array.h"
+#include "SRF_Constants.h"
 #include "SRF_MeasuredPhong.h"
 
 #include <cmath>
@@ -35,42 +36,20 @@ std::string generate(int count)
                  count);
     std::mt19937 rng{static_cast<unsigned>(count)};
     std::uniform_real_distribution<float> r01(0.0f, 1.0f);
-    const float pi = 3.1415927f;
     for (int i = 0; i < count; ++i)
     {
-        const float ti = 1.4f * r01(rng), pi_ = 2.0f * pi * r01(rng) - pi;
-        const float ts = 1.4f * r01(rng), ps = 2.0f * pi * r01(rng) - pi;
+        const float ti = 1.4f * r01(rng), pi = SRF_TWO_PI * r01(rng) - SRF_PI;
+        const float ts = 1.4f * r01(rng), ps = SRF_TWO_PI * r01(rng) - SRF_PI;
         // cosine between the scattered direction and the mirror of the incoming one
-        const float c = std::cos(ti) * std::cos(ts) - std::sin(ti) * std::sin(ts) * std::cos(ps - pi_);
+        const float c = std::cos(ti) * std::cos(ts) - std::sin(ti) * std::sin(ts) * std::cos(ps - pi);
         const float glossy = c > 0.0f ? 0.6f * std::pow(c, 30.0f) : 0.0f;
         const float noise = 0.01f * (2.0f * r01(rng) - 1.0f);
-        std::fprintf(f, "%.6g %.6g %.6g %.6g %.6g %.6g %.6g\n", ti, pi_, ts, ps, 0.30f + glossy + noise,
+        std::fprintf(f, "%.6g %.6g %.6g %.6g %.6g %.6g %.6g\n", ti, pi, ts, ps, 0.30f + glossy + noise,
                      0.20f + glossy + noise, 0.10f + glossy + noise);
     }
     std::fclose(f);
     return path;
 }
-
-// Reaches the reader of the measured-data base without fitting anything.
-class ReaderProbe : public SRF_MeasuredData
-{
-public:
-    ReaderProbe() : SRF_MeasuredData("") {}
-    int readFile(const char *path)
-    {
-        BX_Vector3Array incoming, scattered, values;
-        read(path, incoming, scattered, values);
-        return getPointCount();
-    }
-    void sample(const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, BX_Vector3 &, float &, int &, float, float,
-                int) const override
-    {
-    }
-    float albedo(const BX_Vector3 &, const BX_Vector3 &, int) const override { return 0.0f; }
-    void evaluate(const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, float &, int) const override
-    {
-    }
-};
 
 long fileBytes(const std::string &path)
 {
@@ -100,7 +79,7 @@ void MeasuredFit(benchmark::State &state)
     const int repeats[] = {5, 3, 2};
     double best[3] = {1e300, 1e300, 1e300};
     double readBest = 1e300;
-    ReaderProbe reader;
+    bench::ReaderProbe reader;
     for (auto _ : state)
         for (int s = 0; s < 3; ++s)
             for (int r = 0; r < repeats[s]; ++r)
@@ -134,7 +113,7 @@ void MeasuredReader(benchmark::State &state)
     const std::string path = generate(SIZES[2]);
     const long bytes = fileBytes(path);
     std::vector<char> buffer(std::size_t(bytes) + 1);
-    ReaderProbe reader;
+    bench::ReaderProbe reader;
     long points = 0;
     bench::comparePair(
         state, "5 measured", "reader, 16k-point file, per byte", "fread of the file", double(bytes), 0.0,

@@ -2,9 +2,9 @@
 // file (a million rows, about 60 MB), beside a plain fread of the same file.
 // The file is generated into the build tree and removed afterwards.
 #include "bench_pair.h"
+#include "bench_reader.h"
 
-#include "BX_Vector3Array.h"
-#include "SRF_MeasuredData.h"
+#include "SRF_Constants.h"
 #include "SRFfastRandom.h"
 
 #include <cstdio>
@@ -30,33 +30,12 @@ std::string generateLarge()
     unsigned state = 1u;
     for (int i = 0; i < LARGE_POINTS; ++i)
         std::fprintf(f, "%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f\n", 1.4f * SRFfastRandom(state),
-                     6.2831853f * SRFfastRandom(state) - 3.1415927f, 1.4f * SRFfastRandom(state),
-                     6.2831853f * SRFfastRandom(state) - 3.1415927f, SRFfastRandom(state), SRFfastRandom(state),
+                     SRF_TWO_PI * SRFfastRandom(state) - SRF_PI, 1.4f * SRFfastRandom(state),
+                     SRF_TWO_PI * SRFfastRandom(state) - SRF_PI, SRFfastRandom(state), SRFfastRandom(state),
                      SRFfastRandom(state));
     std::fclose(f);
     return path;
 }
-
-// Reaches the protected reader without fitting anything.
-class LargeReader : public SRF_MeasuredData
-{
-public:
-    LargeReader() : SRF_MeasuredData("") {}
-    int readFile(const char *path)
-    {
-        BX_Vector3Array incoming, scattered, values;
-        read(path, incoming, scattered, values);
-        return getPointCount();
-    }
-    void sample(const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, BX_Vector3 &, float &, int &, float, float,
-                int) const override
-    {
-    }
-    float albedo(const BX_Vector3 &, const BX_Vector3 &, int) const override { return 0.0f; }
-    void evaluate(const BX_Vector3 &, const BX_Vector3 &, const BX_Vector3 &, BX_Vector3 &, float &, int) const override
-    {
-    }
-};
 
 void MeasuredReaderLarge(benchmark::State &state)
 {
@@ -64,7 +43,7 @@ void MeasuredReaderLarge(benchmark::State &state)
     std::error_code error;
     const double bytes = double(std::filesystem::file_size(path, error));
     std::vector<char> buffer(error ? 1 : std::size_t(bytes) + 1);
-    LargeReader reader;
+    bench::ReaderProbe reader;
     double readerBest = 1e300, freadBest = 1e300;
     int points = 0;
     for (auto _ : state)

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <ctime>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,17 @@ void record(const Row &row);
 
 // Prints every recorded row as a table on standard output.
 void printSummary();
+
+// `count` floats uniform in [0, 1), the same for the same seed.
+inline std::vector<float> randomValues(std::size_t count, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+    std::vector<float> values(count);
+    for (float &x : values)
+        x = uniform(rng);
+    return values;
+}
 
 // Wall-clock nanoseconds taken by one call of f.
 template <class F> double wallTimeOnce(F &&f)

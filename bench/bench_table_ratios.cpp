@@ -21,15 +21,7 @@ namespace
 {
 const int SAMPLES = 256;
 
-std::vector<float> randomValues(std::size_t count, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
-    std::vector<float> v(count);
-    for (float &x : v)
-        x = uniform(rng);
-    return v;
-}
+using bench::randomValues;
 
 void PyramidSample(benchmark::State &state)
 {

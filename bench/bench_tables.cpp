@@ -2,6 +2,8 @@
 // (one constant-cost step per level), the growth of compress and decompress
 // with the table's area, and the wavelet BSDF's queries.
 
+#include "bench_pair.h"
+
 #include "SRF_Cdf2D.h"
 #include "SRF_Wavelet2D.h"
 #include "SRF_WaveletBSDF.h"
@@ -14,63 +16,48 @@
 
 namespace
 {
-const int kRandomCount = 4096; // random pairs cycled through by the samplers
+const int RANDOM_COUNT = 4096; // random pairs cycled through by the samplers
 
-std::vector<float> randomValues(std::size_t count, unsigned seed)
+using bench::randomValues;
+
+// One draw of a table's sampler: the pyramid answers the cell's value too.
+void draw(const SRF_Wavelet2D &w, float sx, float sy)
 {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
-    std::vector<float> v(count);
-    for (float &x : v)
-        x = uniform(rng);
-    return v;
+    float x, y, value;
+    w.sample(sx, sy, x, y, value);
+    benchmark::DoNotOptimize(x);
+    benchmark::DoNotOptimize(y);
+    benchmark::DoNotOptimize(value);
+}
+void draw(const SRF_Cdf2D &cdf, float sx, float sy)
+{
+    float x, y;
+    cdf.sample(sx, sy, x, y);
+    benchmark::DoNotOptimize(x);
+    benchmark::DoNotOptimize(y);
 }
 
-void BM_Wavelet2DSample(benchmark::State &state)
-{
-    const int level = static_cast<int>(state.range(0));
-    const std::size_t n = std::size_t(1) << level;
-    const std::vector<float> table = randomValues(n * n, 1);
-    std::vector<float> coefficients(n * n);
-    SRF_Wavelet2D w;
-    w.init(coefficients.data(), level);
-    w.compress(table.data());
-    const std::vector<float> randoms = randomValues(2 * kRandomCount, 2);
-    int i = 0;
-    for (auto _ : state)
-    {
-        float x, y, value;
-        w.sample(randoms[2 * i], randoms[2 * i + 1], x, y, value);
-        benchmark::DoNotOptimize(x);
-        benchmark::DoNotOptimize(y);
-        benchmark::DoNotOptimize(value);
-        i = (i + 1) & (kRandomCount - 1);
-    }
-    state.SetComplexityN(level);
-}
-BENCHMARK(BM_Wavelet2DSample)->DenseRange(1, 10)->Complexity(benchmark::oN);
-
-void BM_Cdf2DSample(benchmark::State &state)
+// Draws from a random table of 2^level x 2^level cells (the range).
+template <class Table> void BM_TableSample(benchmark::State &state)
 {
     const int level = static_cast<int>(state.range(0));
     const std::size_t n = std::size_t(1) << level;
     const std::vector<float> values = randomValues(n * n, 1);
-    std::vector<float> table(n * n);
-    SRF_Cdf2D cdf;
-    cdf.init(table.data(), level);
-    cdf.compress(values.data());
-    const std::vector<float> randoms = randomValues(2 * kRandomCount, 2);
+    std::vector<float> storage(n * n);
+    Table table;
+    table.init(storage.data(), level);
+    table.compress(values.data());
+    const std::vector<float> randoms = randomValues(2 * RANDOM_COUNT, 2);
     int i = 0;
     for (auto _ : state)
     {
-        float x, y;
-        cdf.sample(randoms[2 * i], randoms[2 * i + 1], x, y);
-        benchmark::DoNotOptimize(x);
-        benchmark::DoNotOptimize(y);
-        i = (i + 1) & (kRandomCount - 1);
+        draw(table, randoms[2 * i], randoms[2 * i + 1]);
+        i = (i + 1) & (RANDOM_COUNT - 1);
     }
+    state.SetComplexityN(level);
 }
-BENCHMARK(BM_Cdf2DSample)->Arg(4)->Arg(7)->Arg(10);
+BENCHMARK_TEMPLATE(BM_TableSample, SRF_Wavelet2D)->DenseRange(1, 10)->Complexity(benchmark::oN);
+BENCHMARK_TEMPLATE(BM_TableSample, SRF_Cdf2D)->Arg(4)->Arg(7)->Arg(10);
 
 void BM_Wavelet2DCompress(benchmark::State &state)
 {
@@ -119,7 +106,7 @@ void BM_WaveletBSDFQueries(benchmark::State &state)
     SRF_WaveletBSDF *b = new SRF_WaveletBSDF(count, level);
     b->construct(tables.data());
     const BX_Vector3 n(0.0f, 0.0f, 1.0f), u(0.6f, 0.0f, 0.8f);
-    const std::vector<float> randoms = randomValues(2 * kRandomCount, 2);
+    const std::vector<float> randoms = randomValues(2 * RANDOM_COUNT, 2);
     int i = 0;
     for (auto _ : state)
     {
@@ -131,7 +118,7 @@ void BM_WaveletBSDFQueries(benchmark::State &state)
         else
             b->evaluate(u, n, v, colour, scalar, 0);
         benchmark::DoNotOptimize(colour);
-        i = (i + 1) & (kRandomCount - 1);
+        i = (i + 1) & (RANDOM_COUNT - 1);
     }
     b->decRefCount();
 }

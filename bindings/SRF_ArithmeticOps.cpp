@@ -40,11 +40,11 @@ SRF_BSDF *scale(SRF_BSDF *a, BX_Vector3 *colours)
     return nullptr;
 }
 // Whether a composite over a and b (b may be null) keeps the nodes a query
-// visits within SRF_MAX_TREE_NODES. The count saturates, so two shared trees
+// visits within SRF_CompositeBSDF::MAX_TREE_NODES. The count saturates, so two shared trees
 // of saturated counts stay over the bound instead of wrapping around.
 bool withinBound(const SRF_BSDF *a, const SRF_BSDF *b)
 {
-    return SRF_CompositeBSDF::queryNodes(a, b) <= SRF_MAX_TREE_NODES;
+    return SRF_CompositeBSDF::queryNodes(a, b) <= SRF_CompositeBSDF::MAX_TREE_NODES;
 }
 } // namespace
 

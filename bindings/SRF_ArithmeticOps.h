@@ -12,14 +12,8 @@ class KAL_ProcArray;
 // argument 0 held; a BSDF taken from argument 1 gains one reference, since
 // it stays in its own variable too. A composite that cannot be allocated
 // leaves argument 0 null, with every reference it would have taken dropped.
-
-//
-// A query visits every node of a tree once per path to it, so a tree whose
-// subtrees are shared ("add@BB F F" again and again) costs time exponential
-// in the shader's length, and a long chain of composites recurses as deep as
-// it is long. An op whose result would make a query visit more than
-// SRF_MAX_TREE_NODES nodes leaves argument 0 as it was.
-const int SRF_MAX_TREE_NODES = 4096;
+// An op whose result would make a query visit more than
+// SRF_CompositeBSDF::MAX_TREE_NODES nodes leaves argument 0 as it was.
 
 // a + b (SRF_SumBSDF); a null side leaves the other.
 SRF_API int opAddBB(KAL_Instance &instance, KAL_ProcArray &lanes); // "add@BB"

@@ -15,7 +15,12 @@
 //   kind 3  a temporary of the rewrite;
 //   kind 4  a constant of the rewrite, read from the integer or float table.
 // The words are kept literally so that they can be set beside their
-// instruction lists line by line.
+// instruction lists line by line. Above each program, "sig -> text" says
+// what the call expands to: the instructions with their operands (aN an
+// argument of the call, tN a temporary, cN a constant, or a shader global
+// by name), then after "|" the temporaries' types and the constants' types,
+// table positions and values. test_rewrites decodes the words and checks
+// them against this text.
 
 namespace
 {
@@ -73,36 +78,55 @@ const float theFloats[] = {
 const int FLOAT_COUNT = sizeof(theFloats) / sizeof(theFloats[0]);
 
 // Programs of the general rewrites, in registration order.
+// phong@BF -> lafortune@BVF(a0, c0, a1) | vector 0: (-1, -1, 1)
 const int32_t thePhongBF[] = {0x01000000, 0x02000000, 0x04000000, 0x02000001, 0x00000000};
+// phong@BVF -> lafortune@BVVF(a0, a1, c0, a2) | vector 3: (-1, -1, 1)
 const int32_t thePhongBVF[] = {0x01000001, 0x02000000, 0x02000001, 0x04000000, 0x02000002, 0x00000000};
+// diffuse@B -> lafortune@BVF(a0, c0, c1) | vector 6: (0, 0, 1); float 9: 0
 const int32_t theDiffuseB[] = {0x01000000, 0x02000000, 0x04000000, 0x04000001, 0x00000000};
+// diffuse@BV -> lafortune@BVVF(a0, a1, c0, c1) | vector 10: (0, 0, 1); float 13: 0
 const int32_t theDiffuseBV[] = {0x01000001, 0x02000000, 0x02000001, 0x04000000, 0x04000001, 0x00000000};
+// matchkal_blinn@BF -> set@FF(t0, a1); mul@FF(t0, a1); blinn@BF(a0, t0); mul@BF(a0, c0) | float | float 14: 2
 const int32_t theMatchBlinnBF[] = {0x01000002, 0x03000000, 0x02000001, 0x00000000, 0x01000003, 0x03000000,
                                    0x02000001, 0x00000000, 0x01000004, 0x02000000, 0x03000000, 0x00000000,
                                    0x01000005, 0x02000000, 0x04000000, 0x00000000};
+// matchkal_blinn@BVF -> set@FF(t0, a2); mul@FF(t0, a2); blinn@BVF(a0, a1, t0); mul@BF(a0, c0) | float | float 15: 2
 const int32_t theMatchBlinnBVF[] = {0x01000002, 0x03000000, 0x02000002, 0x00000000, 0x01000003, 0x03000000,
                                     0x02000002, 0x00000000, 0x01000006, 0x02000000, 0x02000001, 0x03000000,
                                     0x00000000, 0x01000005, 0x02000000, 0x04000000, 0x00000000};
+// matchkal_specular@BF -> matchkal_blinn@BF(a0, a1)
 const int32_t theMatchSpecularBF[] = {0x01000007, 0x02000000, 0x02000001, 0x00000000};
+// matchkal_specular@BVF -> matchkal_blinn@BVF(a0, a1, a2)
 const int32_t theMatchSpecularBVF[] = {0x01000008, 0x02000000, 0x02000001, 0x02000002, 0x00000000};
+// lafortune@BVF -> normalize@VV(t0, N); lafortune@BVVF(a0, t0, a1, a2) | vector
 const int32_t theLafortuneBVF[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x01000001,
                                    0x02000000, 0x03000000, 0x02000001, 0x02000002, 0x00000000};
+// ashikhmin@BFFVV -> normalize@VV(t0, N); ashikhmin@BVFFVV(a0, t0, a1, a2, a3, a4) | vector
 const int32_t theAshikhminBFFVV[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x0100000B, 0x02000000,
                                      0x03000000, 0x02000001, 0x02000002, 0x02000003, 0x02000004, 0x00000000};
+// blinn@BF -> normalize@VV(t0, N); blinn@BVF(a0, t0, a1) | vector
 const int32_t theBlinnBF[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x01000006,
                               0x02000000, 0x03000000, 0x02000001, 0x00000000};
+// measured@BSV -> normalize@VV(t0, dPds); normalize@VV(t1, dPdt); measured@BSVVV(a0, a1, a2, t0, t1) | vector, vector
 const int32_t theMeasuredBSV[] = {0x01000009, 0x03000000, 0x0100000C, 0x00000000, 0x01000009,
                                   0x03000001, 0x0100000D, 0x00000000, 0x0100000E, 0x02000000,
                                   0x02000001, 0x02000002, 0x03000000, 0x03000001, 0x00000000};
+// measured@BS -> normalize@VV(t0, N); measured@BSV(a0, a1, t0) | vector
 const int32_t theMeasuredBS[] = {0x01000009, 0x03000000, 0x0100000A, 0x00000000, 0x0100000F,
                                  0x02000000, 0x02000001, 0x03000000, 0x00000000};
+// albedo@VBVV -> albedo@VBVVI(a0, a1, a2, a3, c0) | int 0: 15
 const int32_t theAlbedoVBVV[] = {0x01000010, 0x02000000, 0x02000001, 0x02000002, 0x02000003, 0x04000000, 0x00000000};
+// albedo@VBI -> albedo@VBVVI(a0, a1, c0, c1, a2) | vector 16: (0, 1, 0); vector 19: (0, 1, 0)
 const int32_t theAlbedoVBI[] = {0x01000010, 0x02000000, 0x02000001, 0x04000000, 0x04000001, 0x02000002, 0x00000000};
+// albedo@VB -> albedo@VBI(a0, a1, c0) | int 1: 15
 const int32_t theAlbedoVB[] = {0x01000011, 0x02000000, 0x02000001, 0x04000000, 0x00000000};
+// eval_bsdf@VBVVV -> eval_bsdf@VBVVVI(a0, a1, a2, a3, a4, c0) | int 2: 15
 const int32_t theEvalVBVVV[] = {0x01000012, 0x02000000, 0x02000001, 0x02000002,
                                 0x02000003, 0x02000004, 0x04000000, 0x00000000};
+// sample_bsdf@BVVVVIFF -> sample_bsdf@BVVVVIFFI(a0, a1, a2, a3, a4, a5, a6, a7, c0) | int 3: 15
 const int32_t theSampleBVVVVIFF[] = {0x01000013, 0x02000000, 0x02000001, 0x02000002, 0x02000003, 0x02000004,
                                      0x02000005, 0x02000006, 0x02000007, 0x04000000, 0x00000000};
+// specularratio_bsdf@FB -> specularratio_bsdf@FBI(a0, a1, c0) | int 4: 15
 const int32_t theSpecularRatioFB[] = {0x01000014, 0x02000000, 0x02000001, 0x04000000, 0x00000000};
 
 // Temporary types.
@@ -184,8 +208,10 @@ const char *const thePhotonNames[] = {"diffuse@B", "F", "mul@BV", "specular@BV"}
 const int PHOTON_NAME_COUNT = sizeof(thePhotonNames) / sizeof(thePhotonNames[0]);
 
 // F = diffuse, scaled by argument 2.
+// photon_store@VVVV, photon_diffuse@VVV -> diffuse@B(F); mul@BV(F, a2)
 const int32_t thePhotonDiffuse[] = {0x01000000, 0x01000001, 0x00000000, 0x01000002, 0x01000001, 0x02000002, 0x00000000};
 // F = a mirror about argument 1, scaled by argument 2.
+// photon_reflect@VVV, photon_transmit@VVV -> specular@BV(F, a1); mul@BV(F, a2)
 const int32_t thePhotonMirror[] = {0x01000003, 0x01000001, 0x02000001, 0x00000000,
                                    0x01000002, 0x01000001, 0x02000002, 0x00000000};
 

@@ -47,6 +47,12 @@ public:
     // that no sum of saturated counts wraps around to a small number.
     static int queryNodes(const SRF_BSDF *first, const SRF_BSDF *second);
     static constexpr int MAX_QUERY_NODES = 1 << 30;
+    // A query visits every node of a tree once per path to it, so a tree
+    // whose subtrees are shared ("add@BB F F" again and again) costs time
+    // exponential in the shader's length, and a long chain of composites
+    // recurses as deep as it is long. The ops and the Python module build no
+    // tree that a query would visit more than this many nodes of.
+    static constexpr int MAX_TREE_NODES = 4096;
 
 protected:
     // Counts this node over its operands: 1 + the operands' query nodes.

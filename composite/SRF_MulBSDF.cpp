@@ -23,8 +23,8 @@ void chooseScalars(const SRF_LaneBatch &batch, const SRF_LaneBatch &sub, const S
                 [=](int lane)
                 {
                     const float s1 = b.scalar[lane];
-                    const bool running = b.isRunning(lane), second = takeSecond(s1, s2[lane]);
-                    b.scalar[lane] = (running & second) ? s2[lane] : s1;
+                    const bool running = b.isRunning(lane), takesSecond = takeSecond(s1, s2[lane]);
+                    b.scalar[lane] = (running & takesSecond) ? s2[lane] : s1;
                 });
 }
 } // namespace

@@ -190,11 +190,11 @@ SRF_BSDF *checkedComposite(SRF_BSDF *composite, const char *what)
 {
     if (!composite)
         throw std::bad_alloc();
-    if (SRF_CompositeBSDF::queryNodes(composite) > SRF_MAX_TREE_NODES)
+    if (SRF_CompositeBSDF::queryNodes(composite) > SRF_CompositeBSDF::MAX_TREE_NODES)
     {
         composite->decRefCount();
         throw py::value_error(std::string(what) + ": a query of the result would visit more than " +
-                              std::to_string(SRF_MAX_TREE_NODES) + " nodes");
+                              std::to_string(SRF_CompositeBSDF::MAX_TREE_NODES) + " nodes");
     }
     return composite;
 }

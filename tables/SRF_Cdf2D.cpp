@@ -1,5 +1,6 @@
 #include "SRF_Cdf2D.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -50,11 +51,11 @@ float *copyOf(const float *from, int count)
 }
 } // namespace
 
-SRF_Cdf2D::SRF_Cdf2D() : table(nullptr), rowSums(nullptr), scale(0.0f), size(0), level(0) {}
+SRF_Cdf2D::SRF_Cdf2D() : myTable(nullptr), myRowSums(nullptr), myScale(0.0f), mySize(0), myLevel(0) {}
 
 SRF_Cdf2D::SRF_Cdf2D(const SRF_Cdf2D &other)
-    : table(other.table), rowSums(copyOf(other.rowSums, other.size)), scale(other.scale), size(other.size),
-      level(other.level)
+    : myTable(other.myTable), myRowSums(copyOf(other.myRowSums, other.mySize)), myScale(other.myScale),
+      mySize(other.mySize), myLevel(other.myLevel)
 {
 }
 
@@ -62,49 +63,46 @@ SRF_Cdf2D &SRF_Cdf2D::operator=(const SRF_Cdf2D &other)
 {
     if (this != &other)
     {
-        float *sums = copyOf(other.rowSums, other.size);
-        delete[] rowSums;
-        table = other.table;
-        rowSums = sums;
-        scale = other.scale;
-        size = other.size;
-        level = other.level;
+        float *sums = copyOf(other.myRowSums, other.mySize);
+        delete[] myRowSums;
+        myTable = other.myTable;
+        myRowSums = sums;
+        myScale = other.myScale;
+        mySize = other.mySize;
+        myLevel = other.myLevel;
     }
     return *this;
 }
 
-SRF_Cdf2D::~SRF_Cdf2D() { delete[] rowSums; }
+SRF_Cdf2D::~SRF_Cdf2D() { delete[] myRowSums; }
 
 void SRF_Cdf2D::init(float *values, int lvl)
 {
-    if (lvl < 0)
-        lvl = 0;
-    if (lvl > kMaxLevel)
-        lvl = kMaxLevel;
-    table = values;
-    level = lvl;
-    size = 1 << lvl;
-    scale = 1.0f / static_cast<float>(size);
-    delete[] rowSums;
-    rowSums = new (std::nothrow) float[size]();
+    lvl = std::clamp(lvl, 0, MAX_LEVEL);
+    myTable = values;
+    myLevel = lvl;
+    mySize = 1 << lvl;
+    myScale = 1.0f / static_cast<float>(mySize);
+    delete[] myRowSums;
+    myRowSums = new (std::nothrow) float[mySize]();
 }
 
 // table(r, c) = sum_{c' <= c} values(r, c'); rowSums[r] = sum_{r' <= r} sum_c values(r', c).
 void SRF_Cdf2D::compress(const float *values)
 {
-    if (!table || !rowSums || !values)
+    if (!myTable || !myRowSums || !values)
         return;
-    const std::size_t n = static_cast<std::size_t>(size);
+    const std::size_t n = static_cast<std::size_t>(mySize);
     for (std::size_t r = 0; r < n; ++r)
     {
-        float *row = table + r * n;
+        float *row = myTable + r * n;
         const float *source = values + r * n;
         row[0] = source[0];
         for (std::size_t c = 1; c < n; ++c)
             row[c] = source[c] + row[c - 1];
-        rowSums[r] = row[n - 1];
+        myRowSums[r] = row[n - 1];
         if (r > 0)
-            rowSums[r] = rowSums[r - 1] + rowSums[r];
+            myRowSums[r] = myRowSums[r - 1] + myRowSums[r];
     }
 }
 
@@ -116,36 +114,36 @@ void SRF_Cdf2D::decompress(float *) {}
 // inside the chosen row and cell, so the density is constant in a cell.
 void SRF_Cdf2D::sample(float sx, float sy, float &x, float &y) const
 {
-    if (!table || !rowSums)
+    if (!myTable || !myRowSums)
     {
         x = sx;
         y = sy;
         return;
     }
-    const int n = size;
-    const float t = sy * rowSums[n - 1];
-    const int r = search(rowSums, n, t);
-    const float rowStart = r > 0 ? rowSums[r - 1] : 0.0f;
-    const float width = rowSums[r] - rowStart;
+    const int n = mySize;
+    const float t = sy * myRowSums[n - 1];
+    const int r = search(myRowSums, n, t);
+    const float rowStart = r > 0 ? myRowSums[r - 1] : 0.0f;
+    const float width = myRowSums[r] - rowStart;
     const float fr = fraction(t - rowStart, width);
 
-    const float *row = table + static_cast<std::size_t>(r) * static_cast<std::size_t>(n);
+    const float *row = myTable + static_cast<std::size_t>(r) * static_cast<std::size_t>(n);
     const float s = sx * width;
     const int c = search(row, n, s);
     const float cellStart = c > 0 ? row[c - 1] : 0.0f;
     const float fc = fraction(s - cellStart, row[c] - cellStart);
 
-    x = (static_cast<float>(c) + fc) * scale;
-    y = (static_cast<float>(r) + fr) * scale;
+    x = (static_cast<float>(c) + fc) * myScale;
+    y = (static_cast<float>(r) + fr) * myScale;
 }
 
-float SRF_Cdf2D::getScaling() const { return rowSums ? rowSums[size - 1] * scale * scale : 0.0f; }
+float SRF_Cdf2D::getScaling() const { return myRowSums ? myRowSums[mySize - 1] * myScale * myScale : 0.0f; }
 
 void SRF_Cdf2D::dump() const
 {
-    if (!table)
+    if (!myTable)
         return;
-    const std::size_t count = static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
+    const std::size_t count = static_cast<std::size_t>(mySize) * static_cast<std::size_t>(mySize);
     for (std::size_t i = 0; i < count; ++i)
-        fprintf(stderr, "%f\n", table[i]);
+        fprintf(stderr, "%f\n", myTable[i]);
 }

@@ -18,11 +18,11 @@
 // Bad input keeps a renderer running: a cell or row of zero or negative
 // width (all-zero tables, negative values, NaN) is entered at its start, so
 // that sample always returns x and y in [0, 1]. A level below 0 counts as 0
-// and one above kMaxLevel as kMaxLevel.
+// and one above MAX_LEVEL as MAX_LEVEL.
 class SRF_API SRF_Cdf2D
 {
 public:
-    static const int kMaxLevel = 15;
+    static const int MAX_LEVEL = 15;
 
     SRF_Cdf2D();
     SRF_Cdf2D(const SRF_Cdf2D &other);
@@ -42,15 +42,15 @@ public:
     // The n x n table entries, one "%f" line each, on the standard error stream.
     void dump() const;
 
-    int getSize() const { return size; }
-    int getLevel() const { return level; }
+    int getSize() const { return mySize; }
+    int getLevel() const { return myLevel; }
 
 private:
-    float *table;
-    float *rowSums;
-    float scale;
-    int size;
-    int level;
+    float *myTable;
+    float *myRowSums;
+    float myScale;
+    int mySize;
+    int myLevel;
 };
 
 #endif

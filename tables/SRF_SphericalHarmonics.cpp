@@ -1,5 +1,6 @@
 #include "SRF_SphericalHarmonics.h"
 
+#include "SRF_Constants.h"
 #include "SRF_ScratchFloats.h"
 
 #include <cmath>
@@ -10,17 +11,15 @@
 
 namespace
 {
-// 2 pi in double, rounded to float (6.2831855) only after dividing by the
-// column count; pi in single precision.
-const double kTwoPiDouble = 6.2831854820251465;
-const float kPi = 3.1415927f;
-// 1 / (4 pi) in double precision.
-const double kInvFourPi = 0.07957746933150284;
-const float kSqrt2 = 1.41421356f;
+const float SQRT_2 = 1.41421356f;
 // A harmonic whose grid norm D is below this share of the norm it would
 // have if its azimuthal factor were at its peak everywhere is one that the
 // grid cannot see (all its columns sit on zeros of the factor).
-const double kVisibleShare = 1e-6;
+const double VISIBLE_SHARE = 1e-6;
+
+// The degree's share of the normalisation of Y_l^m, sqrt((2l + 1) / (4 pi)),
+// with 1 / (4 pi) taken in double from the single-precision pi.
+float degreeNormalisation(int l) { return static_cast<float>(std::sqrt((2.0 * l + 1.0) * (0.25 / double(SRF_PI)))); }
 
 int coefficientIndex(int l, int m) { return l * l + l + m; }
 
@@ -29,14 +28,14 @@ int coefficientIndex(int l, int m) { return l * l + l + m; }
 float azimuthal(int m, float phi)
 {
     if (m > 0)
-        return kSqrt2 * std::cos(static_cast<float>(m) * phi);
+        return SQRT_2 * std::cos(static_cast<float>(m) * phi);
     if (m < 0)
-        return kSqrt2 * std::sin(static_cast<float>(-m) * phi);
+        return SQRT_2 * std::sin(static_cast<float>(-m) * phi);
     return 1.0f;
 }
 } // namespace
 
-SRF_SphericalHarmonics::SRF_SphericalHarmonics() : coefficients(nullptr), order(0) {}
+SRF_SphericalHarmonics::SRF_SphericalHarmonics() : myCoefficients(nullptr), myOrder(0) {}
 
 SRF_SphericalHarmonics::SRF_SphericalHarmonics(const SRF_SphericalHarmonics &other) = default;
 
@@ -46,20 +45,20 @@ SRF_SphericalHarmonics::~SRF_SphericalHarmonics() {}
 
 void SRF_SphericalHarmonics::init(float *storage, int bands)
 {
-    coefficients = storage;
-    order = bands;
+    myCoefficients = storage;
+    myOrder = bands;
 }
 
 // c(l, m) = N / D over the grid (see the table overload).
 void SRF_SphericalHarmonics::compress(const float *table, int nPhi, int nTheta)
 {
-    if (order < 1 || !coefficients || !table || nPhi < 1 || nTheta < 1)
+    if (myOrder < 1 || !myCoefficients || !table || nPhi < 1 || nTheta < 1)
         return;
     // The projection only reads the table.
     float *source = const_cast<float *>(table);
-    for (int l = 0; l < order; ++l)
+    for (int l = 0; l < myOrder; ++l)
         for (int m = -l; m <= l; ++m)
-            coefficients[coefficientIndex(l, m)] = sphericalHarmonics(source, nPhi, nTheta, l, m, nullptr);
+            myCoefficients[coefficientIndex(l, m)] = sphericalHarmonics(source, nPhi, nTheta, l, m, nullptr);
 }
 
 // f(theta_j, phi_i) = sum_{l, m} c(l, m) Y(l, m)(theta_j, phi_i).
@@ -68,23 +67,23 @@ void SRF_SphericalHarmonics::decompress(float *table, int nPhi, int nTheta) cons
     if (!table || nPhi < 1 || nTheta < 1)
         return;
     std::memset(table, 0, sizeof(float) * static_cast<std::size_t>(nPhi) * static_cast<std::size_t>(nTheta));
-    if (order < 1 || !coefficients)
+    if (myOrder < 1 || !myCoefficients)
         return;
-    for (int l = 0; l < order; ++l)
+    for (int l = 0; l < myOrder; ++l)
         for (int m = -l; m <= l; ++m)
-            sphericalHarmonics(table, nPhi, nTheta, l, m, &coefficients[coefficientIndex(l, m)]);
+            sphericalHarmonics(table, nPhi, nTheta, l, m, &myCoefficients[coefficientIndex(l, m)]);
 }
 
 void SRF_SphericalHarmonics::sample(float, float, float &, float &, float &) const {}
 
-float SRF_SphericalHarmonics::getScaling() const { return (coefficients && order >= 1) ? coefficients[0] : 0.0f; }
+float SRF_SphericalHarmonics::getScaling() const { return (myCoefficients && myOrder >= 1) ? myCoefficients[0] : 0.0f; }
 
 void SRF_SphericalHarmonics::dump() const
 {
-    if (!coefficients)
+    if (!myCoefficients)
         return;
-    for (int i = 0; i < order * order; ++i)
-        fprintf(stderr, "%f\n", coefficients[i]);
+    for (int i = 0; i < myOrder * myOrder; ++i)
+        fprintf(stderr, "%f\n", myCoefficients[i]);
 }
 
 // sqrt(a! / b!) = prod_{i = b+1}^{a} sqrt(i).
@@ -139,7 +138,7 @@ float SRF_SphericalHarmonics::associatedLegendre(float x, float s, int l, int m)
 float SRF_SphericalHarmonics::sphericalHarmonics(float phi, float theta, int l, int m) const
 {
     const int a = m < 0 ? -m : m;
-    const float k = static_cast<float>(std::sqrt((2.0 * l + 1.0) * kInvFourPi)) / sqrtfactorial(l + a, l - a);
+    const float k = degreeNormalisation(l) / sqrtfactorial(l + a, l - a);
     return k * associatedLegendre(std::cos(theta), std::sin(theta), l, a) * azimuthal(m, phi);
 }
 
@@ -156,15 +155,17 @@ float SRF_SphericalHarmonics::sphericalHarmonics(float *table, int nPhi, int nTh
     float *thetas = thetaScratch.data();
     if (!phis || !thetas)
         return 0.0f;
-    const float dPhi = static_cast<float>(kTwoPiDouble / nPhi);
-    const float dTheta = kPi / static_cast<float>(nTheta);
+    // 2 pi in double (from the single-precision constant), rounded to float
+    // only after dividing by the column count.
+    const float dPhi = static_cast<float>(double(SRF_TWO_PI) / nPhi);
+    const float dTheta = SRF_PI / static_cast<float>(nTheta);
     for (int i = 0; i < nPhi; ++i)
         phis[i] = (static_cast<float>(i) + 0.5f) * dPhi;
     for (int j = 0; j < nTheta; ++j)
         thetas[j] = (static_cast<float>(j) + 0.5f) * dTheta;
 
     const int a = m < 0 ? -m : m;
-    const float k = static_cast<float>(std::sqrt((2.0 * l + 1.0) * kInvFourPi)) / sqrtfactorial(l + a, l - a);
+    const float k = degreeNormalisation(l) / sqrtfactorial(l + a, l - a);
     // Sums in double: a fine grid adds up hundreds of thousands of terms.
     double numerator = 0.0;
     double denominator = 0.0;
@@ -191,7 +192,7 @@ float SRF_SphericalHarmonics::sphericalHarmonics(float *table, int nPhi, int nTh
             }
         }
     }
-    if (coefficient || !(denominator > kVisibleShare * peakDenominator))
+    if (coefficient || !(denominator > VISIBLE_SHARE * peakDenominator))
         return 0.0f;
     return static_cast<float>(numerator / denominator);
 }

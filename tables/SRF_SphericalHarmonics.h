@@ -44,7 +44,7 @@ public:
     // stream; nothing without storage.
     void dump() const;
 
-    int getOrder() const { return order; }
+    int getOrder() const { return myOrder; }
 
     // Y(l, m) at the azimuth phi and the polar angle theta.
     float sphericalHarmonics(float phi, float theta, int l, int m) const;
@@ -61,8 +61,8 @@ private:
     // the projection N / D of the table onto Y(l, m) (the table is read).
     float sphericalHarmonics(float *table, int nPhi, int nTheta, int l, int m, const float *coefficient) const;
 
-    float *coefficients;
-    int order;
+    float *myCoefficients;
+    int myOrder;
 };
 
 #endif

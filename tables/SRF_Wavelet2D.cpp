@@ -2,6 +2,7 @@
 
 #include "SRF_ScratchFloats.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,7 @@
 
 namespace
 {
-const char *const kZeroPdf = "Error: pdf has probability 0\n";
+const char *const ZERO_PDF = "Error: pdf has probability 0\n";
 
 // The rescaled random number of a half: (s - start) / width, limited to
 // [0, 1] so that a zero or negative half of a bad table cannot spread NaN.
@@ -22,7 +23,7 @@ float rescale(float s, float start, float width)
 }
 } // namespace
 
-SRF_Wavelet2D::SRF_Wavelet2D() : coefficients(nullptr), maxValue(0.0f), scale(0.0f), size(0), level(0) {}
+SRF_Wavelet2D::SRF_Wavelet2D() : myCoefficients(nullptr), myMaxValue(0.0f), myScale(0.0f), mySize(0), myLevel(0) {}
 
 SRF_Wavelet2D::SRF_Wavelet2D(const SRF_Wavelet2D &other) = default;
 
@@ -32,14 +33,11 @@ SRF_Wavelet2D::~SRF_Wavelet2D() {}
 
 void SRF_Wavelet2D::init(float *storage, int lvl)
 {
-    if (lvl < 0)
-        lvl = 0;
-    if (lvl > kMaxLevel)
-        lvl = kMaxLevel;
-    coefficients = storage;
-    level = lvl;
-    size = 1 << lvl;
-    scale = 1.0f / static_cast<float>(size);
+    lvl = std::clamp(lvl, 0, MAX_LEVEL);
+    myCoefficients = storage;
+    myLevel = lvl;
+    mySize = 1 << lvl;
+    myScale = 1.0f / static_cast<float>(mySize);
 }
 
 // Haar analysis, fine to coarse. Each step turns the s x s image of means
@@ -51,17 +49,17 @@ void SRF_Wavelet2D::compress(const float *values)
 {
     if (!values)
         return;
-    const std::size_t n = static_cast<std::size_t>(size);
+    const std::size_t n = static_cast<std::size_t>(mySize);
     const std::size_t count = n * n;
-    maxValue = 0.0f;
+    myMaxValue = 0.0f;
     for (std::size_t i = 0; i < count; ++i)
-        if (values[i] > maxValue)
-            maxValue = values[i];
-    if (!coefficients)
+        if (values[i] > myMaxValue)
+            myMaxValue = values[i];
+    if (!myCoefficients)
         return;
-    if (level < 1)
+    if (myLevel < 1)
     {
-        coefficients[0] = values[0];
+        myCoefficients[0] = values[0];
         return;
     }
 
@@ -84,13 +82,13 @@ void SRF_Wavelet2D::compress(const float *values)
                 const float d = image[(2 * r + 1) * s + 2 * c + 1];
                 const float m = (a + b + e + d) * 0.25f;
                 const std::size_t node = r * h + c;
-                coefficients[node] = m;
-                coefficients[q + node] = ((a + e) - (m + m)) * 0.5f;
-                coefficients[2 * q + node] = ((e + d) - (m + m)) * 0.5f;
-                coefficients[3 * q + node] = ((b + e) - (m + m)) * 0.5f;
+                myCoefficients[node] = m;
+                myCoefficients[q + node] = ((a + e) - (m + m)) * 0.5f;
+                myCoefficients[2 * q + node] = ((e + d) - (m + m)) * 0.5f;
+                myCoefficients[3 * q + node] = ((b + e) - (m + m)) * 0.5f;
             }
         }
-        std::memcpy(image, coefficients, sizeof(float) * q);
+        std::memcpy(image, myCoefficients, sizeof(float) * q);
     }
 }
 
@@ -102,16 +100,16 @@ void SRF_Wavelet2D::decompress(float *values) const
 {
     if (!values)
         return;
-    const std::size_t n = static_cast<std::size_t>(size);
+    const std::size_t n = static_cast<std::size_t>(mySize);
     const std::size_t count = n * n;
-    if (!coefficients)
+    if (!myCoefficients)
     {
         std::memset(values, 0, sizeof(float) * count);
         return;
     }
-    if (level < 1)
+    if (myLevel < 1)
     {
-        values[0] = coefficients[0];
+        values[0] = myCoefficients[0];
         return;
     }
 
@@ -122,7 +120,7 @@ void SRF_Wavelet2D::decompress(float *values) const
         std::memset(values, 0, sizeof(float) * count);
         return;
     }
-    std::memcpy(means, coefficients, sizeof(float) * count);
+    std::memcpy(means, myCoefficients, sizeof(float) * count);
     for (std::size_t s = 2; s <= n; s *= 2)
     {
         const std::size_t h = s / 2;
@@ -156,10 +154,10 @@ void SRF_Wavelet2D::sample(float sx, float sy, float &x, float &y, float &value)
 {
     x = 0.0f;
     y = 0.0f;
-    float p = coefficients ? coefficients[0] : 0.0f;
+    float p = myCoefficients ? myCoefficients[0] : 0.0f;
     if (!(p > 0.0f))
     {
-        fputs(kZeroPdf, stderr);
+        fputs(ZERO_PDF, stderr);
         return;
     }
 
@@ -167,12 +165,12 @@ void SRF_Wavelet2D::sample(float sx, float sy, float &x, float &y, float &value)
     std::size_t c = 0;
     std::size_t w = 1;
     std::size_t q = 1;
-    for (int step = 0; step < level; ++step)
+    for (int step = 0; step < myLevel; ++step)
     {
         const std::size_t node = r * w + c;
-        const float d1 = coefficients[q + node];
-        const float d2 = coefficients[2 * q + node];
-        const float d3 = coefficients[3 * q + node];
+        const float d1 = myCoefficients[q + node];
+        const float d2 = myCoefficients[2 * q + node];
+        const float d3 = myCoefficients[3 * q + node];
         const float tl = p + d1 - d2 - d3;
         const float tr = p - d1 - d2 + d3;
         const float bl = p + d1 + d2 + d3;
@@ -213,18 +211,18 @@ void SRF_Wavelet2D::sample(float sx, float sy, float &x, float &y, float &value)
         w *= 2;
         q *= 4;
     }
-    x = (static_cast<float>(c) + sx) * scale;
-    y = (static_cast<float>(r) + sy) * scale;
+    x = (static_cast<float>(c) + sx) * myScale;
+    y = (static_cast<float>(r) + sy) * myScale;
     value = p;
 }
 
-float SRF_Wavelet2D::getScaling() const { return coefficients ? coefficients[0] : 0.0f; }
+float SRF_Wavelet2D::getScaling() const { return myCoefficients ? myCoefficients[0] : 0.0f; }
 
 void SRF_Wavelet2D::dump() const
 {
-    if (!coefficients)
+    if (!myCoefficients)
         return;
-    const std::size_t count = static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
+    const std::size_t count = static_cast<std::size_t>(mySize) * static_cast<std::size_t>(mySize);
     for (std::size_t i = 0; i < count; ++i)
-        fprintf(stderr, "%f\n", coefficients[i]);
+        fprintf(stderr, "%f\n", myCoefficients[i]);
 }

@@ -23,15 +23,15 @@
 // value (r, c) is at r * n + c; rows go with y, columns with x.
 //
 // Level 0 (n = 1) keeps its single value as coefficient 0 and gives it back
-// from decompress. A level below 0 counts as 0 and one above kMaxLevel as
-// kMaxLevel. Sampling a pyramid whose mean is not positive (all zeros,
+// from decompress. A level below 0 counts as 0 and one above MAX_LEVEL as
+// MAX_LEVEL. Sampling a pyramid whose mean is not positive (all zeros,
 // negative values, NaN, no storage) prints the one error line of the library
 // and leaves x = y = 0; negative values deeper down never divide by zero:
 // the point stays in [0, 1]^2.
 class SRF_API SRF_Wavelet2D
 {
 public:
-    static const int kMaxLevel = 15;
+    static const int MAX_LEVEL = 15;
 
     SRF_Wavelet2D();
     SRF_Wavelet2D(const SRF_Wavelet2D &other);
@@ -49,20 +49,20 @@ public:
     void sample(float sx, float sy, float &x, float &y, float &value) const;
     // The mean of the table (coefficient 0).
     float getScaling() const;
-    float getMaxValue() const { return maxValue; }
+    float getMaxValue() const { return myMaxValue; }
     // The n^2 coefficients, one "%f" line each, on the standard error stream.
     void dump() const;
 
-    int getSize() const { return size; }
-    int getLevel() const { return level; }
-    const float *getCoefficients() const { return coefficients; }
+    int getSize() const { return mySize; }
+    int getLevel() const { return myLevel; }
+    const float *getCoefficients() const { return myCoefficients; }
 
 private:
-    float *coefficients;
-    float maxValue;
-    float scale;
-    int size;
-    int level;
+    float *myCoefficients;
+    float myMaxValue;
+    float myScale;
+    int mySize;
+    int myLevel;
 };
 
 #endif

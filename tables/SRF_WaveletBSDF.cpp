@@ -1,6 +1,7 @@
 #include "SRF_WaveletBSDF.h"
 
 #include "PLTsplitFloat.h"
+#include "SRF_Constants.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +12,8 @@
 
 namespace
 {
-// 1 / (2 pi) and 2 pi in single precision.
-const float kInvTwoPi = 0.15915494f;
-const float kTwoPi = 6.2831855f;
 // Pulls directions on the tangent plane just inside the last row band.
-const float kRowEpsilon = 0.0001f;
+const float ROW_EPSILON = 0.0001f;
 
 float clampUnit(float t)
 {
@@ -26,45 +24,46 @@ float clampUnit(float t)
 } // namespace
 
 SRF_WaveletBSDF::SRF_WaveletBSDF(int count, int lvl)
-    : data(nullptr), wavelets(nullptr), scalings(nullptr), specularity(0.0f), tableCount(0), resolution(1), level(0)
+    : myData(nullptr), myWavelets(nullptr), myScalings(nullptr), mySpecularity(0.0f), myTableCount(0), myResolution(1),
+      myLevel(0)
 {
     bounces = SRF_BOUNCE_SCATTER;
     if (lvl < 0)
         lvl = 0;
-    if (lvl > SRF_Wavelet2D::kMaxLevel)
-        lvl = SRF_Wavelet2D::kMaxLevel;
-    level = lvl;
-    resolution = 1 << lvl;
+    if (lvl > SRF_Wavelet2D::MAX_LEVEL)
+        lvl = SRF_Wavelet2D::MAX_LEVEL;
+    myLevel = lvl;
+    myResolution = 1 << lvl;
     if (count < 1)
         return;
 
     // Plain tables, then coefficient stores, then scalings; zeroed, so that
     // an unconverted pyramid has mean 0.
-    const std::size_t area = static_cast<std::size_t>(resolution) * static_cast<std::size_t>(resolution);
+    const std::size_t area = static_cast<std::size_t>(myResolution) * static_cast<std::size_t>(myResolution);
     const std::size_t m = static_cast<std::size_t>(count);
-    data = new (std::nothrow) float[2 * m * area + m]();
-    wavelets = new (std::nothrow) SRF_Wavelet2D[m];
-    if (!data || !wavelets)
+    myData = new (std::nothrow) float[2 * m * area + m]();
+    myWavelets = new (std::nothrow) SRF_Wavelet2D[m];
+    if (!myData || !myWavelets)
     {
-        delete[] data;
-        delete[] wavelets;
-        data = nullptr;
-        wavelets = nullptr;
+        delete[] myData;
+        delete[] myWavelets;
+        myData = nullptr;
+        myWavelets = nullptr;
         return;
     }
-    tableCount = count;
-    scalings = data + 2 * m * area;
+    myTableCount = count;
+    myScalings = myData + 2 * m * area;
     for (std::size_t j = 0; j < m; ++j)
     {
-        wavelets[j].init(data + (m + j) * area, level);
-        scalings[j] = -1.0f;
+        myWavelets[j].init(myData + (m + j) * area, myLevel);
+        myScalings[j] = -1.0f;
     }
 }
 
 SRF_WaveletBSDF::~SRF_WaveletBSDF()
 {
-    delete[] data;
-    delete[] wavelets;
+    delete[] myData;
+    delete[] myWavelets;
 }
 
 const char *SRF_WaveletBSDF::className() const { return "SRF_WaveletBSDF"; }
@@ -72,12 +71,12 @@ const char *SRF_WaveletBSDF::className() const { return "SRF_WaveletBSDF"; }
 // A(u) = mean of table idx(u, n) for u above the surface, else 0.
 float SRF_WaveletBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int) const
 {
-    if (tableCount < 1 || !(u.dot(n) > 0.0f))
+    if (myTableCount < 1 || !(u.dot(n) > 0.0f))
         return 0.0f;
-    return scalings[getIdx(u, n)];
+    return myScalings[getIdx(u, n)];
 }
 
-float SRF_WaveletBSDF::specularRatio(int) const { return specularity; }
+float SRF_WaveletBSDF::specularRatio(int) const { return mySpecularity; }
 
 // f(u, v) = T_idx(y, x) bilinear over res x res grid points spanning
 // [0, 1]^2, with y = 1 - v.n - 0.0001 and x = atan2(v.F2, v.F1) / 2 pi,
@@ -85,25 +84,25 @@ float SRF_WaveletBSDF::specularRatio(int) const { return specularity; }
 void SRF_WaveletBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
                                float &scalar, int) const
 {
-    if (tableCount < 1)
+    if (myTableCount < 1)
     {
         colour = BX_Vector3(0.0f, 0.0f, 0.0f);
         scalar = 0.0f;
         return;
     }
     const int idx = getIdx(u, n);
-    scalar = scalings[idx];
+    scalar = myScalings[idx];
 
     BX_Vector3 f1, f2;
     frame(u, n, f1, f2);
     // Below the surface y passes 1 and is held at the last row.
-    const float yv = clampUnit(1.0f - v.dot(n) - kRowEpsilon);
-    float xv = std::atan2(v.dot(f2), v.dot(f1)) * kInvTwoPi;
+    const float yv = clampUnit(1.0f - v.dot(n) - ROW_EPSILON);
+    float xv = std::atan2(v.dot(f2), v.dot(f1)) * SRF_INV_TWO_PI;
     if (xv < 0.0f)
         xv += 1.0f;
     xv = clampUnit(xv);
 
-    const int last = resolution - 1;
+    const int last = myResolution - 1;
     float tx = static_cast<float>(last) * xv;
     float ty = static_cast<float>(last) * yv;
     int ix, iy;
@@ -113,8 +112,8 @@ void SRF_WaveletBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const B
     const int ix1 = ix < last ? ix + 1 : last;
     const int iy1 = iy < last ? iy + 1 : last;
 
-    const float *table = data + static_cast<std::size_t>(idx) * resolution * resolution;
-    const auto at = [&](int r, int c) { return table[static_cast<std::size_t>(r) * resolution + c]; };
+    const float *table = myData + static_cast<std::size_t>(idx) * myResolution * myResolution;
+    const auto at = [&](int r, int c) { return table[static_cast<std::size_t>(r) * myResolution + c]; };
     const float left = at(iy, ix) + (at(iy1, ix) - at(iy, ix)) * ty;
     const float right = at(iy, ix1) + (at(iy1, ix1) - at(iy, ix1)) * ty;
     const float value = left + (right - left) * tx;
@@ -130,10 +129,10 @@ void SRF_WaveletBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector
                              int &bounce, float sx, float sy, int lane) const
 {
     float x = 0.0f, y = 0.0f;
-    if (tableCount >= 1)
+    if (myTableCount >= 1)
     {
         float cellValue = 0.0f;
-        wavelets[getIdx(u, n)].sample(sx, sy, x, y, cellValue);
+        myWavelets[getIdx(u, n)].sample(sx, sy, x, y, cellValue);
     }
     float cosTheta = 1.0f - y;
     if (cosTheta < -1.0f)
@@ -141,7 +140,7 @@ void SRF_WaveletBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector
     if (cosTheta > 1.0f)
         cosTheta = 1.0f;
     const float theta = std::acos(cosTheta);
-    const float phi = kTwoPi * x;
+    const float phi = SRF_TWO_PI * x;
     const float sinTheta = std::sin(theta);
 
     BX_Vector3 f1, f2;
@@ -166,10 +165,10 @@ void SRF_WaveletBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, cons
     value = BX_Vector3(0.0f, 0.0f, 0.0f);
     pdf = 0.0f;
     const float cosTheta = v.dot(n);
-    if (!hasBounce(mask) || tableCount < 1 || !(cosTheta > 0.0f))
+    if (!hasBounce(mask) || myTableCount < 1 || !(cosTheta > 0.0f))
         return;
     const int idx = getIdx(u, n);
-    const float mean = scalings[idx];
+    const float mean = myScalings[idx];
     if (!(mean > 0.0f))
         return;
     BX_Vector3 f1, f2;
@@ -177,12 +176,12 @@ void SRF_WaveletBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, cons
         n.getFrameOfReference(f1, f2);
     else
         frame(u, n, f1, f2);
-    float x = std::atan2(v.dot(f2), v.dot(f1)) * kInvTwoPi;
+    float x = std::atan2(v.dot(f2), v.dot(f1)) * SRF_INV_TWO_PI;
     x = x < 0.0f ? x + 1.0f : x;
-    const int last = resolution - 1;
-    const int row = std::min(int((1.0f - cosTheta) * float(resolution)), last);
-    const int column = std::min(int(x * float(resolution)), last);
-    pdf = std::max(data[(idx * resolution + row) * resolution + column], 0.0f) / mean * kInvTwoPi;
+    const int last = myResolution - 1;
+    const int row = std::min(int((1.0f - cosTheta) * float(myResolution)), last);
+    const int column = std::min(int(x * float(myResolution)), last);
+    pdf = std::max(myData[(idx * myResolution + row) * myResolution + column], 0.0f) / mean * SRF_INV_TWO_PI;
     BX_Vector3 colour;
     float scalar = 0.0f;
     evaluate(u, n, v, colour, scalar, lane);
@@ -195,17 +194,19 @@ void SRF_WaveletBSDF::flatten(BX_PtrArray<SRF_BSDF *> &, BX_PtrArray<BX_Vector3 
 
 void SRF_WaveletBSDF::dump(int indent) const
 {
-    const std::size_t count = static_cast<std::size_t>(tableCount) * static_cast<std::size_t>(resolution) * resolution;
+    const std::size_t count =
+        static_cast<std::size_t>(myTableCount) * static_cast<std::size_t>(myResolution) * myResolution;
     for (std::size_t i = 0; i < count; ++i)
-        fprintf(stderr, "%*c%f\n", indent, ' ', data[i]);
+        fprintf(stderr, "%*c%f\n", indent, ' ', myData[i]);
 }
 
 void SRF_WaveletBSDF::construct(float *tables)
 {
-    if (!tables || tableCount < 1)
+    if (!tables || myTableCount < 1)
         return;
-    const std::size_t count = static_cast<std::size_t>(tableCount) * static_cast<std::size_t>(resolution) * resolution;
-    std::memcpy(data, tables, sizeof(float) * count);
+    const std::size_t count =
+        static_cast<std::size_t>(myTableCount) * static_cast<std::size_t>(myResolution) * myResolution;
+    std::memcpy(myData, tables, sizeof(float) * count);
     convert(true);
 }
 
@@ -213,28 +214,28 @@ void SRF_WaveletBSDF::construct(SRF_BSDF *) {}
 
 void SRF_WaveletBSDF::convert(bool toWavelets)
 {
-    for (int j = 0; j < tableCount; ++j)
+    for (int j = 0; j < myTableCount; ++j)
     {
         if (toWavelets)
         {
-            wavelets[j].compress(getData(j));
-            scalings[j] = wavelets[j].getScaling();
+            myWavelets[j].compress(getData(j));
+            myScalings[j] = myWavelets[j].getScaling();
         }
         else
         {
-            wavelets[j].decompress(getData(j));
+            myWavelets[j].decompress(getData(j));
         }
     }
 }
 
 float *SRF_WaveletBSDF::getData(int j)
 {
-    if (j < 0 || j >= tableCount)
+    if (j < 0 || j >= myTableCount)
         return nullptr;
-    return data + static_cast<std::size_t>(j) * resolution * resolution;
+    return myData + static_cast<std::size_t>(j) * myResolution * myResolution;
 }
 
-float SRF_WaveletBSDF::getScaling(int j) const { return (j >= 0 && j < tableCount) ? scalings[j] : 0.0f; }
+float SRF_WaveletBSDF::getScaling(int j) const { return (j >= 0 && j < myTableCount) ? myScalings[j] : 0.0f; }
 
 // idx = trunc(sqrt(1 - (u.n)^2) m), limited to [0, m - 1]; a cosine whose
 // square passes 1 (rounding, or a NaN) gives 0.
@@ -244,17 +245,17 @@ int SRF_WaveletBSDF::getIdx(const BX_Vector3 &u, const BX_Vector3 &n) const
     const float sine2 = 1.0f - c * c;
     if (!(sine2 > 0.0f))
         return 0;
-    const float bin = std::sqrt(sine2) * static_cast<float>(tableCount);
-    if (!(bin < static_cast<float>(tableCount)))
-        return tableCount > 0 ? tableCount - 1 : 0;
+    const float bin = std::sqrt(sine2) * static_cast<float>(myTableCount);
+    if (!(bin < static_cast<float>(myTableCount)))
+        return myTableCount > 0 ? myTableCount - 1 : 0;
     const int idx = static_cast<int>(bin);
     return idx < 0 ? 0 : idx;
 }
 
 void SRF_WaveletBSDF::dumpWavelet() const
 {
-    for (int j = 0; j < tableCount; ++j)
-        wavelets[j].dump();
+    for (int j = 0; j < myTableCount; ++j)
+        myWavelets[j].dump();
 }
 
 void SRF_WaveletBSDF::frame(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &f1, BX_Vector3 &f2) const

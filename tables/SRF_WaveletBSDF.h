@@ -23,7 +23,7 @@
 // evaluation reads azimuth 0. A table count below 1 (or storage that cannot
 // be had) gives an object without tables: albedo 0, zero colour and scalar,
 // and sample returns v = n. A level below 0 counts as 0 and one above
-// SRF_Wavelet2D::kMaxLevel as that level.
+// SRF_Wavelet2D::MAX_LEVEL as that level.
 class SRF_API SRF_WaveletBSDF : public SRF_BSDF
 {
 public:
@@ -71,21 +71,21 @@ public:
     // Every pyramid's coefficients, in table order.
     void dumpWavelet() const;
 
-    int getTableCount() const { return tableCount; }
-    int getResolution() const { return resolution; }
-    int getLevel() const { return level; }
+    int getTableCount() const { return myTableCount; }
+    int getResolution() const { return myResolution; }
+    int getLevel() const { return myLevel; }
 
 private:
     // F2 = normalize(n x u), F1 = normalize(F2 x n).
     void frame(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &f1, BX_Vector3 &f2) const;
 
-    float *data;
-    SRF_Wavelet2D *wavelets;
-    float *scalings;
-    float specularity;
-    int tableCount;
-    int resolution;
-    int level;
+    float *myData;
+    SRF_Wavelet2D *myWavelets;
+    float *myScalings;
+    float mySpecularity;
+    int myTableCount;
+    int myResolution;
+    int myLevel;
 };
 
 #endif

@@ -13,8 +13,6 @@
 #include <random>
 #include <vector>
 
-using TestUtil::PI;
-
 TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesHoldForAnyLength)
 {
     const BX_Vector3 axis(0.6f, 0.0f, 0.8f);
@@ -22,18 +20,19 @@ TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesHoldForAnyLength)
     // compute(s, t): uniform on the sphere about any axis.
     EXPECT_TRUE(ChiSquare::fits({"polar sample", frame,
                                  [axis](float s, float t, BX_Vector3 &d) { BX_PolarSample(axis).compute(d, s, t); },
-                                 [](const BX_Vector3 &) { return 1.0 / (4.0 * PI); }}));
+                                 [](const BX_Vector3 &) { return 1.0 / (4.0 * SRF_PI_DOUBLE); }}));
     // computeDisk2 preserves area: the disk point lifted to the hemisphere is
     // cosine-distributed.
-    EXPECT_TRUE(ChiSquare::fits({"disk lifted to the hemisphere", frame,
-                                 [frame](float s, float t, BX_Vector3 &d)
-                                 {
-                                     float x, y;
-                                     BX_PolarSample::computeDisk2(s, t, x, y);
-                                     const float z = std::sqrt(std::max(0.0f, 1.0f - x * x - y * y));
-                                     d = frame.x * x + frame.y * y + frame.z * z;
-                                 },
-                                 [axis](const BX_Vector3 &d) { return std::max(0.0, double(axis.dot(d))) / PI; }}));
+    EXPECT_TRUE(
+        ChiSquare::fits({"disk lifted to the hemisphere", frame,
+                         [frame](float s, float t, BX_Vector3 &d)
+                         {
+                             float x, y;
+                             BX_PolarSample::computeDisk2(s, t, x, y);
+                             const float z = std::sqrt(std::max(0.0f, 1.0f - x * x - y * y));
+                             d = frame.x * x + frame.y * y + frame.z * z;
+                         },
+                         [axis](const BX_Vector3 &d) { return std::max(0.0, double(axis.dot(d))) / SRF_PI_DOUBLE; }}));
     float x, y;
     BX_PolarSample::computeDisk2(0.5f, 0.5f, x, y);
     EXPECT_TRUE(x == 0.0f && y == 0.0f);

@@ -31,9 +31,9 @@ namespace
 class TestLobe : public SRF_BSDF
 {
 public:
-    TestLobe(float a, BX_Vector3 c, int set, float r = 0.0f, BX_Vector3 e = BX_Vector3(), bool copyable = true,
-             float *block = nullptr)
-        : a(a), c(c), r(r), e(e), copyable(copyable), block(block ? block : allocFloat())
+    TestLobe(float albedo, BX_Vector3 colour, int set, float ratio = 0.0f, BX_Vector3 emission = BX_Vector3(),
+             bool canCopy = true, float *given = nullptr)
+        : a(albedo), c(colour), r(ratio), e(emission), copyable(canCopy), block(given ? given : allocFloat())
     {
         bounces = set;
     }

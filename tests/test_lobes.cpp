@@ -323,7 +323,7 @@ std::vector<ChiSquare::Sampler> everySampler()
     // The wire's u perpendicular to T at azimuth pi/50 puts the edge of the
     // half turned toward u on cell edges.
     const ChiSquare::Frame wire = frameAbout(t);
-    const BX_Vector3 uw = wire.x * float(std::cos(PI / 50)) + wire.y * float(std::sin(PI / 50));
+    const BX_Vector3 uw = wire.x * float(std::cos(SRF_PI_DOUBLE / 50)) + wire.y * float(std::sin(SRF_PI_DOUBLE / 50));
     return {
         sampler("isotropic", Registry::make("SRF_Isotropic", NONE), unit(0.2f, -0.5f, 0.7f), Z, frameAbout(Z)),
         sampler("wire diffuse", Registry::make("SRF_WireDiffuse", L(unit(1, 2, 2))), Z, Z, frameAbout(Z)),
@@ -415,7 +415,8 @@ BX_Vector3 integralOfValue(const ValueCase &c, int k)
     for (int i = 0; i < THETAS; ++i)
         for (int j = 0; j < PHIS; ++j)
         {
-            const double z = nodes[i], r = std::sqrt(std::max(0.0, 1.0 - z * z)), phi = 2.0 * PI * (j + 0.5) / PHIS;
+            const double z = nodes[i], r = std::sqrt(std::max(0.0, 1.0 - z * z)),
+                         phi = 2.0 * SRF_PI_DOUBLE * (j + 0.5) / PHIS;
             const BX_Vector3 d =
                 c.frame.x * float(r * std::cos(phi)) + c.frame.y * float(r * std::sin(phi)) + c.frame.z * float(z);
             double jacobian = 1.0;
@@ -431,7 +432,7 @@ BX_Vector3 integralOfValue(const ValueCase &c, int k)
             BX_Vector3 value;
             float pdf = 0.0f;
             c.bsdf->evaluatePdf(c.u, c.n, v, value, pdf, 0, SRF_BOUNCE_SCATTER);
-            const double w = weights[i] * (2.0 * PI / PHIS) * jacobian * smooth(k, v);
+            const double w = weights[i] * (2.0 * SRF_PI_DOUBLE / PHIS) * jacobian * smooth(k, v);
             sum[0] += w * value.x, sum[1] += w * value.y, sum[2] += w * value.z;
         }
     return BX_Vector3(float(sum[0]), float(sum[1]), float(sum[2]));

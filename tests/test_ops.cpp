@@ -487,7 +487,7 @@ TEST(Ops, ArithmeticFollowsItsCaseTables)
 // A Lafortune lobe through the rewrite of "phong@BF", tinted and sampled
 // per lane, then overwritten: everything goes back. Shared subtrees ("add@BB
 // F F" forty times made a tree whose queries visit 2^40 nodes) and long
-// chains of tints stop growing at SRF_MAX_TREE_NODES visited nodes, and a
+// chains of tints stop growing at SRF_CompositeBSDF::MAX_TREE_NODES visited nodes, and a
 // capped tree answers what it had before the bound.
 TEST(Ops, TypicalRoadReleasesEverythingAndTreesStayBounded)
 {
@@ -522,7 +522,7 @@ TEST(Ops, TypicalRoadReleasesEverythingAndTreesStayBounded)
         capped += "add@BB F F\n";
     capped += "mul@BF F 0.5\nmul@BF F 0.5\nmul@BV F (0.5, 0.25, 0.5)\nmul@BB F F\n";
     std::string chain = "isotropic@B F\n";
-    for (int i = 0; i < 3 * SRF_MAX_TREE_NODES; ++i)
+    for (int i = 0; i < 3 * SRF_CompositeBSDF::MAX_TREE_NODES; ++i)
         chain += "mul@BF F 0.999\n";
     const std::string texts[] = {capped, chain, capped + "mul@BF F 0\n"};
     for (int t = 0; t < 3; ++t)
@@ -533,7 +533,7 @@ TEST(Ops, TypicalRoadReleasesEverythingAndTreesStayBounded)
         ASSERT_EQ(f == nullptr, t == 2);
         if (!f)
             continue;
-        EXPECT_EQ(SRF_CompositeBSDF::queryNodes(f), SRF_MAX_TREE_NODES);
+        EXPECT_EQ(SRF_CompositeBSDF::queryNodes(f), SRF_CompositeBSDF::MAX_TREE_NODES);
         const TestUtil::Evaluated e =
             TestUtil::evaluateOf(*f, BX_Vector3(0, 0.6f, 0.8f), BX_Vector3(0, 0, 1), BX_Vector3(0.6f, 0, 0.8f), 1);
         EXPECT_TRUE(t != 0 || e.colour == BX_Vector3(1024, 1024, 1024)) << e.colour.x;

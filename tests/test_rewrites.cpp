@@ -1,15 +1,17 @@
-// The rewrite tables: every program decodes to the instructions it stands
-// for (set beside the table it was typed from) and compiles against the
-// ops. (The example shaders are compiled and run by test_stress and srf's
-// tests.)
+// The rewrite tables: every program decodes to the instructions that the
+// table's source states beside it, and compiles against the ops. (The
+// example shaders are compiled and run by test_stress and srf's tests.)
 #include "KAL_IReWrite.h"
 #include "KAL_OpCode.h"
 #include "KAL_Program.h"
 #include "Program.h"
 #include "SRF_ReWrite.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <vector>
 
 namespace
@@ -42,6 +44,40 @@ std::string decode(const KAL_IReWrite &rw)
     }
     return out;
 }
+
+// The expansions that the rewrite table's source states above each program
+// ("// sig, sig -> text", the text running on over the comment lines that
+// follow), by signature.
+std::map<std::string, std::string> statedExpansions()
+{
+    std::map<std::string, std::string> stated;
+    std::istringstream source(TestUtil::readFile(SRF_SOURCE_DIR "/bindings/SRF_ReWrite.cpp"));
+    std::vector<std::string> signatures;
+    std::string line, text;
+    auto close = [&]
+    {
+        for (const std::string &sig : signatures)
+            stated[sig] = text;
+        signatures.clear();
+    };
+    while (std::getline(source, line))
+    {
+        const size_t arrow = line.find(" -> ");
+        if (line.rfind("// ", 0) == 0 && arrow != std::string::npos && line.find('@') < arrow)
+        {
+            close();
+            std::istringstream names(line.substr(3, arrow - 3));
+            for (std::string sig; std::getline(names >> std::ws, sig, ',');)
+                signatures.push_back(sig);
+            text = line.substr(arrow + 4);
+        }
+        else if (line.rfind("// ", 0) == 0 && !signatures.empty())
+            text += " " + line.substr(3);
+        else
+            close();
+    }
+    return stated;
+}
 } // namespace
 
 TEST(ReWrites, EveryProgramDecodesToItsInstructions)
@@ -72,31 +108,8 @@ TEST(ReWrites, EveryProgramDecodesToItsInstructions)
         {"photon_reflect@VVV", 3},
         {"photon_transmit@VVV", 3},
     };
-    const char *const programs[] = {
-        "lafortune@BVF(a0, c0, a1) | vector 0: (-1, -1, 1)",
-        "lafortune@BVVF(a0, a1, c0, a2) | vector 3: (-1, -1, 1)",
-        "lafortune@BVF(a0, c0, c1) | vector 6: (0, 0, 1); float 9: 0",
-        "lafortune@BVVF(a0, a1, c0, c1) | vector 10: (0, 0, 1); float 13: 0",
-        "set@FF(t0, a1); mul@FF(t0, a1); blinn@BF(a0, t0); mul@BF(a0, c0) | float | float 14: 2",
-        "set@FF(t0, a2); mul@FF(t0, a2); blinn@BVF(a0, a1, t0); mul@BF(a0, c0) | float | float 15: 2",
-        "matchkal_blinn@BF(a0, a1)",
-        "matchkal_blinn@BVF(a0, a1, a2)",
-        "normalize@VV(t0, N); lafortune@BVVF(a0, t0, a1, a2) | vector",
-        "normalize@VV(t0, N); ashikhmin@BVFFVV(a0, t0, a1, a2, a3, a4) | vector",
-        "normalize@VV(t0, N); blinn@BVF(a0, t0, a1) | vector",
-        "normalize@VV(t0, dPds); normalize@VV(t1, dPdt); measured@BSVVV(a0, a1, a2, t0, t1) | vector, vector",
-        "normalize@VV(t0, N); measured@BSV(a0, a1, t0) | vector",
-        "albedo@VBVVI(a0, a1, a2, a3, c0) | int 0: 15",
-        "albedo@VBVVI(a0, a1, c0, c1, a2) | vector 16: (0, 1, 0); vector 19: (0, 1, 0)",
-        "albedo@VBI(a0, a1, c0) | int 1: 15",
-        "eval_bsdf@VBVVVI(a0, a1, a2, a3, a4, c0) | int 2: 15",
-        "sample_bsdf@BVVVVIFFI(a0, a1, a2, a3, a4, a5, a6, a7, c0) | int 3: 15",
-        "specularratio_bsdf@FBI(a0, a1, c0) | int 4: 15",
-        "diffuse@B(F); mul@BV(F, a2)",
-        "diffuse@B(F); mul@BV(F, a2)",
-        "specular@BV(F, a1); mul@BV(F, a2)",
-        "specular@BV(F, a1); mul@BV(F, a2)",
-    };
+    const std::map<std::string, std::string> programs = statedExpansions();
+    EXPECT_EQ(programs.size(), 23u);
     KAL_Context context;
     SRFinstallReWrite(context);
     SRFinstallPhotonReWrite(context);
@@ -109,7 +122,8 @@ TEST(ReWrites, EveryProgramDecodesToItsInstructions)
         const KAL_OpCode *op = context.getOp(context.getBuiltinCount() + r); // registered in table order
         ASSERT_STREQ(op->getSignature(), signature);
         const KAL_IReWrite &rw = *op->getReWrite();
-        EXPECT_EQ(decode(rw), programs[r]);
+        ASSERT_TRUE(programs.count(signature));
+        EXPECT_EQ(decode(rw), programs.at(signature));
         EXPECT_TRUE(rw.getArgCount() == count && op->getArgCount() == count);
         const std::string sig = signature;
         EXPECT_EQ(op->getOpFlag(), sig.rfind("measured@", 0) == 0 ? 0x2000000 : 0);

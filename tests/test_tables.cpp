@@ -16,7 +16,6 @@
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-using TestUtil::PI;
 
 namespace
 {
@@ -280,15 +279,15 @@ namespace
 // The real spherical harmonics of bands 0 to 2 in closed form.
 double closedFormY(int l, int m, double theta, double phi)
 {
-    const double x = std::cos(theta), s = std::sin(theta), c1 = std::sqrt(3.0 / (4.0 * PI));
-    const double c2 = std::sqrt(15.0 / (4.0 * PI)), c3 = 0.25 * std::sqrt(15.0 / PI);
-    const double values[] = {0.5 * std::sqrt(1.0 / PI),
+    const double x = std::cos(theta), s = std::sin(theta), c1 = std::sqrt(3.0 / (4.0 * SRF_PI_DOUBLE));
+    const double c2 = std::sqrt(15.0 / (4.0 * SRF_PI_DOUBLE)), c3 = 0.25 * std::sqrt(15.0 / SRF_PI_DOUBLE);
+    const double values[] = {0.5 * std::sqrt(1.0 / SRF_PI_DOUBLE),
                              c1 * s * std::sin(phi),
                              c1 * x,
                              c1 * s * std::cos(phi),
                              c3 * s * s * std::sin(2.0 * phi),
                              c2 * s * x * std::sin(phi),
-                             0.25 * std::sqrt(5.0 / PI) * (3.0 * x * x - 1.0),
+                             0.25 * std::sqrt(5.0 / SRF_PI_DOUBLE) * (3.0 * x * x - 1.0),
                              c2 * s * x * std::cos(phi),
                              c3 * s * s * std::cos(2.0 * phi)};
     return values[l * l + l + m];
@@ -319,7 +318,8 @@ TEST(Tables, SphericalHarmonicsRebuildBandLimitedFunctions)
             for (int k = 0; k < 9; ++k)
             {
                 const int l = int(std::sqrt(double(k)));
-                f += weights[k] * closedFormY(l, k - l * l - l, (j + 0.5) * PI / nTheta, (i + 0.5) * 2.0 * PI / nPhi);
+                f += weights[k] * closedFormY(l, k - l * l - l, (j + 0.5) * SRF_PI_DOUBLE / nTheta,
+                                              (i + 0.5) * 2.0 * SRF_PI_DOUBLE / nPhi);
             }
             table[j * nPhi + i] = float(f);
         }
@@ -402,18 +402,18 @@ TEST(Tables, WaveletBsdfReadsAndSamplesItsTables)
     auto *b = static_cast<SRF_WaveletBSDF *>(held.get());
     b->construct(tables.data());
     EXPECT_TRUE(b->getScaling(0) == 101.5f && b->getScaling(1) == 16.5f);
-    const BX_Vector3 u = direction(PI / 3.0, 0.0);
+    const BX_Vector3 u = direction(SRF_PI_DOUBLE / 3.0, 0.0);
     const std::pair<BX_Vector3, float> reads[] = {
-        {UP, 0.0f},                                       // row 0, column 0
-        {direction(PI / 2.0, 0.0), 29.997f},              // rows 2 and 3 at 0.9999: row 3 weighs 0.9997
-        {direction(PI / 2.0, PI), 31.497f},               // opposite u: halfway between columns 1 and 2
-        {direction(std::acos(0.4999), PI / 2.0), 15.75f}, // rows 1, 2 halfway; columns 0, 1 at 3/4
-        {BX_Vector3(0, 0, -1), 30.0f},                    // below the surface: the last row
-        {direction(PI / 2.0, -1e-7), 32.997f},            // just below 2 pi: the last column
+        {UP, 0.0f},                                                  // row 0, column 0
+        {direction(SRF_PI_DOUBLE / 2.0, 0.0), 29.997f},              // rows 2 and 3 at 0.9999: row 3 weighs 0.9997
+        {direction(SRF_PI_DOUBLE / 2.0, SRF_PI_DOUBLE), 31.497f},    // opposite u: halfway between columns 1 and 2
+        {direction(std::acos(0.4999), SRF_PI_DOUBLE / 2.0), 15.75f}, // rows 1, 2 halfway; columns 0, 1 at 3/4
+        {BX_Vector3(0, 0, -1), 30.0f},                               // below the surface: the last row
+        {direction(SRF_PI_DOUBLE / 2.0, -1e-7), 32.997f},            // just below 2 pi: the last column
     };
     for (const auto &[v, expected] : reads)
         EXPECT_NEAR(valueOf(*b, u, v), expected, 2e-3f);
-    EXPECT_NEAR(valueOf(*b, UP, direction(PI / 2.0, 2.0)), 100.0f, 1e-4f); // u along n: azimuth 0
+    EXPECT_NEAR(valueOf(*b, UP, direction(SRF_PI_DOUBLE / 2.0, 2.0)), 100.0f, 1e-4f); // u along n: azimuth 0
     EXPECT_EQ(TestUtil::evaluateOf(*b, u, UP, UP).scalar, 16.5f);
     EXPECT_TRUE(b->albedo(u, UP, 0) == 16.5f && b->albedo(UP, UP, 0) == 101.5f);
     EXPECT_TRUE(b->albedo(direction(2.0, 0.0), UP, 0) == 0.0f && b->specularRatio(0) == 0.0f);
@@ -474,7 +474,7 @@ TEST(Tables, WaveletBsdfReadsAndSamplesItsTables)
         for (long i = 0; i < 200000; ++i)
         {
             const TestUtil::Sampled d = TestUtil::sampleOf(*sampled, us[j], UP, uniform(rng), uniform(rng));
-            double azimuth = std::atan2(d.v.dot(f2), d.v.dot(f1)) / (2.0 * PI);
+            double azimuth = std::atan2(d.v.dot(f2), d.v.dot(f1)) / (2.0 * SRF_PI_DOUBLE);
             azimuth += azimuth < 0.0 ? 1.0 : 0.0;
             ++counts[std::min(int((1.0 - d.v.z) * n), n - 1) * n + std::min(int(azimuth * n), n - 1)];
         }

@@ -17,8 +17,8 @@ int main()
         int bounce = 0;
         const float sx = 0.125f + 0.25f * float(i), sy = 0.2f * float(i + 1);
         bsdf->sample(u, n, v, colour, scalar, bounce, sx, sy, 0, SRF_BOUNCE_ALL);
-        printf("sample %d: v = (%+.3f %+.3f %+.3f) colour = (%.2f %.2f %.2f) scalar %.2f bounce %d\n", i, v.x, v.y,
-               v.z, colour.x, colour.y, colour.z, scalar, bounce);
+        printf("sample %d: v = (%+.3f %+.3f %+.3f) colour = (%.2f %.2f %.2f) scalar %.2f bounce %d\n", i, v.x, v.y, v.z,
+               colour.x, colour.y, colour.z, scalar, bounce);
     }
     printf("albedo %.3f, specular ratio %.3f\n", bsdf->albedo(u, n, 0, SRF_BOUNCE_ALL),
            bsdf->specularRatio(0, SRF_BOUNCE_ALL));

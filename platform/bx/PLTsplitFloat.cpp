@@ -6,7 +6,7 @@
 namespace
 {
 // The largest float that converts to an int without overflow (2^31 - 128).
-const float kLargestWhole = 2147483520.0f;
+const float LARGEST_WHOLE = 2147483520.0f;
 } // namespace
 
 // value = whole + fraction, whole = floor(value), 0 <= fraction < 1.
@@ -18,7 +18,7 @@ void PLTsplitFloat(float &value, int &whole)
         value = 0.0f;
         return;
     }
-    if (value > kLargestWhole)
+    if (value > LARGEST_WHOLE)
     {
         whole = INT_MAX;
         value = 0.0f;

@@ -418,22 +418,30 @@ private:
         if (op->getArity() > KAL_ProcIterator::MAX_ARGS)
             return fail("op " + quote(op->getSignature()) + " has more than " +
                         std::to_string(KAL_ProcIterator::MAX_ARGS) + " arguments");
-        if (!op->isReWrite())
-        {
-            if (int(myProgram.myInstrs.size()) >= KAL_Shader::MAX_INSTRUCTIONS)
-                return fail("the program exceeds " + std::to_string(KAL_Shader::MAX_INSTRUCTIONS) + " instructions");
-            KAL_Program::Instruction in;
-            in.op = op;
-            in.evaluate = op->getEvaluate();
-            in.signature = op->getSignature();
-            in.firstArg = int(myProgram.myArgSlots.size());
-            in.argCount = int(slots.size());
-            in.line = line;
-            myProgram.myInstrs.push_back(in);
-            myProgram.myArgSlots.insert(myProgram.myArgSlots.end(), slots.begin(), slots.end());
-            return true;
-        }
+        return op->isReWrite() ? expand(op, slots, depth, line, chain) : emitNative(op, slots, line);
+    }
 
+    // One instruction of a native op over the given variable slots.
+    bool emitNative(const KAL_OpCode *op, const std::vector<int> &slots, int line)
+    {
+        if (int(myProgram.myInstrs.size()) >= KAL_Shader::MAX_INSTRUCTIONS)
+            return fail("the program exceeds " + std::to_string(KAL_Shader::MAX_INSTRUCTIONS) + " instructions");
+        KAL_Program::Instruction in;
+        in.op = op;
+        in.evaluate = op->getEvaluate();
+        in.signature = op->getSignature();
+        in.firstArg = int(myProgram.myArgSlots.size());
+        in.argCount = int(slots.size());
+        in.line = line;
+        myProgram.myInstrs.push_back(in);
+        myProgram.myArgSlots.insert(myProgram.myArgSlots.end(), slots.begin(), slots.end());
+        return true;
+    }
+
+    // Decodes a rewrite's program: each instruction is a name word, its
+    // operand words and a word 0; every instruction is emitted in turn.
+    bool expand(const KAL_OpCode *op, const std::vector<int> &slots, int depth, int line, const std::string &chain)
+    {
         const KAL_IReWrite *rw = op->getReWrite();
         const std::string here = chain.empty() ? quote(op->getSignature()) : chain + " > " + quote(op->getSignature());
         const uint32_t *words = rw->getWords();
@@ -471,74 +479,10 @@ private:
             for (int k = 0; k < arity; ++k)
             {
                 const uint32_t w = words[first + k];
-                const int index = KAL_IReWrite::wordIndex(w);
                 const std::string which = where + "operand " + std::to_string(k + 1) + " (" + hexWord(w) + ") ";
-                int slot = -1;
-                switch (KAL_IReWrite::wordKind(w))
-                {
-                case KAL_IReWrite::KIND_NAME:
-                {
-                    const char *global = rw->getName(index);
-                    if (!global)
-                        return fail(which + "is outside the name table of " + std::to_string(rw->getNameCount()) +
-                                    " entries");
-                    slot = myProgram.findVariable(global);
-                    if (slot < 0)
-                        return fail(which + "names " + quote(global) + ", which is not a variable of the shader");
-                    break;
-                }
-                case KAL_IReWrite::KIND_ARG:
-                    if (index >= int(slots.size()))
-                        return fail(which + "is argument " + std::to_string(index) + " of a call with " +
-                                    std::to_string(slots.size()) + " arguments");
-                    slot = slots[index];
-                    break;
-                case KAL_IReWrite::KIND_TEMP:
-                {
-                    if (index >= int(temps.size()))
-                        return fail(which + "is temporary " + std::to_string(index) + " of a rewrite with " +
-                                    std::to_string(temps.size()));
-                    const char type = letterOfCode(rw->getTempTypes()[index]);
-                    if (!type)
-                        return fail(which + "is a temporary of unknown type code " +
-                                    std::to_string(rw->getTempTypes()[index]));
-                    if (temps[index] < 0)
-                        temps[index] = addVariable("", type, true, KAL_Program::TEMPORARY, line);
-                    slot = temps[index];
-                    break;
-                }
-                case KAL_IReWrite::KIND_CONST:
-                {
-                    if (index >= rw->getConstCount())
-                        return fail(which + "is constant " + std::to_string(index) + " of a rewrite with " +
-                                    std::to_string(rw->getConstCount()));
-                    const int code = rw->getConstTypes()[index];
-                    const int at = rw->getConstIndices()[index];
-                    alignas(8) unsigned char bytes[16] = {};
-                    const char type = letterOfCode(code);
-                    if (type == 'V' || type == 'F')
-                    {
-                        const int n = type == 'V' ? 3 : 1;
-                        if (at < 0 || at > rw->getFloatCount() - n)
-                            return fail(which + "reads the float table at " + std::to_string(at) + ", outside its " +
-                                        std::to_string(rw->getFloatCount()) + " entries");
-                        memcpy(bytes, rw->getFloats() + at, n * sizeof(float));
-                    }
-                    else if (type == 'I')
-                    {
-                        if (at < 0 || at >= rw->getIntCount())
-                            return fail(which + "reads the int table at " + std::to_string(at) + ", outside its " +
-                                        std::to_string(rw->getIntCount()) + " entries");
-                        memcpy(bytes, rw->getInts() + at, sizeof(int32_t));
-                    }
-                    else
-                        return fail(which + "is a constant of unknown type code " + std::to_string(code));
-                    slot = constantSlot(type, bytes);
-                    break;
-                }
-                default:
-                    return fail(which + "has the unknown kind " + std::to_string(KAL_IReWrite::wordKind(w)));
-                }
+                const int slot = operandSlot(rw, w, slots, temps, line, which);
+                if (slot < 0)
+                    return false;
                 const char have = myProgram.myVars[slot].type;
                 const char want = inner->getTypes()[k];
                 if (have != want)
@@ -551,6 +495,88 @@ private:
                 return false;
         }
         return true;
+    }
+
+    // The variable slot an operand word of a rewrite names: a shader global
+    // by name, an argument of the call, a temporary (made on first use) or a
+    // constant from the rewrite's tables. -1 after a failure (reported).
+    int operandSlot(const KAL_IReWrite *rw, uint32_t w, const std::vector<int> &slots, std::vector<int> &temps,
+                    int line, const std::string &which)
+    {
+        const int index = KAL_IReWrite::wordIndex(w);
+        switch (KAL_IReWrite::wordKind(w))
+        {
+        case KAL_IReWrite::KIND_NAME:
+        {
+            const char *global = rw->getName(index);
+            if (!global)
+                return failSlot(which + "is outside the name table of " + std::to_string(rw->getNameCount()) +
+                                " entries");
+            const int slot = myProgram.findVariable(global);
+            if (slot < 0)
+                return failSlot(which + "names " + quote(global) + ", which is not a variable of the shader");
+            return slot;
+        }
+        case KAL_IReWrite::KIND_ARG:
+            if (index >= int(slots.size()))
+                return failSlot(which + "is argument " + std::to_string(index) + " of a call with " +
+                                std::to_string(slots.size()) + " arguments");
+            return slots[index];
+        case KAL_IReWrite::KIND_TEMP:
+        {
+            if (index >= int(temps.size()))
+                return failSlot(which + "is temporary " + std::to_string(index) + " of a rewrite with " +
+                                std::to_string(temps.size()));
+            const char type = letterOfCode(rw->getTempTypes()[index]);
+            if (!type)
+                return failSlot(which + "is a temporary of unknown type code " +
+                                std::to_string(rw->getTempTypes()[index]));
+            if (temps[index] < 0)
+                temps[index] = addVariable("", type, true, KAL_Program::TEMPORARY, line);
+            return temps[index];
+        }
+        case KAL_IReWrite::KIND_CONST:
+            return constantOperandSlot(rw, index, which);
+        default:
+            return failSlot(which + "has the unknown kind " + std::to_string(KAL_IReWrite::wordKind(w)));
+        }
+    }
+
+    // The slot of constant `index` of a rewrite, read from its float or int
+    // table; -1 after a failure (reported).
+    int constantOperandSlot(const KAL_IReWrite *rw, int index, const std::string &which)
+    {
+        if (index >= rw->getConstCount())
+            return failSlot(which + "is constant " + std::to_string(index) + " of a rewrite with " +
+                            std::to_string(rw->getConstCount()));
+        const int code = rw->getConstTypes()[index];
+        const int at = rw->getConstIndices()[index];
+        alignas(8) unsigned char bytes[16] = {};
+        const char type = letterOfCode(code);
+        if (type == 'V' || type == 'F')
+        {
+            const int n = type == 'V' ? 3 : 1;
+            if (at < 0 || at > rw->getFloatCount() - n)
+                return failSlot(which + "reads the float table at " + std::to_string(at) + ", outside its " +
+                                std::to_string(rw->getFloatCount()) + " entries");
+            memcpy(bytes, rw->getFloats() + at, n * sizeof(float));
+        }
+        else if (type == 'I')
+        {
+            if (at < 0 || at >= rw->getIntCount())
+                return failSlot(which + "reads the int table at " + std::to_string(at) + ", outside its " +
+                                std::to_string(rw->getIntCount()) + " entries");
+            memcpy(bytes, rw->getInts() + at, sizeof(int32_t));
+        }
+        else
+            return failSlot(which + "is a constant of unknown type code " + std::to_string(code));
+        return constantSlot(type, bytes);
+    }
+
+    int failSlot(const std::string &message)
+    {
+        fail(message);
+        return -1;
     }
 
     // Places every variable's storage in one block.

@@ -1,6 +1,7 @@
 #include "ChiSquare.h"
 
 #include "SRF_BSDF.h"
+#include "SRF_Constants.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,7 +15,6 @@
 
 namespace
 {
-constexpr double PI = 3.14159265358979323846;
 
 std::atomic<int> theRuns{0};
 
@@ -83,7 +83,7 @@ Result run(const Sampler &sampler, long samples)
 {
     Result result;
     const int ncells = COS_BINS * PHI_BINS;
-    const double dc = 2.0 / COS_BINS, dphi = 2.0 * PI / PHI_BINS;
+    const double dc = 2.0 / COS_BINS, dphi = 2.0 * SRF_PI_DOUBLE / PHI_BINS;
     const Frame &f = sampler.frame;
 
     // 1. The histogram of drawn directions.
@@ -104,7 +104,7 @@ Result run(const Sampler &sampler, long samples)
         }
         double phi = std::atan2(y, x);
         if (phi < 0.0)
-            phi += 2.0 * PI;
+            phi += 2.0 * SRF_PI_DOUBLE;
         const int ci = std::clamp(int((z / len + 1.0) / dc), 0, COS_BINS - 1);
         const int pj = std::clamp(int(phi / dphi), 0, PHI_BINS - 1);
         observed[ci * PHI_BINS + pj] += 1.0;

@@ -27,7 +27,7 @@ using Fill = std::function<Lane(int lane)>;
 // is what flatten must give back.
 struct Maker
 {
-    explicit Maker(Fill fill) : fill(std::move(fill)) {}
+    explicit Maker(Fill filler) : fill(std::move(filler)) {}
     BX_Vector3 *v(int k);
     float *f(int k);
     Fill fill;

@@ -7,6 +7,7 @@
 
 #include "BX_Vector3.h"
 #include "SRF_BSDF.h"
+#include "SRF_Constants.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,6 @@
 
 namespace TestUtil
 {
-constexpr double PI = 3.14159265358979323846;
 const float NaN = std::numeric_limits<float>::quiet_NaN();
 const float INF = std::numeric_limits<float>::infinity();
 
