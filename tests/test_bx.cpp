@@ -93,7 +93,7 @@ TEST(BxWarps, EqualAreaDiskHoldsSolidAngleAndInverts)
                                  BX_PolarSample::computeDisk2(s, t, x, y);
                                  d = BX_PolarSample::fromEqualAreaDisk(x, y, upper);
                              },
-                             [upper](const BX_Vector3 &d) { return (d.z > 0.0f) == upper ? 1.0 / (2.0 * PI) : 0.0; }}));
+                             [upper](const BX_Vector3 &d) { return (d.z > 0.0f) == upper ? 1.0 / (2.0 * SRF_PI_DOUBLE) : 0.0; }}));
     // The pole, the rim and a point at half the area: radius^2 = 1 - |cos t|.
     EXPECT_VEC_NEAR(BX_PolarSample::fromEqualAreaDisk(0.0f, 0.0f, false), 0.0f, 0.0f, -1.0f, 1e-7f);
     EXPECT_VEC_NEAR(BX_PolarSample::fromEqualAreaDisk(0.0f, -1.0f, true), 0.0f, -1.0f, 0.0f, 1e-7f);
