@@ -5,7 +5,9 @@
 
 #include <png.h>
 
+#include "ChiSquare.h"
 #include "SrfRandom.h"
+#include "SrfStudio.h"
 #ifdef SRF_TOOL_EXR
 #include <ImfRgbaFile.h>
 #endif
@@ -371,6 +373,32 @@ TEST(Tool, SobolPairsAreNetsPerPixel)
     float x2, y2;
     SrfRandom::sobolPairs(7, pixels, 1, 0, 1, &x2, &y2);
     EXPECT_NE(x2, xs[0]);
+}
+
+// The studio's light draw for a surface's normal (a light chosen by power,
+// a tenth of it for a light below the surface's plane, then a direction in
+// its soft cone, the band inverted by bisection and Newton's steps) has the
+// density lightPdf gives, which the mis weights count on: above a flat
+// surface and for a normal that puts two lights below its plane.
+TEST(Tool, StudioLightsDrawTheDensityTheyClaim)
+{
+    const SrfStudio studio;
+    for (const BX_Vector3 &normal : {BX_Vector3(0.0f, 0.0f, 1.0f), BX_Vector3(0.6f, -0.64f, -0.48f)})
+    {
+        const float nx = normal.x, ny = normal.y, nz = normal.z;
+        EXPECT_TRUE(ChiSquare::fits({"studio lights", ChiSquare::frameAbout(normal),
+                                     [&](float s, float t, BX_Vector3 &d)
+                                     {
+                                         float pdf;
+                                         studio.sampleLights(&nx, &ny, &nz, &s, &t, 1, &d.x, &d.y, &d.z, &pdf);
+                                     },
+                                     [&](const BX_Vector3 &d)
+                                     {
+                                         float pdf;
+                                         studio.lightPdf(&nx, &ny, &nz, &d.x, &d.y, &d.z, 1, &pdf);
+                                         return double(pdf);
+                                     }}));
+    }
 }
 
 #ifdef SRF_TOOL_EXR
