@@ -25,7 +25,7 @@ PREFIX ?= /usr/local
 # pytest for its tests, matplotlib for its plots and Dask's distributed
 # scheduler for fitting many files.
 DEB_PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libopenexr-dev clang libclang-rt-14-dev \
-	libceres-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib python3-distributed
+	libeigen3-dev libceres-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib python3-distributed
 
 .PHONY: run test bench install deps clean sanitize asan tsan fuzz fuzz-build fuzz-smoke
 

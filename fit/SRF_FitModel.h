@@ -1,6 +1,9 @@
 #ifndef SRF_FITMODEL_H
 #define SRF_FITMODEL_H
 
+#include "SRF_Constants.h"
+#include "SRF_MeasuredAshikhmin.h"
+
 #include <cmath>
 
 // SRF_FitModel: the two reflectance models that measurements are fitted
@@ -20,18 +23,41 @@ class SRF_FitModel
 public:
     enum Kind
     {
-        PHONG,    // Ks (0-2), Kd (3-5), exponent (6)
-        ASHIKHMIN // exponent.u (0), exponent.v (1), Rs (2-4), Rd (5-7)
+        PHONG,
+        ASHIKHMIN
     };
+    // Where each parameter sits in the array that the solvers fit and the
+    // formulas below read: the one statement of the layout. A colour takes
+    // three places, red first.
+    static constexpr int PHONG_KS = 0;
+    static constexpr int PHONG_KD = 3;
+    static constexpr int PHONG_EXPONENT = 6;
     static constexpr int PHONG_PARAMETERS = 7;
+    static constexpr int ASHIKHMIN_EXPONENT_U = 0; // along T1, the measurement frame's y
+    static constexpr int ASHIKHMIN_EXPONENT_V = 1; // along T2, its x
+    static constexpr int ASHIKHMIN_RS = 2;
+    static constexpr int ASHIKHMIN_RD = 5;
     static constexpr int ASHIKHMIN_PARAMETERS = 8;
     static constexpr int MAX_PARAMETERS = 8;
+
+    // The first places of the highlight's colour (Ks, Rs) and the diffuse
+    // colour (Kd, Rd); whether parameter i is Ashikhmin's Rs, a reflectance
+    // at normal incidence (at most 1).
+    static int specularColour(Kind kind) { return kind == PHONG ? PHONG_KS : ASHIKHMIN_RS; }
+    static int diffuseColour(Kind kind) { return kind == PHONG ? PHONG_KD : ASHIKHMIN_RD; }
+    static bool isReflectance(Kind kind, int i)
+    {
+        return kind == ASHIKHMIN && i >= ASHIKHMIN_RS && i < ASHIKHMIN_RS + 3;
+    }
 
     static int parameterCount(Kind kind) { return kind == PHONG ? PHONG_PARAMETERS : ASHIKHMIN_PARAMETERS; }
     // "Ks.r", ..., "exponent"; "exponent.u", "exponent.v", "Rs.r", ...
     static const char *parameterName(Kind kind, int i);
     // Whether parameter i is an exponent (fitted in log space).
-    static bool isExponent(Kind kind, int i) { return kind == PHONG ? i == 6 : i < 2; }
+    static bool isExponent(Kind kind, int i)
+    {
+        return kind == PHONG ? i == PHONG_EXPONENT : i == ASHIKHMIN_EXPONENT_U || i == ASHIKHMIN_EXPONENT_V;
+    }
 
     // colour = the model's value for the pair of unit directions u, v.
     template <class T> static void evaluate(Kind kind, const T *p, const double u[3], const double v[3], T colour[3])
@@ -54,9 +80,9 @@ public:
             colour[c] = T(0.0);
         if (!(cv > 0.0) || !(ch > 0.0))
             return;
-        const T lobe = exp(p[6] * std::log(ch));
+        const T lobe = exp(p[PHONG_EXPONENT] * std::log(ch));
         for (int c = 0; c < 3; ++c)
-            colour[c] = p[3 + c] * cv + p[c] * lobe;
+            colour[c] = p[PHONG_KD + c] * cv + p[PHONG_KS + c] * lobe;
     }
 
     // With T1 = (0, -1, 0), T2 = (-1, 0, 0) about n = (0, 0, 1), h the half
@@ -75,20 +101,23 @@ public:
         const double cu = u[2], cv = v[2];
         const double m = cu > cv ? cu : cv;
         const double fresnel = pow5(1.0 - k);
-        const double diffuse = DIFFUSE_NORM * (1.0 - pow5(1.0 - 0.5 * cu)) * (1.0 - pow5(1.0 - 0.5 * cv));
+        const double diffuse =
+            SRF_MeasuredAshikhmin::DIFFUSE_NORMALISATION * (1.0 - pow5(1.0 - 0.5 * cu)) * (1.0 - pow5(1.0 - 0.5 * cv));
         T specular = T(0.0);
         if (c > 0.0 && m * k > 0.0)
         {
             const double across = a * a + b * b;
             T lobe = T(1.0);
             if (across > 0.0)
-                lobe = exp((p[0] * (a * a) + p[1] * (b * b)) * (std::log(c) / across));
-            specular = sqrt((p[0] + 1.0) * (p[1] + 1.0)) * (INV_8PI / (m * k)) * lobe;
+                lobe = exp((p[ASHIKHMIN_EXPONENT_U] * (a * a) + p[ASHIKHMIN_EXPONENT_V] * (b * b)) *
+                           (std::log(c) / across));
+            specular = sqrt((p[ASHIKHMIN_EXPONENT_U] + 1.0) * (p[ASHIKHMIN_EXPONENT_V] + 1.0)) *
+                       (SRF_INV_EIGHT_PI_DOUBLE / (m * k)) * lobe;
         }
         for (int i = 0; i < 3; ++i)
         {
-            const T rs = p[2 + i];
-            colour[i] = (rs + (1.0 - rs) * fresnel) * specular + p[5 + i] * (1.0 - rs) * diffuse;
+            const T rs = p[ASHIKHMIN_RS + i];
+            colour[i] = (rs + (1.0 - rs) * fresnel) * specular + p[ASHIKHMIN_RD + i] * (1.0 - rs) * diffuse;
         }
     }
 
@@ -102,8 +131,6 @@ public:
     }
 
 private:
-    static constexpr double INV_8PI = 0.039788735772973836;     // 1 / (8 pi)
-    static constexpr double DIFFUSE_NORM = 0.38750768752669983; // 28 / (23 pi)
     static double pow5(double x) { return x * x * x * x * x; }
 };
 

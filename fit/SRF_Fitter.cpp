@@ -67,8 +67,9 @@ SRF_Fitter::Result definedFit(const SRF_FitData &data, SRF_FitModel::Kind model)
     else
         fitted.reset(new SRF_MeasuredAshikhmin(data.path.c_str()));
     result.seconds = secondsSince(start);
+    result.parameters = SRF_FitParameters(model);
     for (int i = 0; i < fitted->getParameterCount(); ++i)
-        result.parameters.emplace_back(SRF_FitModel::parameterName(model, i), double(fitted->getParameters()[i]));
+        result.parameters.set(i, double(fitted->getParameters()[i]));
     describeOpReader(data.path, fitted->getPointCount(), result.account);
     return result;
 }
@@ -79,14 +80,6 @@ const char *SRF_FitModel::parameterName(Kind kind, int i)
     if (i < 0 || i >= parameterCount(kind))
         return "";
     return kind == PHONG ? PHONG_NAMES[i] : ASHIKHMIN_NAMES[i];
-}
-
-std::vector<double> SRF_Fitter::Result::values() const
-{
-    std::vector<double> out;
-    for (const auto &parameter : parameters)
-        out.push_back(parameter.second);
-    return out;
 }
 
 SRF_Fitter::Result SRF_Fitter::fit(const std::string &path, const Options &options)
@@ -162,8 +155,8 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
 {
     const double DECIDING_POINTS = 10.0;
     std::vector<std::string> warnings;
-    const SRF_FitModel::Kind model = result.model;
-    const std::vector<double> p = result.values();
+    const SRF_FitModel::Kind model = result.parameters.model();
+    const std::vector<double> p = result.parameters.values();
     const int count = int(p.size());
     SRF_RobustFitter::Settings settings;
     settings.logRelative = result.metric == SRF_Fitter::LOG_RELATIVE;
@@ -213,7 +206,7 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
     for (int i = 0; i < count; ++i)
     {
         const std::string name = SRF_FitModel::parameterName(model, i);
-        if (tied && i == 1)
+        if (tied && i == SRF_FitModel::ASHIKHMIN_EXPONENT_V)
             continue;
         const bool exponent = SRF_FitModel::isExponent(model, i);
         if (exponent && p[i] >= SRF_RobustFitter::MAX_EXPONENT * 0.999)
@@ -225,7 +218,7 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
                                value(SRF_RobustFitter::MIN_EXPONENT));
         else if (!exponent && p[i] <= 0.0)
             warnings.push_back("warning: " + name + " sits at its lower bound 0");
-        else if (model == SRF_FitModel::ASHIKHMIN && i >= 2 && i < 5 && p[i] >= 1.0 - 1e-9)
+        else if (SRF_FitModel::isReflectance(model, i) && p[i] >= 1.0 - 1e-9)
             warnings.push_back("warning: " + name + " sits at its upper bound 1");
         double total = HUGE_VAL, carriers = HUGE_VAL;
         int beyond = data.size();
@@ -237,7 +230,7 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
             else
                 q[i] = p[i] > 0.0 ? p[i] * (side ? 1.25 : 0.75) : (side ? 0.25 * largestColour : 0.0);
             if (tied)
-                q[1] = q[0];
+                q[SRF_FitModel::ASHIKHMIN_EXPONENT_V] = q[SRF_FitModel::ASHIKHMIN_EXPONENT_U];
             if (q[i] == p[i])
                 continue;
             double t, k;
@@ -250,14 +243,16 @@ std::vector<std::string> diagnose(const SRF_FitData &data, const SRF_Fitter::Res
         judge(name + " " + value(p[i]), exponent ? "doubling or halving it" : "changing it by a quarter", total,
               carriers, beyond);
     }
-    if (model == SRF_FitModel::ASHIKHMIN && !tied && std::fabs(std::log(p[0] / p[1])) > std::log(1.1))
+    const double anisotropy = result.parameters.exponentU() / result.parameters.exponentV();
+    if (model == SRF_FitModel::ASHIKHMIN && !tied && std::fabs(std::log(anisotropy)) > std::log(1.1))
     {
         std::vector<double> q = p;
-        q[0] = q[1] = std::sqrt(p[0] * p[1]);
+        q[SRF_FitModel::ASHIKHMIN_EXPONENT_U] = q[SRF_FitModel::ASHIKHMIN_EXPONENT_V] =
+            std::sqrt(result.parameters.exponentU() * result.parameters.exponentV());
         double total, carriers;
         int beyond;
         moved(q, total, carriers, beyond);
-        judge("the anisotropy exponent.u / exponent.v = " + value(p[0] / p[1]),
+        judge("the anisotropy exponent.u / exponent.v = " + value(anisotropy),
               "one exponent for both (try --isotropic)", total, carriers, beyond);
     }
     return warnings;
@@ -277,8 +272,12 @@ SRF_Fitter::Result SRF_Fitter::fit(const SRF_FitData &data, const Options &optio
         throw std::invalid_argument("the defined solver fits both exponents: isotropic is for the robust solver");
     Result result;
     result.logScale = logScale(data);
+    if (options.solver == ROBUST && !HAS_ROBUST_SOLVER)
+        throw std::invalid_argument("this build has no robust solver (Ceres Solver was not found when it was "
+                                    "configured): use the defined solver");
     if (options.solver == DEFINED)
         result = definedFit(data, options.model);
+#ifdef SRF_HAVE_ROBUST_SOLVER
     else
     {
         const auto start = std::chrono::steady_clock::now();
@@ -290,18 +289,17 @@ SRF_Fitter::Result SRF_Fitter::fit(const SRF_FitData &data, const Options &optio
         settings.isotropic = options.isotropic;
         const SRF_RobustFitter::Result robust = SRF_RobustFitter::fit(data, options.model, settings);
         result.seconds = secondsSince(start);
-        for (int i = 0; i < int(robust.parameters.size()); ++i)
-            result.parameters.emplace_back(SRF_FitModel::parameterName(options.model, i), robust.parameters[i]);
+        result.parameters = robust.parameters;
         result.loss = options.loss;
         result.lossScale = robust.lossScale;
         result.isotropic = options.isotropic;
     }
-    result.model = options.model;
+#endif
     result.solver = options.solver;
     result.metric = options.metric;
     result.points = data.size();
     result.logScale = logScale(data);
-    const std::vector<double> values = result.values();
+    const std::vector<double> &values = result.parameters.values();
     for (double x : values)
         if (!std::isfinite(x))
             throw std::runtime_error("the fit gave a parameter that is not a finite number");

@@ -6,7 +6,6 @@
 #include "SRF_RobustFitter.h"
 
 #include <string>
-#include <utility>
 #include <vector>
 
 // SRF_Fitter: fits a reflectance model to measurements and says how well
@@ -48,6 +47,14 @@ public:
         DEFINED,
         ROBUST
     };
+    // Whether this build has the robust solver (it needs Ceres Solver); the
+    // defined solver is always there, and is the default without it.
+#ifdef SRF_HAVE_ROBUST_SOLVER
+    static constexpr bool HAS_ROBUST_SOLVER = true;
+#else
+    static constexpr bool HAS_ROBUST_SOLVER = false;
+#endif
+    static constexpr Solver DEFAULT_SOLVER = HAS_ROBUST_SOLVER ? ROBUST : DEFINED;
     enum Metric
     {
         ABSOLUTE,
@@ -57,7 +64,7 @@ public:
     struct Options
     {
         SRF_FitModel::Kind model = SRF_FitModel::PHONG;
-        Solver solver = ROBUST;
+        Solver solver = DEFAULT_SOLVER;
         Metric metric = ABSOLUTE;
         int starts = 8; // robust solver: starting exponents, spread 1 to 10^4 in log scale
         // Robust solver: the loss per measurement (its scale from the data)
@@ -68,12 +75,9 @@ public:
 
     struct Result
     {
-        SRF_FitModel::Kind model = SRF_FitModel::PHONG;
         Solver solver = ROBUST;
         Metric metric = ABSOLUTE;
-        // The fitted parameters by name, in the order of the model's
-        // parameter array ("Ks.r" ... "exponent"; "exponent.u" ... "Rd.b").
-        std::vector<std::pair<std::string, double>> parameters;
+        SRF_FitParameters parameters; // the fitted parameters, by name, and their model
         SRF_RobustFitter::Loss loss = SRF_RobustFitter::NONE;
         bool isotropic = false;
         int points = 0;           // measurements fitted (and measured against)
@@ -91,9 +95,6 @@ public:
         // The reader's account of the file (SRF_FitData::account), and for
         // the defined solver how the op's reader differs, when it does.
         std::vector<std::string> account;
-
-        // The parameter array in the model's order.
-        std::vector<double> values() const;
     };
 
     static Result fit(const std::string &path, const Options &options);

@@ -1,6 +1,8 @@
 #include "SRF_RobustFitter.h"
 
+#ifdef SRF_HAVE_ROBUST_SOLVER
 #include <ceres/ceres.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +31,7 @@ template <class T> void toModel(SRF_FitModel::Kind model, const T *x, T *p, bool
 // direction, 0 below the surface, over the scale of the data.
 double logWeight(const SRF_FitData::Point &point, double scale) { return std::max(point.incoming[2], 0.0) / scale; }
 
+#ifdef SRF_HAVE_ROBUST_SOLVER
 // The three residuals of one measurement, one per channel: a residual block
 // per measurement, so that a robust loss weighs each measurement on its own.
 template <SRF_FitModel::Kind MODEL> class PointResidual
@@ -62,6 +65,8 @@ private:
     double myTargets[3];
 };
 
+#endif
+
 // The residual norm of every measurement for the model parameters p.
 std::vector<double> residualNorms(const SRF_FitData &data, SRF_FitModel::Kind model, const double *p,
                                   const SRF_RobustFitter::Settings &settings)
@@ -84,6 +89,7 @@ std::vector<double> residualNorms(const SRF_FitData &data, SRF_FitModel::Kind mo
     return norms;
 }
 
+#ifdef SRF_HAVE_ROBUST_SOLVER
 ceres::LossFunction *newLoss(SRF_RobustFitter::Loss loss, double scale)
 {
     switch (loss)
@@ -98,6 +104,7 @@ ceres::LossFunction *newLoss(SRF_RobustFitter::Loss loss, double scale)
         return nullptr;
     }
 }
+#endif
 
 // Bounds of parameter i in the model's terms.
 void bounds(SRF_FitModel::Kind model, int i, double &low, double &high)
@@ -109,7 +116,7 @@ void bounds(SRF_FitModel::Kind model, int i, double &low, double &high)
         return;
     }
     low = 0.0;
-    high = model == SRF_FitModel::ASHIKHMIN && i >= 2 && i < 5 ? MAX_RS : UNBOUNDED;
+    high = SRF_FitModel::isReflectance(model, i) ? MAX_RS : UNBOUNDED;
 }
 
 // Minimises |z1 x1 + z2 x2 - t|^2 over the box lo <= z <= hi, given the
@@ -175,7 +182,7 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
 {
     const bool phong = model == SRF_FitModel::PHONG;
     const int count = SRF_FitModel::parameterCount(model);
-    const int first = phong ? 0 : 2, second = phong ? 3 : 5;
+    const int first = SRF_FitModel::specularColour(model), second = SRF_FitModel::diffuseColour(model);
     double basis[3][SRF_FitModel::MAX_PARAMETERS];
     for (int k = 0; k < 3; ++k)
     {
@@ -214,8 +221,10 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
         double z[2] = {0.0, 0.0};
         boxedLeastSquares(a, b[c], lo, hi, z);
         parameters[first + c] = z[0];
-        // Ashikhmin: Rd = Q / (1 - Rs); with Rs = 1 there is no diffuse term.
-        parameters[second + c] = phong ? z[1] : (z[0] < MAX_RS ? z[1] / (MAX_RS - z[0]) : 0.0);
+        // Ashikhmin: Rd = Q / (1 - Rs); with Rs = 1 there is no diffuse term,
+        // and within a millionth of 1 the quotient is rounding over rounding.
+        const double RS_ROUNDING = 1e-6;
+        parameters[second + c] = phong ? z[1] : (z[0] < MAX_RS - RS_ROUNDING ? z[1] / (MAX_RS - z[0]) : 0.0);
     }
 }
 
@@ -234,14 +243,23 @@ std::vector<double> SRF_RobustFitter::pointScales(const SRF_FitData &data, SRF_F
     return scales;
 }
 
+// With b = scale^2: Cauchy b ln(1 + s / b); Huber s up to b, then
+// 2 scale sqrt(s) - b; soft L1 2 b (sqrt(1 + s / b) - 1): the losses the
+// solver minimises, evaluated in its order of operations.
 double SRF_RobustFitter::rho(Loss loss, double scale, double s)
 {
-    std::unique_ptr<ceres::LossFunction> function(newLoss(loss, scale));
-    if (!function)
+    const double b = scale * scale, c = 1.0 / b;
+    switch (loss)
+    {
+    case CAUCHY:
+        return b * std::log(1.0 + s * c);
+    case HUBER:
+        return s > b ? 2.0 * scale * std::sqrt(s) - b : s;
+    case SOFT_L1:
+        return 2.0 * b * (std::sqrt(1.0 + s * c) - 1.0);
+    default:
         return s;
-    double out[3];
-    function->Evaluate(s, out);
-    return out[0];
+    }
 }
 
 double SRF_RobustFitter::lossScale(const SRF_FitData &data, SRF_FitModel::Kind model, const double *parameters,
@@ -256,13 +274,14 @@ double SRF_RobustFitter::lossScale(const SRF_FitData &data, SRF_FitModel::Kind m
     return std::max(SCALE_OVER_MEDIAN * median, 1e-12);
 }
 
+#ifdef SRF_HAVE_ROBUST_SOLVER
 SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitModel::Kind model,
                                                const Settings &settings)
 {
     const int count = SRF_FitModel::parameterCount(model);
     const bool isotropic = settings.isotropic && model == SRF_FitModel::ASHIKHMIN;
     Result result;
-    result.parameters.assign(count, 0.0);
+    result.parameters = SRF_FitParameters(model);
     result.metricValue = UNBOUNDED;
     if (data.points.empty())
         return result;
@@ -382,7 +401,8 @@ SRF_RobustFitter::Result SRF_RobustFitter::fit(const SRF_FitData &data, SRF_FitM
         solveFrom({best}, losses, best, bestCost);
         toModel(model, best.data(), p.data(), isotropic);
     }
-    result.parameters = p;
+    result.parameters = SRF_FitParameters(model, p);
     result.metricValue = std::sqrt(2.0 * bestCost / data.size());
     return result;
 }
+#endif

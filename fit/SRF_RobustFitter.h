@@ -3,6 +3,7 @@
 
 #include "SRF_FitData.h"
 #include "SRF_FitModel.h"
+#include "SRF_FitParameters.h"
 
 #include <vector>
 
@@ -61,13 +62,17 @@ public:
 
     struct Result
     {
-        std::vector<double> parameters; // in the model's order, exponents as they are
-        double metricValue = 0.0;       // sqrt(2 x final cost / point count): with no loss, the RMS residual length
-        double lossScale = 0.0;         // the robust loss's scale (0 without one)
-        int iterations = 0;             // solver iterations over all starts
+        SRF_FitParameters parameters;
+        double metricValue = 0.0; // sqrt(2 x final cost / point count): with no loss, the RMS residual length
+        double lossScale = 0.0;   // the robust loss's scale (0 without one)
+        int iterations = 0;       // solver iterations over all starts
     };
 
+#ifdef SRF_HAVE_ROBUST_SOLVER
+    // The fit itself needs Ceres Solver: a build without it has the rest of
+    // this class (the losses, the scales, the starting colours) only.
     static Result fit(const SRF_FitData &data, SRF_FitModel::Kind model, const Settings &settings);
+#endif
 
     // The loss scale of every measurement: scale plus, for the absolute
     // metric, RELATIVE_SCALE times the length of the model's value there.

@@ -15,8 +15,7 @@ enum
     RD = 5
 };
 
-const float INV_8PI = 0.039788734f;        // 1 / (8 pi)
-const float DIFFUSE_NORM = 0.38750768f;    // 28 / (23 pi)
+const float DIFFUSE_NORM = float(SRF_MeasuredAshikhmin::DIFFUSE_NORMALISATION);
 const float START_EXPONENT_SCALE = 100.0f; // exponents start in [0, 100)
 const float HALF = 0.5f;
 
@@ -90,7 +89,7 @@ void SRF_MeasuredAshikhmin::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, c
     {
         const float nu1 = myParameters[NU1];
         const float nu2 = myParameters[NU2];
-        const float normalisation = std::sqrt((nu1 + 1.0f) * (nu2 + 1.0f)) * INV_8PI;
+        const float normalisation = std::sqrt((nu1 + 1.0f) * (nu2 + 1.0f)) * SRF_INV_EIGHT_PI;
         const float lobe = std::pow(c, (nu1 * a * a + nu2 * b * b) / (1.0f - c * c));
         const BX_Vector3 fresnel = rs + (one - rs) * pow5(1.0f - k);
         const float m = cu > cv ? cu : cv;

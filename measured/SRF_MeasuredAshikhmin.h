@@ -1,6 +1,7 @@
 #ifndef SRF_MEASUREDASHIKHMIN_H
 #define SRF_MEASUREDASHIKHMIN_H
 
+#include "SRF_Constants.h"
 #include "SRF_MeasuredData.h"
 
 // The anisotropic model of Ashikhmin and Shirley (2000), fitted to a
@@ -11,6 +12,10 @@ class SRF_API SRF_MeasuredAshikhmin : public SRF_MeasuredData
 {
 public:
     static constexpr int PARAMETER_COUNT = 8;
+    // The diffuse term's normalisation 28 / (23 pi), which makes a white
+    // diffuse term with Rs = 0 reflect all light at normal incidence; the
+    // model uses it as a float, the fitter in double precision.
+    static constexpr double DIFFUSE_NORMALISATION = 28.0 / (23.0 * SRF_PI_DOUBLE);
 
     // Reads and fits the file: the object is fitted when constructed.
     explicit SRF_MeasuredAshikhmin(const char *fileName);

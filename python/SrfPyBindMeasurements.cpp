@@ -6,7 +6,7 @@
 #include "SrfPyBind.h"
 
 #include "SrfError.h"
-#include "SrfFitter.h"
+#include "SrfFitCommand.h"
 
 #include "BX_PolarSample.h"
 #include "SRF_FitModel.h"
@@ -98,8 +98,8 @@ SRF_Fitter::Options fitOptions(const std::string &model, const std::string &solv
             options.loss = SRF_Fitter::parseLoss(loss);
             return 0;
         });
-    if (starts < 1 || starts > SrfFitter::MAX_STARTS)
-        throw SrfError("starts must be an integer from 1 to " + std::to_string(SrfFitter::MAX_STARTS) + ", not " +
+    if (starts < 1 || starts > SrfFitCommand::MAX_STARTS)
+        throw SrfError("starts must be an integer from 1 to " + std::to_string(SrfFitCommand::MAX_STARTS) + ", not " +
                        std::to_string(starts));
     options.starts = int(starts);
     options.isotropic = isotropic;
@@ -113,10 +113,10 @@ py::dict resultDict(const SRF_Fitter::Result &result)
     if (PyErr_CheckSignals() != 0)
         throw py::error_already_set();
     py::dict parameters;
-    for (const auto &parameter : result.parameters)
-        parameters[SrfPyArrays::text(parameter.first)] = parameter.second;
+    for (int i = 0; i < result.parameters.count(); ++i)
+        parameters[SrfPyArrays::text(result.parameters.name(i))] = result.parameters.value(i);
     py::dict out;
-    out["model"] = SRF_Fitter::modelName(result.model);
+    out["model"] = SRF_Fitter::modelName(result.parameters.model());
     out["solver"] = SRF_Fitter::solverName(result.solver);
     out["metric"] = SRF_Fitter::metricName(result.metric);
     out["loss"] = SRF_Fitter::lossName(result.loss);
@@ -214,12 +214,11 @@ py::dict fitArrays(const Doubles &angles, const Doubles &values, py::object weig
 std::string fitShader(const std::string &model, const std::vector<double> &parameters, const std::string &source)
 {
     SRF_Fitter::Result result;
-    result.model = reporting([&] { return SRF_Fitter::parseModel(model); });
-    if (int(parameters.size()) != SRF_FitModel::parameterCount(result.model))
-        throw py::value_error(model + " has " + std::to_string(SRF_FitModel::parameterCount(result.model)) +
+    const SRF_FitModel::Kind kind = reporting([&] { return SRF_Fitter::parseModel(model); });
+    if (int(parameters.size()) != SRF_FitModel::parameterCount(kind))
+        throw py::value_error(model + " has " + std::to_string(SRF_FitModel::parameterCount(kind)) +
                               " parameters, not " + std::to_string(parameters.size()));
-    for (int i = 0; i < int(parameters.size()); ++i)
-        result.parameters.emplace_back(SRF_FitModel::parameterName(result.model, i), parameters[i]);
+    result.parameters = SRF_FitParameters(kind, parameters);
     return reporting([&] { return SRF_FitShader::text(result, source); });
 }
 
@@ -270,9 +269,11 @@ Floats diskPoints(py::handle v)
 void srfBindMeasurements(py::module_ &m)
 {
     m.def("_read_measurements", &readMeasurements, py::arg("path"));
-    m.def("_fit", &fit, py::arg("path"), py::arg("model") = "phong", py::arg("solver") = "robust",
-          py::arg("metric") = "abs", py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy",
-          py::arg("isotropic") = false);
+    // False in a build without Ceres Solver, which fits by the defined solver only.
+    m.attr("HAS_ROBUST_SOLVER") = SRF_Fitter::HAS_ROBUST_SOLVER;
+    m.def("_fit", &fit, py::arg("path"), py::arg("model") = "phong",
+          py::arg("solver") = SRF_Fitter::solverName(SRF_Fitter::DEFAULT_SOLVER), py::arg("metric") = "abs",
+          py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy", py::arg("isotropic") = false);
     m.def("_fit_arrays", &fitArrays, py::arg("angles"), py::arg("values"), py::arg("weights") = py::none(),
           py::arg("mask") = py::none(), py::arg("model") = "phong", py::arg("metric") = "abs",
           py::arg("starts") = SRF_Fitter::Options().starts, py::arg("loss") = "cauchy", py::arg("isotropic") = false);

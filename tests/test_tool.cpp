@@ -6,6 +6,7 @@
 #include <png.h>
 
 #include "ChiSquare.h"
+#include "SRF_Fitter.h"
 #include "SrfRandom.h"
 #include "SrfStudio.h"
 #ifdef SRF_TOOL_EXR
@@ -617,6 +618,8 @@ TEST(Tool, PlotHistogramMatchesEvaluate)
 // A measurement file made from known model parameters fits back to them.
 TEST(Tool, FitRecoversGeneratingParameters)
 {
+    if (!SRF_Fitter::HAS_ROBUST_SOLVER)
+        GTEST_SKIP() << "this build has no robust solver (Ceres Solver was not found)";
     const float ks[3] = {0.4f, 0.35f, 0.3f}, kd[3] = {0.5f, 0.3f, 0.2f}, exponent = 0.8f;
     std::ostringstream file;
     const int points = 1500;

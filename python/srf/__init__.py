@@ -25,6 +25,7 @@ from ._srf import (  # noqa: F401
     DIFFUSE,
     EMISSION,
     GLOSSY,
+    HAS_ROBUST_SOLVER,
     SCATTER,
     SPECULAR,
     BSDF,

@@ -2,7 +2,7 @@
 
 #include "SrfBatch.h"
 #include "SrfError.h"
-#include "SrfFitter.h"
+#include "SrfFitCommand.h"
 #include "SrfOptions.h"
 #include "SrfOutputFile.h"
 #include "SrfPlotter.h"
@@ -35,7 +35,7 @@ namespace
 const int MAX_SIZE = 8192;
 const int MAX_SAMPLES = 1 << 16;
 const int MAX_THREADS = 256;
-const int MAX_STARTS = SrfFitter::MAX_STARTS;
+const int MAX_STARTS = SrfFitCommand::MAX_STARTS;
 
 std::string absolute(const std::string &path)
 {
@@ -209,7 +209,7 @@ int SrfCommands::fit(int argc, char **argv)
         "measurement, and reads spectral and band files. Warnings name parameters that sit at a bound\n"
         "or barely move the error: the data cannot decide them.",
         {{"--model", nullptr, "NAME", "phong or ashikhmin", "phong"},
-         {"--solver", nullptr, "NAME", "defined, robust or both", "robust"},
+         {"--solver", nullptr, "NAME", "defined, robust or both", SRF_Fitter::solverName(SRF_Fitter::DEFAULT_SOLVER)},
          {"--metric", nullptr, "NAME", "what the robust solver minimises: abs or logrel", "abs"},
          {"--starts", nullptr, "N", "starting exponents of the robust solver", "8"},
          {"--loss", nullptr, "NAME", "robust solver's loss per measurement: cauchy, huber, softl1 or none", "cauchy"},
@@ -250,15 +250,15 @@ int SrfCommands::fit(int argc, char **argv)
     if (!shader.empty())
         SrfOutputFile::checkWritable(shader);
 
-    const std::vector<SRF_Fitter::Result> results = SrfFitter::fit(input, settings, solvers);
-    fputs(SrfFitter::report(input, results, settings.starts).c_str(), stdout);
+    const std::vector<SRF_Fitter::Result> results = SrfFitCommand::fit(input, settings, solvers);
+    fputs(SrfFitCommand::report(input, results, settings.starts).c_str(), stdout);
     if (!shader.empty())
     {
         try
         {
-            SrfOutputFile::write(shader,
-                                 [&](const std::string &to) { SRF_FitShader::write(to, results.back(), input); });
-            fputs(SrfFitter::exportReport(results.back()).c_str(), stdout);
+            const std::string text = SRF_FitShader::text(results.back(), input);
+            SrfOutputFile::write(shader, [&](const std::string &to) { SRF_FitShader::write(to, text); });
+            fputs(SrfFitCommand::exportReport(results.back(), text).c_str(), stdout);
         }
         catch (const std::exception &error)
         {

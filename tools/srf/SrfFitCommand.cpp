@@ -1,9 +1,11 @@
-#include "SrfFitter.h"
+#include "SrfFitCommand.h"
 
 #include "SrfError.h"
 
+#include "SRF_Constants.h"
 #include "SRF_FitReader.h"
 #include "SRF_FitShader.h"
+#include "SRF_FitTree.h"
 
 #include <cmath>
 
@@ -11,8 +13,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-std::vector<SRF_Fitter::Result> SrfFitter::fit(const std::string &path, const SRF_Fitter::Options &options,
-                                               const std::vector<SRF_Fitter::Solver> &solvers)
+std::vector<SRF_Fitter::Result> SrfFitCommand::fit(const std::string &path, const SRF_Fitter::Options &options,
+                                                   const std::vector<SRF_Fitter::Solver> &solvers)
 {
     std::vector<SRF_Fitter::Result> results;
     try
@@ -32,14 +34,15 @@ std::vector<SRF_Fitter::Result> SrfFitter::fit(const std::string &path, const SR
     return results;
 }
 
-std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fitter::Result> &results, int starts)
+std::string SrfFitCommand::report(const std::string &path, const std::vector<SRF_Fitter::Result> &results, int starts)
 {
     std::string text;
     char line[256];
     if (results.empty())
         return text;
     const SRF_Fitter::Result &first = results.front();
-    snprintf(line, sizeof line, "model %s fitted to %s\n", SRF_Fitter::modelName(first.model), path.c_str());
+    snprintf(line, sizeof line, "model %s fitted to %s\n", SRF_Fitter::modelName(first.parameters.model()),
+             path.c_str());
     text += line;
     // The reader's account comes first in every result; print it once.
     size_t shared = results.front().account.size();
@@ -68,9 +71,9 @@ std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fit
         text += "\n";
         for (size_t i = shared; i < result.account.size(); ++i)
             text += "  note: " + result.account[i] + "\n";
-        for (const auto &parameter : result.parameters)
+        for (int i = 0; i < result.parameters.count(); ++i)
         {
-            snprintf(line, sizeof line, "  %-10s %.6g\n", parameter.first.c_str(), parameter.second);
+            snprintf(line, sizeof line, "  %-10s %.6g\n", result.parameters.name(i), result.parameters.value(i));
             text += line;
         }
         snprintf(line, sizeof line, "points: %d\nrms per channel: %.6g\nrms rgb: %.6g\n", result.points, result.rms,
@@ -98,21 +101,20 @@ std::string SrfFitter::report(const std::string &path, const std::vector<SRF_Fit
     return text;
 }
 
-std::string SrfFitter::exportReport(const SRF_Fitter::Result &result)
+std::string SrfFitCommand::exportReport(const SRF_Fitter::Result &result, const std::string &shader)
 {
-    const double PI = 3.14159265358979323846;
-    const std::vector<double> p = result.values();
-    const SRF_FitShader::Lobes lobes = SRF_FitShader::lobes(result.model, p.data());
-    std::string text = "shader albedo against the model's (mean sample weight and integral of f cos, by quadrature;\n"
-                       "  the worst channel of those above a thousandth of the brightest):\n";
+    const SRF_FitTree tree(shader);
+    std::string text = "shader albedo against the model's (the integral of the shader's evaluatePdf value and of\n"
+                       "  f cos, by quadrature; the worst channel of those above a thousandth of the brightest):\n";
     char line[256];
     for (int degrees : {0, 30, 60})
         for (int azimuth = 0; azimuth < 2; ++azimuth)
         {
-            const double t = degrees * PI / 180.0;
+            const double t = degrees * SRF_PI_DOUBLE / 180.0;
             const double u[3] = {azimuth ? std::sin(t) : 0.0, azimuth ? 0.0 : std::sin(t), std::cos(t)};
             double fitted[3], exported[3];
-            SRF_FitShader::albedos(result.model, p.data(), lobes, u, fitted, exported);
+            SRF_FitShader::modelAlbedo(result.parameters, u, fitted);
+            tree.albedo(u, exported);
             double worst = 0.0;
             const double largest = std::max({fitted[0], fitted[1], fitted[2]});
             for (int c = 0; c < 3; ++c)

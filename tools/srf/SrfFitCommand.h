@@ -1,5 +1,5 @@
-#ifndef SRF_TOOL_FITTER_H
-#define SRF_TOOL_FITTER_H
+#ifndef SRF_TOOL_FITCOMMAND_H
+#define SRF_TOOL_FITCOMMAND_H
 
 #include "SRF_Fitter.h"
 
@@ -10,7 +10,7 @@
 // with one solver or both, and prints what each fit gives (parameters by
 // name, point count, absolute RMS, the chosen metric, time) after the
 // reader's account of the file.
-class SrfFitter
+class SrfFitCommand
 {
 public:
     // The most starts the robust solver is given (--starts, and the
@@ -24,9 +24,9 @@ public:
     // The printed form of the results of one file.
     static std::string report(const std::string &path, const std::vector<SRF_Fitter::Result> &results, int starts);
     // How the exported shader's directional albedo (the mean colour weight
-    // of its samples) compares with the model's at incidence 0, 30 and 60
-    // degrees in two azimuths, both by quadrature.
-    static std::string exportReport(const SRF_Fitter::Result &result);
+    // of its samples, as the library integrates its tree) compares with the
+    // model's (the result's) at incidence 0, 30 and 60 degrees in two azimuths.
+    static std::string exportReport(const SRF_Fitter::Result &result, const std::string &shader);
 };
 
 #endif
