@@ -261,7 +261,7 @@ Floats diskPoints(py::handle v)
     Floats result({py::ssize_t(SrfPyArrays::rows(vs)), py::ssize_t(2)});
     for (long i = 0; i < SrfPyArrays::rows(vs); ++i)
         BX_PolarSample::toEqualAreaDisk(SrfPyArrays::vectorData(vs)[i], result.mutable_data()[2 * i],
-                           result.mutable_data()[2 * i + 1]);
+                                        result.mutable_data()[2 * i + 1]);
     return result;
 }
 } // namespace

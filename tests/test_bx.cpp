@@ -84,16 +84,16 @@ TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesHoldForAnyLength)
 TEST(BxWarps, EqualAreaDiskHoldsSolidAngleAndInverts)
 {
     for (bool upper : {true, false})
-        EXPECT_TRUE(
-            ChiSquare::fits({upper ? "equal-area disk, upper" : "equal-area disk, lower",
-                             ChiSquare::frameAbout(BX_Vector3(0, 0, upper ? 1.0f : -1.0f)),
-                             [upper](float s, float t, BX_Vector3 &d)
-                             {
-                                 float x, y;
-                                 BX_PolarSample::computeDisk2(s, t, x, y);
-                                 d = BX_PolarSample::fromEqualAreaDisk(x, y, upper);
-                             },
-                             [upper](const BX_Vector3 &d) { return (d.z > 0.0f) == upper ? 1.0 / (2.0 * SRF_PI_DOUBLE) : 0.0; }}));
+        EXPECT_TRUE(ChiSquare::fits({upper ? "equal-area disk, upper" : "equal-area disk, lower",
+                                     ChiSquare::frameAbout(BX_Vector3(0, 0, upper ? 1.0f : -1.0f)),
+                                     [upper](float s, float t, BX_Vector3 &d)
+                                     {
+                                         float x, y;
+                                         BX_PolarSample::computeDisk2(s, t, x, y);
+                                         d = BX_PolarSample::fromEqualAreaDisk(x, y, upper);
+                                     },
+                                     [upper](const BX_Vector3 &d)
+                                     { return (d.z > 0.0f) == upper ? 1.0 / (2.0 * SRF_PI_DOUBLE) : 0.0; }}));
     // The pole, the rim and a point at half the area: radius^2 = 1 - |cos t|.
     EXPECT_VEC_NEAR(BX_PolarSample::fromEqualAreaDisk(0.0f, 0.0f, false), 0.0f, 0.0f, -1.0f, 1e-7f);
     EXPECT_VEC_NEAR(BX_PolarSample::fromEqualAreaDisk(0.0f, -1.0f, true), 0.0f, -1.0f, 0.0f, 1e-7f);
