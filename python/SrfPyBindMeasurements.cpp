@@ -7,8 +7,8 @@
 
 #include "SrfError.h"
 #include "SrfFitCommand.h"
-#include "SrfPlotter.h"
 
+#include "BX_PolarSample.h"
 #include "SRF_FitModel.h"
 #include "SRF_FitReader.h"
 #include "SRF_FitShader.h"
@@ -250,7 +250,7 @@ Floats diskDirections(py::handle x, py::handle y, bool upper)
     const Floats xr = SrfPyArrays::expand(xs, rows), yr = SrfPyArrays::expand(ys, rows);
     Floats result = SrfPyArrays::newVectors(rows);
     for (long i = 0; i < rows; ++i)
-        SrfPyArrays::vectorData(result)[i] = SrfPlotter::fromDisk(xr.data()[i], yr.data()[i], upper);
+        SrfPyArrays::vectorData(result)[i] = BX_PolarSample::fromEqualAreaDisk(xr.data()[i], yr.data()[i], upper);
     return result;
 }
 
@@ -260,8 +260,8 @@ Floats diskPoints(py::handle v)
     const Floats vs = SrfPyArrays::vectors(v, "v");
     Floats result({py::ssize_t(SrfPyArrays::rows(vs)), py::ssize_t(2)});
     for (long i = 0; i < SrfPyArrays::rows(vs); ++i)
-        SrfPlotter::toDisk(SrfPyArrays::vectorData(vs)[i], result.mutable_data()[2 * i],
-                           result.mutable_data()[2 * i + 1]);
+        BX_PolarSample::toEqualAreaDisk(SrfPyArrays::vectorData(vs)[i], result.mutable_data()[2 * i],
+                                        result.mutable_data()[2 * i + 1]);
     return result;
 }
 } // namespace

@@ -78,6 +78,38 @@ TEST(BxWarps, SphereAndDiskSamplesAreUniformAndFramesHoldForAnyLength)
     EXPECT_TRUE(v == BX_Vector3(0.6f, 0.0f, 0.8f));
 }
 
+// The plots' equal-area projection: uniform disk points give uniform
+// directions over each hemisphere, and toEqualAreaDisk inverts
+// fromEqualAreaDisk.
+TEST(BxWarps, EqualAreaDiskHoldsSolidAngleAndInverts)
+{
+    for (bool upper : {true, false})
+        EXPECT_TRUE(ChiSquare::fits({upper ? "equal-area disk, upper" : "equal-area disk, lower",
+                                     ChiSquare::frameAbout(BX_Vector3(0, 0, upper ? 1.0f : -1.0f)),
+                                     [upper](float s, float t, BX_Vector3 &d)
+                                     {
+                                         float x, y;
+                                         BX_PolarSample::computeDisk2(s, t, x, y);
+                                         d = BX_PolarSample::fromEqualAreaDisk(x, y, upper);
+                                     },
+                                     [upper](const BX_Vector3 &d)
+                                     { return (d.z > 0.0f) == upper ? 1.0 / (2.0 * SRF_PI_DOUBLE) : 0.0; }}));
+    // The pole, the rim and a point at half the area: radius^2 = 1 - |cos t|.
+    EXPECT_VEC_NEAR(BX_PolarSample::fromEqualAreaDisk(0.0f, 0.0f, false), 0.0f, 0.0f, -1.0f, 1e-7f);
+    EXPECT_VEC_NEAR(BX_PolarSample::fromEqualAreaDisk(0.0f, -1.0f, true), 0.0f, -1.0f, 0.0f, 1e-7f);
+    EXPECT_VEC_NEAR(BX_PolarSample::fromEqualAreaDisk(0.6f, 0.0f, true), 0.6f * std::sqrt(1.64f), 0.0f, 0.64f, 1e-6f);
+    std::mt19937 rng(5);
+    for (int i = 0; i < 1000; ++i)
+    {
+        const BX_Vector3 v = TestUtil::randomUnit(rng);
+        float x, y;
+        BX_PolarSample::toEqualAreaDisk(v, x, y);
+        ASSERT_LE(x * x + y * y, 1.0f + 1e-6f);
+        const BX_Vector3 back = BX_PolarSample::fromEqualAreaDisk(x, y, v.z > 0.0f);
+        ASSERT_NEAR((back - v).length(), 0.0f, 2e-6f) << v.x << " " << v.y << " " << v.z;
+    }
+}
+
 // Only regular files open: a device named as a measurement file used to
 // hang the reader. (Lines and tokens are read by the measurement reader's
 // tests; the solver is the fitting's.)

@@ -5,8 +5,10 @@
 
 #include <png.h>
 
+#include "ChiSquare.h"
 #include "SRF_Fitter.h"
 #include "SrfRandom.h"
+#include "SrfStudio.h"
 #ifdef SRF_TOOL_EXR
 #include <ImfRgbaFile.h>
 #endif
@@ -193,7 +195,9 @@ TEST(Tool, WarnsOnceOfAnUnreadableMeasurementFile)
 
 // An emitter of colour c renders as c wherever the sphere covers the whole
 // pixel and as the studio (a bright sky over a darker floor) wherever it
-// covers none; a shader that scatters nothing renders a black sphere. The
+// covers none, at 25 samples a pixel (eight camera rays carry three
+// samples each, a ninth the last one); a shader that scatters nothing
+// renders a black sphere. The
 // isotropic lobe scatters every incoming direction alike, so every pixel of
 // its sphere estimates the studio's mean radiance: its quarters agree,
 // unlike those of a diffuse sphere lit from the upper left.
@@ -203,7 +207,7 @@ TEST(Tool, SpheresInTheStudio)
     writeFile(path("black.kal"), "vector none = 0 0 0\ndiffuse@B F\nmul@BV F none\n");
     writeFile(path("isotropic.kal"), "isotropic@B F\n");
     for (const char *name : {"emit", "black"})
-        ASSERT_EQ(run(std::string("render ") + name + ".kal -o " + name + ".png --size 48 --spp 4").status, 0);
+        ASSERT_EQ(run(std::string("render ") + name + ".kal -o " + name + ".png --size 48 --spp 25").status, 0);
     const Result result = run("render isotropic.kal -o isotropic.png --size 48 --spp 256 --seed 11");
     ASSERT_EQ(result.status, 0);
     EXPECT_EQ(result.err, ""); // not a terminal: no progress bar
@@ -370,6 +374,32 @@ TEST(Tool, SobolPairsAreNetsPerPixel)
     float x2, y2;
     SrfRandom::sobolPairs(7, pixels, 1, 0, 1, &x2, &y2);
     EXPECT_NE(x2, xs[0]);
+}
+
+// The studio's light draw for a surface's normal (a light chosen by power,
+// a tenth of it for a light below the surface's plane, then a direction in
+// its soft cone, the band inverted by bisection and Newton's steps) has the
+// density lightPdf gives, which the mis weights count on: above a flat
+// surface and for a normal that puts two lights below its plane.
+TEST(Tool, StudioLightsDrawTheDensityTheyClaim)
+{
+    const SrfStudio studio;
+    for (const BX_Vector3 &normal : {BX_Vector3(0.0f, 0.0f, 1.0f), BX_Vector3(0.6f, -0.64f, -0.48f)})
+    {
+        const float nx = normal.x, ny = normal.y, nz = normal.z;
+        EXPECT_TRUE(ChiSquare::fits({"studio lights", ChiSquare::frameAbout(normal),
+                                     [&](float s, float t, BX_Vector3 &d)
+                                     {
+                                         float pdf;
+                                         studio.sampleLights(&nx, &ny, &nz, &s, &t, 1, &d.x, &d.y, &d.z, &pdf);
+                                     },
+                                     [&](const BX_Vector3 &d)
+                                     {
+                                         float pdf;
+                                         studio.lightPdf(&nx, &ny, &nz, &d.x, &d.y, &d.z, 1, &pdf);
+                                         return double(pdf);
+                                     }}));
+    }
 }
 
 #ifdef SRF_TOOL_EXR

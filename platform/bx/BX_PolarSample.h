@@ -84,6 +84,28 @@ public:
         y = r * Trig::sin(phi);
     }
 
+    // Lambert's azimuthal equal-area projection of a hemisphere about +z
+    // onto the unit disk, as plots of a lobe draw it seen from above: the
+    // direction at angle t from the pole lands at radius sqrt(1 - |cos t|),
+    // so equal areas of the disk hold equal solid angles. fromEqualAreaDisk
+    // gives the direction of disk point (x, y) (x^2 + y^2 <= 1) in the upper
+    // or lower hemisphere; toEqualAreaDisk takes the hemisphere from the sign
+    // of v.z. With r^2 = x^2 + y^2: v = (x k, y k, +-(1 - r^2)), k =
+    // sqrt(2 - r^2).
+    static BX_Vector3 fromEqualAreaDisk(float x, float y, bool upper)
+    {
+        const float r2 = x * x + y * y;
+        const float k = std::sqrt(std::fmax(2.0f - r2, 0.0f));
+        const float z = 1.0f - r2;
+        return BX_Vector3(x * k, y * k, upper ? z : -z);
+    }
+    static void toEqualAreaDisk(const BX_Vector3 &v, float &x, float &y)
+    {
+        const float k = std::sqrt(1.0f + std::fabs(v.z));
+        x = v.x / k;
+        y = v.y / k;
+    }
+
     const BX_Vector3 &axis() const { return myAxis; }
     const BX_Vector3 &tangent1() const { return myT1; }
     const BX_Vector3 &tangent2() const { return myT2; }

@@ -28,29 +28,30 @@ SrfBatch::SrfBatch(const SrfShader &shader)
         myDPds = storage<BX_Vector3>(*myShaderInstance, "dPds");
         myDPdt = storage<BX_Vector3>(*myShaderInstance, "dPdt");
         myQueryN = storage<BX_Vector3>(*myQueryInstance, "N");
-        myU = storage<BX_Vector3>(*myQueryInstance, "u");
-        mySx = storage<float>(*myQueryInstance, "sx");
-        mySy = storage<float>(*myQueryInstance, "sy");
-        myDir = storage<BX_Vector3>(*myQueryInstance, "dir");
-        myColour = storage<BX_Vector3>(*myQueryInstance, "colour");
-        myBounce = storage<int>(*myQueryInstance, "bounce");
-        myEmitted = storage<BX_Vector3>(*myQueryInstance, "emitted");
-        myV = storage<BX_Vector3>(*myQueryInstance, "v");
-        myValue = storage<BX_Vector3>(*myQueryInstance, "value");
-        myAlbedo = storage<BX_Vector3>(*myQueryInstance, "albedo");
-        myRatio = storage<float>(*myQueryInstance, "ratio");
-        myBounces = storage<int>(*myQueryInstance, "bounces");
-        mySx2 = storage<float>(*myQueryInstance, "sx2");
-        mySy2 = storage<float>(*myQueryInstance, "sy2");
-        myDir2 = storage<BX_Vector3>(*myQueryInstance, "dir2");
-        myColour2 = storage<BX_Vector3>(*myQueryInstance, "colour2");
-        myBounce2 = storage<int>(*myQueryInstance, "bounce2");
+        Variables &q = myVariables;
+        q.u = storage<BX_Vector3>(*myQueryInstance, "u");
+        q.sx = storage<float>(*myQueryInstance, "sx");
+        q.sy = storage<float>(*myQueryInstance, "sy");
+        q.dir = storage<BX_Vector3>(*myQueryInstance, "dir");
+        q.colour = storage<BX_Vector3>(*myQueryInstance, "colour");
+        q.bounce = storage<int>(*myQueryInstance, "bounce");
+        q.emitted = storage<BX_Vector3>(*myQueryInstance, "emitted");
+        q.v = storage<BX_Vector3>(*myQueryInstance, "v");
+        q.value = storage<BX_Vector3>(*myQueryInstance, "value");
+        q.albedo = storage<BX_Vector3>(*myQueryInstance, "albedo");
+        q.ratio = storage<float>(*myQueryInstance, "ratio");
+        q.bounces = storage<int>(*myQueryInstance, "bounces");
+        q.sx2 = storage<float>(*myQueryInstance, "sx2");
+        q.sy2 = storage<float>(*myQueryInstance, "sy2");
+        q.dir2 = storage<BX_Vector3>(*myQueryInstance, "dir2");
+        q.colour2 = storage<BX_Vector3>(*myQueryInstance, "colour2");
+        q.bounce2 = storage<int>(*myQueryInstance, "bounce2");
         for (int d = 0; d < 3; ++d)
             for (int c = 0; c < 2; ++c)
             {
                 const std::string suffix = std::to_string(d) + (c ? "6" : "1");
-                myDensityValue[2 * d + c] = storage<BX_Vector3>(*myQueryInstance, ("value" + suffix).c_str());
-                myDensity[2 * d + c] = storage<float>(*myQueryInstance, ("pdf" + suffix).c_str());
+                q.densityValue[2 * d + c] = storage<BX_Vector3>(*myQueryInstance, ("value" + suffix).c_str());
+                q.density[2 * d + c] = storage<float>(*myQueryInstance, ("pdf" + suffix).c_str());
             }
     }
     catch (...)

@@ -40,30 +40,33 @@ public:
     // Runs one query over the running lanes of lanes().
     void run(SrfShader::Query query);
 
+    // The query program's per-lane variables as arrays (lane i at index
+    // i): inputs u, sx, sy, v, sx2, sy2; outputs of the queries named in
+    // SrfShader::Query. densityValue[2 d + c] and density[2 d + c] are
+    // the DENSITY queries' value and pdf at direction d (0 dir, 1 dir2, 2 v)
+    // under bounce class c (0 mask 1, 1 mask 6). Lane loops copy these
+    // pointers and read and write through the copies.
+    struct Variables
+    {
+        BX_Vector3 *u, *v, *dir, *colour, *emitted, *value, *albedo, *dir2, *colour2;
+        float *sx, *sy, *ratio, *sx2, *sy2;
+        int *bounce, *bounces, *bounce2;
+        BX_Vector3 *densityValue[6];
+        float *density[6];
+    };
+    const Variables &variables() const { return myVariables; }
+
     // Query inputs, per lane.
-    BX_Vector3 &u(int lane) { return myU[lane]; }
-    float &sx(int lane) { return mySx[lane]; }
-    float &sy(int lane) { return mySy[lane]; }
-    BX_Vector3 &v(int lane) { return myV[lane]; }
-    const BX_Vector3 &v(int lane) const { return myV[lane]; }
+    BX_Vector3 &u(int lane) { return myVariables.u[lane]; }
+    float &sx(int lane) { return myVariables.sx[lane]; }
+    float &sy(int lane) { return myVariables.sy[lane]; }
+    BX_Vector3 &v(int lane) { return myVariables.v[lane]; }
     // Query outputs, per lane.
-    const BX_Vector3 &direction(int lane) const { return myDir[lane]; }
-    const BX_Vector3 &colour(int lane) const { return myColour[lane]; }
-    int bounce(int lane) const { return myBounce[lane]; }
-    const BX_Vector3 &emitted(int lane) const { return myEmitted[lane]; }
-    const BX_Vector3 &value(int lane) const { return myValue[lane]; }
-    float albedo(int lane) const { return myAlbedo[lane].x; }
-    float specularRatio(int lane) const { return myRatio[lane]; }
-    int bounces(int lane) const { return myBounces[lane]; }
-    float &sx2(int lane) { return mySx2[lane]; }
-    float &sy2(int lane) { return mySy2[lane]; }
-    const BX_Vector3 &direction2(int lane) const { return myDir2[lane]; }
-    const BX_Vector3 &colour2(int lane) const { return myColour2[lane]; }
-    int bounce2(int lane) const { return myBounce2[lane]; }
-    // The DENSITY queries' outputs: value and pdf at direction d (0 dir,
-    // 1 dir2, 2 v) under bounce class c (0 mask 1, 1 mask 6).
-    const BX_Vector3 &densityValue(int d, int c, int lane) const { return myDensityValue[2 * d + c][lane]; }
-    float density(int d, int c, int lane) const { return myDensity[2 * d + c][lane]; }
+    const BX_Vector3 &direction(int lane) const { return myVariables.dir[lane]; }
+    const BX_Vector3 &value(int lane) const { return myVariables.value[lane]; }
+    float albedo(int lane) const { return myVariables.albedo[lane].x; }
+    float specularRatio(int lane) const { return myVariables.ratio[lane]; }
+    int bounces(int lane) const { return myVariables.bounces[lane]; }
 
 private:
     SrfBatch(const SrfBatch &) = delete;
@@ -77,12 +80,7 @@ private:
     KAL_ProcArray myAllLanes;
     BX_Vector3 myNormal[KAL_MAX_LANES], myTangentS[KAL_MAX_LANES], myTangentT[KAL_MAX_LANES];
     BX_Vector3 *myN, *myDPds, *myDPdt, *myQueryN;
-    BX_Vector3 *myU, *myV, *myDir, *myColour, *myEmitted, *myValue, *myAlbedo, *myDir2, *myColour2;
-    float *mySx, *mySy, *myRatio, *mySx2, *mySy2;
-    int *myBounce2;
-    BX_Vector3 *myDensityValue[6];
-    float *myDensity[6];
-    int *myBounce, *myBounces;
+    Variables myVariables;
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include "SrfRandom.h"
 #include "SrfShader.h"
 
+#include "BX_PolarSample.h"
 #include "KAL_API.h"
 
 #include <cmath>
@@ -29,22 +30,6 @@ void panelPoint(int i, int j, int size, float &x, float &y)
 } // namespace
 
 SrfPlotter::SrfPlotter(const SrfShader &shader, const Settings &settings) : myShader(shader), mySettings(settings) {}
-
-// r^2 = x^2 + y^2 = 1 - |cos t|; v = (x sqrt(2 - r^2), y sqrt(2 - r^2), +-(1 - r^2)).
-BX_Vector3 SrfPlotter::fromDisk(float x, float y, bool upper)
-{
-    const float r2 = x * x + y * y;
-    const float k = std::sqrt(std::fmax(2.0f - r2, 0.0f));
-    const float z = 1.0f - r2;
-    return BX_Vector3(x * k, y * k, upper ? z : -z);
-}
-
-void SrfPlotter::toDisk(const BX_Vector3 &v, float &x, float &y)
-{
-    const float k = std::sqrt(1.0f + std::fabs(v.z));
-    x = v.x / k;
-    y = v.y / k;
-}
 
 SrfImage SrfPlotter::plot(Report &report) const
 {
@@ -98,7 +83,7 @@ SrfImage SrfPlotter::plot(Report &report) const
                 float x, y;
                 panelPoint(int(p % size), int(p / size), size, x, y);
                 lanes.setState(lane, inside[p] ? 0 : IDLE);
-                batch.v(lane) = fromDisk(x, y, h == 0);
+                batch.v(lane) = BX_PolarSample::fromEqualAreaDisk(x, y, h == 0);
             }
             batch.run(SrfShader::EVALUATE);
             for (int lane = 0; lane < count; ++lane)
@@ -140,7 +125,7 @@ SrfImage SrfPlotter::plot(Report &report) const
             const bool upper = v.dot(NORMAL) > 0.0f;
             ++(upper ? report.above : report.below);
             float x, y;
-            toDisk(v, x, y);
+            BX_PolarSample::toEqualAreaDisk(v, x, y);
             int i = int(std::floor((x + 1.0f) * 0.5f * float(size)));
             int j = int(std::floor((1.0f - y) * 0.5f * float(size)));
             i = i < 0 ? 0 : (i >= size ? size - 1 : i);

@@ -15,10 +15,11 @@ class SrfShader;
 // that sample draws for the same u.
 //
 // Each hemisphere is drawn as a disk in Lambert's azimuthal equal-area
-// projection, looking down the normal (+x right, +y up): a direction at
-// angle t from the pole lands at radius sqrt(1 - cos t), so every pixel of a
-// disk covers the same solid angle and pixel counts of the histogram are
-// directly a density. Layout: evaluate on the left, histogram on the right;
+// projection (BX_PolarSample::fromEqualAreaDisk), looking down the normal
+// (+x right, +y up): a direction at angle t from the pole lands at radius
+// sqrt(1 - cos t), so every pixel of a disk covers the same solid angle and
+// pixel counts of the histogram are directly a density. Layout: evaluate on
+// the left, histogram on the right;
 // upper hemisphere (v.N > 0) on top, lower below.
 //
 // Scales: the evaluate panels are divided by their largest component and
@@ -53,11 +54,6 @@ public:
     SrfPlotter(const SrfShader &shader, const Settings &settings);
 
     SrfImage plot(Report &report) const;
-
-    // The direction of disk point (x, y) (x^2 + y^2 <= 1) of the upper or
-    // lower hemisphere, and back. toDisk tells the hemisphere by v.z > 0.
-    static BX_Vector3 fromDisk(float x, float y, bool upper);
-    static void toDisk(const BX_Vector3 &v, float &x, float &y);
 
 private:
     const SrfShader &myShader;

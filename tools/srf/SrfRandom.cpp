@@ -43,51 +43,44 @@ uint32_t scrambleUpward(uint32_t x, uint32_t seed)
 }
 
 // Owen scrambling of a base-2 fraction 0.b1 b2 ... b32 (b1 the top bit):
-// each digit is flipped by a random function of the digits before it.
-uint32_t owen(uint32_t x, uint32_t seed) { return reverseBits(scrambleUpward(reverseBits(x), seed)); }
+// each digit is flipped by a random function of the digits before it. The
+// scramble works on the reversed bits; `reversed` gives them, and the
+// result comes back in the fraction's order.
+uint32_t owenOfReversed(uint32_t reversed, uint32_t seed) { return reverseBits(scrambleUpward(reversed, seed)); }
 
-// Generator of Sobol's second dimension: column i is the direction number
-// v_i = the bits of row i of Pascal's triangle mod 2, from the top bit. The
-// point of index i is the xor of the columns of its set bits, looked up a
-// byte at a time: byte[k][b] is the xor of the columns of the set bits of
-// b << 8k.
-struct SobolColumns
+// Sobol's second dimension for index i, bit-reversed: its generator matrix
+// is Pascal's triangle mod 2 (column k, the direction number v_k, has the
+// bit j places below the top set where C(k, j) is odd), and by Lucas'
+// theorem C(k, j) is odd exactly when the set bits of j are among those of
+// k. So bit j of the reversed point is the xor of the bits k of i whose
+// positions contain j: a superset sum over the five bits of the position,
+// one shift-and-xor for each.
+uint32_t sobolSecondReversed(uint32_t i)
 {
-    uint32_t byte[4][256];
-    SobolColumns()
-    {
-        uint32_t v[32], column = 1U << 31;
-        for (int i = 0; i < 32; ++i, column ^= column >> 1)
-            v[i] = column;
-        for (int k = 0; k < 4; ++k)
-            for (int b = 0; b < 256; ++b)
-            {
-                uint32_t sum = 0;
-                for (int bit = 0; bit < 8; ++bit)
-                    sum ^= (b >> bit) & 1 ? v[8 * k + bit] : 0U;
-                byte[k][b] = sum;
-            }
-    }
-};
-const SobolColumns SOBOL;
+    i ^= (i >> 1) & 0x55555555U;
+    i ^= (i >> 2) & 0x33333333U;
+    i ^= (i >> 4) & 0x0f0f0f0fU;
+    i ^= (i >> 8) & 0x00ff00ffU;
+    i ^= (i >> 16) & 0x0000ffffU;
+    return i;
+}
 } // namespace
 
 // Index i of the pixel's pair: i' = owen(i) (a shuffle that keeps each
 // aligned block of 2^k indices together, so prefixes stay nets), then
-// x = owen(reverse(i')), y = owen(sum of v_k over the set bits k of i').
+// x = owen(reverse(i')) (Sobol's first dimension is the radical inverse),
+// y = owen(sum of v_k over the set bits k of i').
 void SrfRandom::sobolPairs(uint32_t seed, const uint32_t *pixel, int count, uint32_t sample, uint32_t pair, float *x,
                            float *y)
 {
     const uint32_t base = hash(hash(seed ^ 0x2545f491U) ^ (pair * 0x9e3779b9U + 0x68e31da4U));
-    const SobolColumns &sobol = SOBOL;
+    const uint32_t reversedSample = reverseBits(sample);
     SrfLaneLoop::run(count,
                      [&](int lane)
                      {
                          const uint32_t key = hash(base ^ pixel[lane]);
-                         const uint32_t index = owen(sample, key);
-                         const uint32_t second = sobol.byte[0][index & 255U] ^ sobol.byte[1][(index >> 8) & 255U] ^
-                                                 sobol.byte[2][(index >> 16) & 255U] ^ sobol.byte[3][index >> 24];
-                         x[lane] = toUnit(owen(reverseBits(index), key * 0x85ebca6bU + 0x1b873593U));
-                         y[lane] = toUnit(owen(second, key * 0xc2b2ae35U + 0x27d4eb2fU));
+                         const uint32_t index = owenOfReversed(reversedSample, key);
+                         x[lane] = toUnit(owenOfReversed(index, key * 0x85ebca6bU + 0x1b873593U));
+                         y[lane] = toUnit(owenOfReversed(sobolSecondReversed(index), key * 0xc2b2ae35U + 0x27d4eb2fU));
                      });
 }

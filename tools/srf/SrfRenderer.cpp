@@ -55,21 +55,20 @@ struct TileLanes
 // under the two masks and q the lights'. A BSDF draw that is a specular
 // bounce, or whose own density is 0 (a delta, or a class that does not
 // know its density), counts colour L in full. Lanes without a draw count 0.
-BX_Vector3 combined(const SrfBatch &batch, const TileLanes &t, int lane)
+BX_Vector3 combined(const SrfBatch::Variables &q, const TileLanes &t, int lane)
 {
     BX_Vector3 total(0.0f, 0.0f, 0.0f);
     for (int k = FIRST; k < DIRECTIONS; ++k)
     {
-        const BX_Vector3 &v1 = batch.densityValue(k, 0, lane), &v6 = batch.densityValue(k, 1, lane);
-        const float p1 = batch.density(k, 0, lane), p6 = batch.density(k, 1, lane), q = t.q[k][lane];
-        const float own = k == FIRST ? p1 : (k == SECOND ? p6 : q);
-        const BX_Vector3 d =
-            k == FIRST ? batch.direction(lane) : (k == SECOND ? batch.direction2(lane) : batch.v(lane));
+        const BX_Vector3 v1 = q.densityValue[2 * k][lane], v6 = q.densityValue[2 * k + 1][lane];
+        const float p1 = q.density[2 * k][lane], p6 = q.density[2 * k + 1][lane], ql = t.q[k][lane];
+        const float own = k == FIRST ? p1 : (k == SECOND ? p6 : ql);
+        const BX_Vector3 d = k == FIRST ? q.dir[lane] : (k == SECOND ? q.dir2[lane] : q.v[lane]);
         const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
-        const int bounce = k == FIRST ? batch.bounce(lane) : batch.bounce2(lane);
+        const int bounce = k == FIRST ? q.bounce[lane] : q.bounce2[lane];
         const bool whole = (k != LIT) & ((bounce == SRF_BOUNCE_SPECULAR) | (own <= 0.0f));
-        const float weight = drawn & (own > 0.0f) ? own / (p1 * p1 + p6 * p6 + q * q) : 0.0f;
-        const BX_Vector3 c = k == FIRST ? batch.colour(lane) : batch.colour2(lane);
+        const float weight = drawn & (own > 0.0f) ? own / (p1 * p1 + p6 * p6 + ql * ql) : 0.0f;
+        const BX_Vector3 c = k == FIRST ? q.colour[lane] : q.colour2[lane];
         const float fr = whole ? c.x : (v1.x + v6.x) * weight;
         const float fg = whole ? c.y : (v1.y + v6.y) * weight;
         const float fb = whole ? c.z : (v1.z + v6.z) * weight;
@@ -81,6 +80,81 @@ BX_Vector3 combined(const SrfBatch &batch, const TileLanes &t, int lane)
 
 // x - x is 0 for a finite x and NaN for an infinite or NaN one.
 bool isFinite(float r, float g, float b) { return (r - r == 0.0f) & (g - g == 0.0f) & (b - b == 0.0f); }
+
+// Adds one sample's estimate to the running lanes' sums, on the BSDF the
+// batch's last shade built (with mis: three directions under the power
+// heuristic; else one BSDF draw), plus the emission EMISSION left.
+void addSample(const SrfRenderer::Settings &settings, const SrfStudio &studio, SrfBatch &batch, uint32_t sample,
+               TileLanes &t)
+{
+    const int count = batch.lanes().getCount();
+    const bool mis = settings.mis;
+    // The lane loops read and write through copies: the query variables'
+    // arrays and the tile's.
+    const SrfBatch::Variables q = batch.variables();
+    TileLanes *const tile = &t;
+    const SrfCamera::Lanes &ray = t.rays;
+    SrfRandom::sobolPairs(settings.seed, t.pixel, count, sample, BSDF, q.sx, q.sy);
+    if (mis)
+    {
+        SrfRandom::sobolPairs(settings.seed, t.pixel, count, sample, BSDF_GLOSSY, q.sx2, q.sy2);
+        batch.run(SrfShader::SAMPLE_DIFFUSE);
+        batch.run(SrfShader::SAMPLE_GLOSSY);
+    }
+    else
+        batch.run(SrfShader::SAMPLE);
+    // The drawn directions made unit, and the studio's radiance along them.
+    for (int k = FIRST; k <= (mis ? SECOND : FIRST); ++k)
+    {
+        const BX_Vector3 *drawn = k == FIRST ? q.dir : q.dir2;
+        float *dx = t.dx[k], *dy = t.dy[k], *dz = t.dz[k];
+        SrfLaneLoop::run(count,
+                         [=](int lane)
+                         {
+                             const BX_Vector3 d = drawn[lane];
+                             const float length2 = d.x * d.x + d.y * d.y + d.z * d.z;
+                             const float inverse = length2 > 0.0f ? 1.0f / std::sqrt(length2) : 0.0f;
+                             dx[lane] = d.x * inverse, dy[lane] = d.y * inverse, dz[lane] = d.z * inverse;
+                         });
+        studio.radiance(dx, dy, dz, count, t.r[k], t.g[k], t.b[k]);
+    }
+    if (mis)
+    {
+        SrfRandom::sobolPairs(settings.seed, t.pixel, count, sample, LIGHT, t.lx, t.ly);
+        studio.sampleLights(ray.nx, ray.ny, ray.nz, t.lx, t.ly, count, t.dx[LIT], t.dy[LIT], t.dz[LIT], t.q[LIT]);
+        studio.radiance(t.dx[LIT], t.dy[LIT], t.dz[LIT], count, t.r[LIT], t.g[LIT], t.b[LIT]);
+        const float *lx = t.dx[LIT], *ly = t.dy[LIT], *lz = t.dz[LIT];
+        SrfLaneLoop::run(count, [=](int lane) { q.v[lane] = BX_Vector3(lx[lane], ly[lane], lz[lane]); });
+        for (int k = FIRST; k <= SECOND; ++k)
+            studio.lightPdf(ray.nx, ray.ny, ray.nz, t.dx[k], t.dy[k], t.dz[k], count, t.q[k]);
+        for (int query = SrfShader::DENSITY; query < SrfShader::NQUERIES; ++query)
+            batch.run(SrfShader::Query(query));
+    }
+    // A sample that came out infinite or NaN is dropped rather than
+    // spoiling the pixel; lanes off the sphere add nothing here.
+    auto add = [tile](int lane, const BX_Vector3 &sum)
+    {
+        const bool keep = (tile->rays.hit[lane] != 0) & isFinite(sum.x, sum.y, sum.z);
+        tile->sumR[lane] += keep ? sum.x : 0.0f;
+        tile->sumG[lane] += keep ? sum.y : 0.0f;
+        tile->sumB[lane] += keep ? sum.z : 0.0f;
+    };
+    if (mis)
+        SrfLaneLoop::run(count, [=](int lane) { add(lane, q.emitted[lane] + combined(q, *tile, lane)); });
+    else
+        // BSDF sampling: colour L along the drawn direction.
+        SrfLaneLoop::run(count,
+                         [=](int lane)
+                         {
+                             const BX_Vector3 d = q.dir[lane], c = q.colour[lane];
+                             const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
+                             const float *r = tile->r[FIRST], *g = tile->g[FIRST], *b = tile->b[FIRST];
+                             add(lane,
+                                 q.emitted[lane] + (drawn ? BX_Vector3(c.x * r[lane], c.y * g[lane], c.z * b[lane])
+                                                          : BX_Vector3(0.0f, 0.0f, 0.0f)));
+                         });
+}
+
 } // namespace
 
 SrfRenderer::SrfRenderer(const SrfShader &shader, const Settings &settings)
@@ -88,6 +162,12 @@ SrfRenderer::SrfRenderer(const SrfShader &shader, const Settings &settings)
 {
     if (settings.fibres)
         myFibres.reset(new SrfFibres(myCamera, settings.size, settings.seed));
+}
+
+int SrfRenderer::samplesPerRay(int samples)
+{
+    const int share = samples / MIN_RAYS;
+    return share < 1 ? 1 : (share > MAX_SAMPLES_PER_RAY ? MAX_SAMPLES_PER_RAY : share);
 }
 
 int SrfRenderer::threadCount() const
@@ -150,7 +230,7 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
     const int width = (x0 + TILE <= size ? TILE : size - x0);
     const int height = (y0 + TILE <= size ? TILE : size - y0);
     const int count = width * height;
-    const bool mis = mySettings.mis;
+    const int samples = mySettings.samples;
 
     std::unique_ptr<TileLanes> storage(new TileLanes());
     TileLanes &t = *storage;
@@ -164,10 +244,15 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
     KAL_ProcArray &lanes = batch.lanes();
     lanes.setCount(count);
     const SrfCamera::Lanes &ray = t.rays;
-    for (int s = 0; s < mySettings.samples; ++s)
+    const int carries = samplesPerRay(samples);
+    for (int first = 0; first < samples; first += carries)
     {
-        const uint32_t sample = uint32_t(s);
-        SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, JITTER, t.jx, t.jy);
+        // One camera ray per pixel carries the next `carries` samples:
+        // they share its hit, so the shader runs once for them, with the
+        // hit's own geometry.
+        const int last = first + carries < samples ? first + carries : samples;
+        const float carried = float(last - first);
+        SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, uint32_t(first / carries), JITTER, t.jx, t.jy);
         SrfLaneLoop::run(count,
                          [&](int lane)
                          {
@@ -177,23 +262,23 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
         myCamera.trace(t.px, t.py, count, t.rays);
         if (myFibres)
             myFibres->trace(t.px, t.py, count, t.rays);
-        // Off the sphere: the studio itself. The shader still runs on those
-        // lanes, with the ray's reverse as normal.
+        // Off the sphere: the studio itself, for every sample the ray
+        // carries. The shader still runs on those lanes, with the ray's
+        // reverse as normal.
         myStudio.radiance(ray.dx, ray.dy, ray.dz, count, t.r[FIRST], t.g[FIRST], t.b[FIRST]);
         SrfLaneLoop::run(count,
                          [&](int lane)
                          {
                              const bool miss = !ray.hit[lane];
-                             t.sumR[lane] += miss ? t.r[FIRST][lane] : 0.0f;
-                             t.sumG[lane] += miss ? t.g[FIRST][lane] : 0.0f;
-                             t.sumB[lane] += miss ? t.b[FIRST][lane] : 0.0f;
+                             t.sumR[lane] += miss ? carried * t.r[FIRST][lane] : 0.0f;
+                             t.sumG[lane] += miss ? carried * t.g[FIRST][lane] : 0.0f;
+                             t.sumB[lane] += miss ? carried * t.b[FIRST][lane] : 0.0f;
                          });
         int running = 0;
         for (int lane = 0; lane < count; ++lane)
             running += ray.hit[lane];
         if (running == 0)
             continue;
-        SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, BSDF, t.jx, t.jy);
         for (int lane = 0; lane < count; ++lane)
         {
             const BX_Vector3 toEye(-ray.dx[lane], -ray.dy[lane], -ray.dz[lane]);
@@ -204,72 +289,15 @@ void SrfRenderer::renderTile(SrfBatch &batch, int tile, SrfImage &image) const
             else
                 batch.setGeometry(lane, toEye, BX_Vector3(1.0f, 0.0f, 0.0f), BX_Vector3(0.0f, 1.0f, 0.0f));
             batch.u(lane) = toEye;
-            batch.sx(lane) = t.jx[lane];
-            batch.sy(lane) = t.jy[lane];
             lanes.setState(lane, ray.hit[lane] ? 0 : IDLE);
         }
         batch.shade(count);
-        if (mis)
-        {
-            SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, BSDF_GLOSSY, t.lx, t.ly);
-            for (int lane = 0; lane < count; ++lane)
-                batch.sx2(lane) = t.lx[lane], batch.sy2(lane) = t.ly[lane];
-            batch.run(SrfShader::SAMPLE_DIFFUSE);
-            batch.run(SrfShader::SAMPLE_GLOSSY);
-        }
-        else
-            batch.run(SrfShader::SAMPLE);
+        // Emission does not depend on the sample's numbers.
         batch.run(SrfShader::EMISSION);
-        // The drawn directions made unit, and the studio's radiance along them.
-        for (int k = FIRST; k <= (mis ? SECOND : FIRST); ++k)
-        {
-            float *dx = t.dx[k], *dy = t.dy[k], *dz = t.dz[k];
-            SrfLaneLoop::run(count,
-                             [&](int lane)
-                             {
-                                 const BX_Vector3 &d = k == FIRST ? batch.direction(lane) : batch.direction2(lane);
-                                 const float length2 = d.x * d.x + d.y * d.y + d.z * d.z;
-                                 const float inverse = length2 > 0.0f ? 1.0f / std::sqrt(length2) : 0.0f;
-                                 dx[lane] = d.x * inverse, dy[lane] = d.y * inverse, dz[lane] = d.z * inverse;
-                             });
-            myStudio.radiance(dx, dy, dz, count, t.r[k], t.g[k], t.b[k]);
-        }
-        if (mis)
-        {
-            SrfRandom::sobolPairs(mySettings.seed, t.pixel, count, sample, LIGHT, t.lx, t.ly);
-            myStudio.sampleLights(ray.nx, ray.ny, ray.nz, t.lx, t.ly, count, t.dx[LIT], t.dy[LIT], t.dz[LIT], t.q[LIT]);
-            myStudio.radiance(t.dx[LIT], t.dy[LIT], t.dz[LIT], count, t.r[LIT], t.g[LIT], t.b[LIT]);
-            for (int lane = 0; lane < count; ++lane)
-                batch.v(lane) = BX_Vector3(t.dx[LIT][lane], t.dy[LIT][lane], t.dz[LIT][lane]);
-            for (int k = FIRST; k <= SECOND; ++k)
-                myStudio.lightPdf(ray.nx, ray.ny, ray.nz, t.dx[k], t.dy[k], t.dz[k], count, t.q[k]);
-            for (int query = SrfShader::DENSITY; query < SrfShader::NQUERIES; ++query)
-                batch.run(SrfShader::Query(query));
-        }
-        SrfLaneLoop::run(count,
-                         [&](int lane)
-                         {
-                             BX_Vector3 sum = batch.emitted(lane);
-                             if (!mis)
-                             {
-                                 // BSDF sampling: colour L along the drawn direction.
-                                 const BX_Vector3 &d = batch.direction(lane), &c = batch.colour(lane);
-                                 const bool drawn = (d.x != 0.0f) | (d.y != 0.0f) | (d.z != 0.0f);
-                                 sum += drawn ? BX_Vector3(c.x * t.r[FIRST][lane], c.y * t.g[FIRST][lane],
-                                                           c.z * t.b[FIRST][lane])
-                                              : BX_Vector3(0.0f, 0.0f, 0.0f);
-                             }
-                             else
-                                 sum += combined(batch, t, lane);
-                             // A sample that came out infinite or NaN is dropped rather than
-                             // spoiling the pixel.
-                             const bool keep = lanes.isRunning(lane) & isFinite(sum.x, sum.y, sum.z);
-                             t.sumR[lane] += keep ? sum.x : 0.0f;
-                             t.sumG[lane] += keep ? sum.y : 0.0f;
-                             t.sumB[lane] += keep ? sum.z : 0.0f;
-                         });
+        for (int s = first; s < last; ++s)
+            addSample(mySettings, myStudio, batch, uint32_t(s), t);
     }
-    const float scale = 1.0f / float(mySettings.samples);
+    const float scale = 1.0f / float(samples);
     for (int lane = 0; lane < count; ++lane)
         image.at(x0 + lane % width, y0 + lane / width) = BX_Vector3(t.sumR[lane], t.sumG[lane], t.sumB[lane]) * scale;
 }

@@ -1,5 +1,5 @@
-#ifndef SRF_TOOL_SHADER_H
-#define SRF_TOOL_SHADER_H
+#ifndef SRF_HOSTKIT_SHADER_H
+#define SRF_HOSTKIT_SHADER_H
 
 #include <functional>
 #include <memory>

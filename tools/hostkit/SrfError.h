@@ -1,12 +1,13 @@
-#ifndef SRF_TOOL_ERROR_H
-#define SRF_TOOL_ERROR_H
+#ifndef SRF_HOSTKIT_ERROR_H
+#define SRF_HOSTKIT_ERROR_H
 
 #include <stdexcept>
 #include <string>
 
-// A failure the tool reports to the user as one line on the standard error
-// stream before exiting with a non-zero status: a bad option, a missing or
-// malformed file, an output that cannot be written.
+// A failure a host reports to the user as one line: the tool on the
+// standard error stream before exiting with a non-zero status, the Python
+// module as srf.Error. A bad option, a missing or malformed file, an output
+// that cannot be written.
 class SrfError : public std::runtime_error
 {
 public:
