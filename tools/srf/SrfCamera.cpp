@@ -1,12 +1,12 @@
 #include "SrfCamera.h"
 
+#include "SRF_Constants.h"
 #include "SrfLaneLoop.h"
 
 #include <cmath>
 
 namespace
 {
-const float PI = 3.14159265358979f;
 const BX_Vector3 EYE(0.0f, 0.7f, 4.4f);
 const float SPHERE_RADIUS = 1.0f;
 // The sphere's silhouette spans this share of the image width.
@@ -54,14 +54,14 @@ void SrfCamera::trace(const float *x, const float *y, int count, Lanes &out) con
                          const float px = e.x + dx * t, py = e.y + dy * t, pz = e.z + dz * t;
                          const float normal = 1.0f / std::sqrt(px * px + py * py + pz * pz);
                          const float ring = std::sqrt(px * px + pz * pz);
-                         const float toRing = ring > 0.0f ? PI / ring : 0.0f;
+                         const float toRing = ring > 0.0f ? SRF_PI / ring : 0.0f;
                          out.dx[lane] = dx, out.dy[lane] = dy, out.dz[lane] = dz;
                          out.hit[lane] = hit ? 1 : 0;
                          out.nx[lane] = px * normal, out.ny[lane] = py * normal, out.nz[lane] = pz * normal;
-                         out.sx[lane] = 2.0f * PI * pz, out.sy[lane] = 0.0f, out.sz[lane] = -2.0f * PI * px;
+                         out.sx[lane] = 2.0f * SRF_PI * pz, out.sy[lane] = 0.0f, out.sz[lane] = -2.0f * SRF_PI * px;
                          out.tx[lane] = -py * px * toRing;
-                         out.ty[lane] = ring > 0.0f ? PI * ring : 0.0f;
-                         out.tz[lane] = ring > 0.0f ? -py * pz * toRing : -PI * SPHERE_RADIUS;
+                         out.ty[lane] = ring > 0.0f ? SRF_PI * ring : 0.0f;
+                         out.tz[lane] = ring > 0.0f ? -py * pz * toRing : -SRF_PI * SPHERE_RADIUS;
                      });
 }
 

@@ -1,5 +1,6 @@
 #include "SrfFibres.h"
 
+#include "SRF_Constants.h"
 #include "SrfRandom.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 
 namespace
 {
-const float PI = 3.14159265358979f;
 const float FIBRE_RADIUS = 0.007f;
 const float SHELL = 0.08f;       // the fibres lie between radii 1 - SHELL / 2 and 1 + SHELL / 2
 const float FIBRE_LENGTH = 3.5f; // radians of arc
@@ -20,7 +20,7 @@ BX_Vector3 bandAxis(uint32_t seed, int band)
 {
     const SrfRandom random(seed, 0xbb67ae85U);
     const float z = 2.0f * random.uniform(uint32_t(band), 0) - 1.0f;
-    const float phi = 2.0f * PI * random.uniform(uint32_t(band), 1);
+    const float phi = 2.0f * SRF_PI * random.uniform(uint32_t(band), 1);
     const float ring = std::sqrt(std::max(0.0f, 1.0f - z * z));
     return BX_Vector3(ring * std::cos(phi), z, ring * std::sin(phi));
 }
@@ -62,7 +62,7 @@ SrfFibres::SrfFibres(const SrfCamera &camera, int size, uint32_t seed)
         const BX_Vector3 helper =
             std::fabs(axis.y) < 0.9f ? BX_Vector3(0.0f, 1.0f, 0.0f) : BX_Vector3(1.0f, 0.0f, 0.0f);
         const BX_Vector3 e1 = unit(axis.cross(helper)), e2 = axis.cross(e1);
-        const float turn = 2.0f * PI * next(fibre);
+        const float turn = 2.0f * SRF_PI * next(fibre);
         BX_Vector3 point = e1 * std::cos(turn) + e2 * std::sin(turn);
         float radius = 1.0f + SHELL * (next(fibre) - 0.5f);
         BX_Vector3 previous = point * radius;

@@ -1,5 +1,6 @@
 #include "SrfPlotter.h"
 
+#include "SRF_Constants.h"
 #include "SrfBatch.h"
 #include "SrfRandom.h"
 #include "SrfShader.h"
@@ -12,7 +13,7 @@
 
 namespace
 {
-const float DEGREES = 3.14159265358979f / 180.0f;
+const float DEGREES = SRF_PI / 180.0f;
 const BX_Vector3 NORMAL(0.0f, 0.0f, 1.0f);
 const BX_Vector3 BACKGROUND(0.02f, 0.02f, 0.02f);
 const BX_Vector3 RIM(0.25f, 0.25f, 0.25f);

@@ -1,5 +1,6 @@
 #include "SrfStudio.h"
 
+#include "SRF_Constants.h"
 #include "SRF_LaneMath.h"
 #include "SrfLaneLoop.h"
 
@@ -8,8 +9,7 @@
 
 namespace
 {
-const float PI = 3.14159265358979f;
-const float DEGREES = PI / 180.0f;
+const float DEGREES = SRF_PI / 180.0f;
 
 // Sky: from the horizon colour up to the zenith colour; floor: from the
 // horizon colour down to the nadir colour, through a narrow soft band.
@@ -117,7 +117,7 @@ template <class Lights> inline void lightChoices(const Lights &lights, float nx,
 template <class Light> inline float lightDensity(const Light &light, float choice, float x, float y, float z)
 {
     const float c = x * light.direction.x + y * light.direction.y + z * light.direction.z;
-    return choice / (2.0f * PI * light.mass) * smoothstep(light.outerCos, light.innerCos, c);
+    return choice / (2.0f * SRF_PI * light.mass) * smoothstep(light.outerCos, light.innerCos, c);
 }
 
 // L(d) = gradient(d.y) + sum over lights of colour * smoothstep(outer, inner, d.light),
@@ -206,7 +206,7 @@ void SrfStudio::sampleLights(const float *nx, const float *ny, const float *nz, 
                          const float cosTheta = target < core ? 1.0f - target : outer + root * band;
                          const float sin2 = 1.0f - cosTheta * cosTheta;
                          const float sinTheta = std::sqrt(sin2 > 0.0f ? sin2 : 0.0f);
-                         const float phi = 2.0f * PI * t[lane];
+                         const float phi = 2.0f * SRF_PI * t[lane];
                          const float a = sinTheta * SRF_LaneMath::cos(phi), b = sinTheta * SRF_LaneMath::sin(phi);
                          const BX_Vector3 w = pick3(first, second, l0.direction, l1.direction, l2.direction);
                          const BX_Vector3 e1 = pick3(first, second, l0.tangent, l1.tangent, l2.tangent);
