@@ -1,12 +1,48 @@
 #include "SRF_LaneBatch.h"
+#include "SRF_LaneLoops.h"
 
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 namespace
 {
 // The mode set by SRFsetBatchMode, AUTO until then.
 std::atomic<int> theMode{SRF_BATCH_AUTO};
+// The mode SRF_BATCH names in the environment, read at the first query
+// (UNREAD until then): AUTO when it is unset or names no mode.
+const int UNREAD = -1;
+std::atomic<int> theEnvironmentMode{UNREAD};
+
+int environmentMode()
+{
+    int mode = theEnvironmentMode.load(std::memory_order_relaxed);
+    if (mode != UNREAD)
+        return mode;
+    static const struct
+    {
+        const char *name;
+        SRF_BatchMode mode;
+    } NAMES[] = {{"auto", SRF_BATCH_AUTO}, {"per-lane", SRF_BATCH_PER_LANE}, {"scalar", SRF_BATCH_SCALAR},
+                 {"sse2", SRF_BATCH_SSE2}, {"avx2", SRF_BATCH_AVX2},         {"avx512", SRF_BATCH_AVX512}};
+    mode = SRF_BATCH_AUTO;
+    if (const char *text = std::getenv("SRF_BATCH"))
+        for (const auto &entry : NAMES)
+            if (std::strcmp(text, entry.name) == 0)
+                mode = entry.mode;
+    theEnvironmentMode.store(mode, std::memory_order_relaxed);
+    return mode;
+}
+
+// The mode in force before AUTO is resolved: the one set, or for AUTO the
+// environment's.
+int requestedMode()
+{
+    const int mode = theMode.load(std::memory_order_relaxed);
+    return mode != SRF_BATCH_AUTO ? mode : environmentMode();
+}
 
 SRF_BatchMode widestSupported()
 {
@@ -30,6 +66,51 @@ const std::array<int, KAL_MAX_LANES> theScatterMasks = fillScatterMasks();
 } // namespace
 
 const int *SRF_LaneBatch::scatterMasks() { return theScatterMasks.data(); }
+
+namespace
+{
+// Whether the elements [begin, end) of two arrays of 4-byte elements share
+// a byte; a null array shares none.
+bool sameElements(const void *a, const void *b, int begin, int end)
+{
+    if (!a || !b || begin >= end)
+        return false;
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(a), second = reinterpret_cast<std::uintptr_t>(b);
+    const std::uintptr_t from = std::uintptr_t(begin) * 4u, to = std::uintptr_t(end) * 4u;
+    return first + from < second + to && second + from < first + to;
+}
+} // namespace
+
+bool SRF_LaneVectors::overlaps(const void *at, int begin, int end) const
+{
+    return sameElements(x, at, begin, end) || sameElements(y, at, begin, end) || sameElements(z, at, begin, end);
+}
+
+bool SRF_LaneBatch::outputsAliasInputs(bool sampling) const
+{
+    const void *inputs[] = {u.x,
+                            u.y,
+                            u.z,
+                            n.x,
+                            n.y,
+                            n.z,
+                            sampling ? nullptr : v.x,
+                            sampling ? nullptr : v.y,
+                            sampling ? nullptr : v.z,
+                            sx,
+                            sy,
+                            run,
+                            maskFree ? nullptr : mask};
+    for (const void *input : inputs)
+    {
+        const bool sharedWithOutput = colour.overlaps(input, begin, end) || sameElements(scalar, input, begin, end) ||
+                                      sameElements(bounce, input, begin, end) ||
+                                      (sampling && v.overlaps(input, begin, end));
+        if (sharedWithOutput)
+            return true;
+    }
+    return false;
+}
 
 bool SRFbatchModeSupported(SRF_BatchMode mode)
 {
@@ -57,13 +138,45 @@ bool SRFbatchModeSupported(SRF_BatchMode mode)
 
 void SRFsetBatchMode(SRF_BatchMode mode)
 {
-    const SRF_BatchMode resolved = mode == SRF_BATCH_AUTO || !SRFbatchModeSupported(mode) ? widestSupported() : mode;
+    const SRF_BatchMode resolved = SRFbatchModeSupported(mode) ? mode : widestSupported();
     theMode.store(resolved, std::memory_order_relaxed);
 }
 
 SRF_BatchMode SRFbatchMode()
 {
     // No static of its own: the first query must neither lock nor allocate.
-    const int mode = theMode.load(std::memory_order_relaxed);
-    return mode != SRF_BATCH_AUTO ? SRF_BatchMode(mode) : widestSupported();
+    const int mode = requestedMode();
+    return mode == SRF_BATCH_AUTO || !SRFbatchModeSupported(SRF_BatchMode(mode)) ? widestSupported()
+                                                                                 : SRF_BatchMode(mode);
+}
+
+bool SRFbatchModeIsAuto() { return requestedMode() == SRF_BATCH_AUTO; }
+
+// A batch costs a fixed entry (a few passes over the range, temporaries on
+// the stack) plus a vector step per lane of the range, running or not; lane
+// by lane costs a virtual call and the C library's maths per running lane.
+// Measured on the lobes and the plastic tree (bench/README.md), the batch
+// wins from about MIN_RUNNING running lanes and a share of the range of
+// 1/SPREAD running, in each variant.
+bool SRFbatchPays(int running, int width)
+{
+    if (!SRFbatchModeIsAuto())
+        return SRFbatchMode() != SRF_BATCH_PER_LANE;
+    struct Threshold
+    {
+        int minRunning;
+        int spread;
+    };
+    const Threshold threshold = SRFbatchMode() == SRF_BATCH_AVX512 ? Threshold{4, 4}
+                                : SRFbatchMode() == SRF_BATCH_AVX2 ? Threshold{6, 3}
+                                                                   : Threshold{8, 2};
+    return running >= threshold.minRunning && running * threshold.spread >= width;
+}
+
+int SRF_LaneBatch::runningLanes() const
+{
+    int count = 0;
+    for (int lane = begin; lane < end; ++lane)
+        count += run[lane] != 0;
+    return count;
 }

@@ -5,9 +5,11 @@
 // every kernel. Included by each lobe's source, which instantiates the
 // driver for its kernel; not installed.
 
+#include "SRF_LaneLoops.h"
 #include "SRF_LaneMath.h"
 #include "SRF_Lobe.h"
 
+#include <cassert>
 #include <typeinfo>
 
 // What a kernel inherits unless it says otherwise: a fixed bounce set, a
@@ -155,9 +157,11 @@ void SRF_Lobe<K>::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
 // the base class, lane by lane through its virtual queries (perLane).
 template <class K>
 template <class PerLane, class Body>
-void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body body) const
+void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane perLane, Body body) const
 {
-    if (!isOwnClass())
+    assert(!batch.outputsAliasInputs(sampling) && "a batch query's outputs must not alias its inputs");
+    (void)sampling;
+    if (!isOwnClass() || !SRFbatchPays(batch))
         return perLane();
     // A mask-free batch may come without a mask array; the put functions
     // read one in every lane (an unconditional read vectorises).
@@ -171,7 +175,7 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body bo
 template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::albedoBatch(batch); },
+        batch, false, [&] { SRF_BSDF::albedoBatch(batch); },
         [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
         { b.putScalar(lane, set, K::template albedo<SRF_LaneMath>(q)); });
 }
@@ -179,7 +183,7 @@ template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) con
 template <class K> void SRF_Lobe<K>::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::specularRatioBatch(batch); },
+        batch, false, [&] { SRF_BSDF::specularRatioBatch(batch); },
         [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
         { b.putScalar(lane, set, K::template specularRatio<SRF_LaneMath>(q)); });
 }
@@ -187,7 +191,7 @@ template <class K> void SRF_Lobe<K>::specularRatioBatch(const SRF_LaneBatch &bat
 template <class K> void SRF_Lobe<K>::evaluateBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::evaluateBatch(batch); },
+        batch, false, [&] { SRF_BSDF::evaluateBatch(batch); },
         [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
         {
             const SRF_LobeValue value =
@@ -201,7 +205,7 @@ template <class K> void SRF_Lobe<K>::evaluateBatch(const SRF_LaneBatch &batch) c
 template <class K> void SRF_Lobe<K>::sampleBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::sampleBatch(batch); },
+        batch, true, [&] { SRF_BSDF::sampleBatch(batch); },
         [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
         {
             if (!K::DRAWS)
@@ -221,7 +225,7 @@ template <class K> void SRF_Lobe<K>::sampleBatch(const SRF_LaneBatch &batch) con
 template <class K> void SRF_Lobe<K>::emissionBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::emissionBatch(batch); },
+        batch, false, [&] { SRF_BSDF::emissionBatch(batch); },
         [](const SRF_LaneBatch &b, const typename K::Lane &, int, int lane)
         { b.colour.blend(lane, b.isRunning(lane), K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO); });
 }
@@ -229,7 +233,7 @@ template <class K> void SRF_Lobe<K>::emissionBatch(const SRF_LaneBatch &batch) c
 template <class K> void SRF_Lobe<K>::pdfBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::pdfBatch(batch); },
+        batch, false, [&] { SRF_BSDF::pdfBatch(batch); },
         [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
         {
             const SRF_LobeDensity density =
@@ -241,7 +245,7 @@ template <class K> void SRF_Lobe<K>::pdfBatch(const SRF_LaneBatch &batch) const
 template <class K> void SRF_Lobe<K>::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::evaluatePdfBatch(batch); },
+        batch, false, [&] { SRF_BSDF::evaluatePdfBatch(batch); },
         [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
         {
             const SRF_LobeDensity density =
