@@ -44,7 +44,7 @@ int requestedMode()
     return mode != SRF_BATCH_AUTO ? mode : environmentMode();
 }
 
-SRF_BatchMode widestSupported()
+SRF_BatchMode findWidest()
 {
 #ifdef SRF_LANE_VARIANTS
     __builtin_cpu_init();
@@ -54,6 +54,20 @@ SRF_BatchMode widestSupported()
         return SRF_BATCH_AVX2;
 #endif
     return SRF_BATCH_SSE2;
+}
+
+// The widest variant, found at the first query (AUTO until then).
+std::atomic<int> theWidest{SRF_BATCH_AUTO};
+
+SRF_BatchMode widestSupported()
+{
+    int widest = theWidest.load(std::memory_order_relaxed);
+    if (widest == SRF_BATCH_AUTO)
+    {
+        widest = findWidest();
+        theWidest.store(widest, std::memory_order_relaxed);
+    }
+    return SRF_BatchMode(widest);
 }
 
 std::array<int, KAL_MAX_LANES> fillScatterMasks()
@@ -153,30 +167,39 @@ SRF_BatchMode SRFbatchMode()
 bool SRFbatchModeIsAuto() { return requestedMode() == SRF_BATCH_AUTO; }
 
 // A batch costs a fixed entry (a few passes over the range, temporaries on
-// the stack) plus a vector step per lane of the range, running or not; lane
+// the stack) plus a vector step per lane of the range, running or not, and
+// a range shorter than a vector runs in the loop's scalar remainder; lane
 // by lane costs a virtual call and the C library's maths per running lane.
-// Measured on the lobes and the plastic tree (bench/README.md), the batch
-// wins from about MIN_RUNNING running lanes and a share of the range of
-// 1/SPREAD running, in each variant.
+// Measured on Phong and the plastic tree (bench/README.md, the occupancy
+// table), the batch wins from a full vector of running lanes that are at
+// least a third of the range (AVX-512) or half of it (AVX2). The SSE2 and
+// scalar loops do not beat the C library's maths lane by lane, nor does a
+// build without the variants: there the automatic mode always answers lane
+// by lane.
 bool SRFbatchPays(int running, int width)
 {
-    if (!SRFbatchModeIsAuto())
-        return SRFbatchMode() != SRF_BATCH_PER_LANE;
-    struct Threshold
+    const int requested = requestedMode();
+    if (requested != SRF_BATCH_AUTO)
+        return requested != SRF_BATCH_PER_LANE;
+    switch (widestSupported())
     {
-        int minRunning;
-        int spread;
-    };
-    const Threshold threshold = SRFbatchMode() == SRF_BATCH_AVX512 ? Threshold{4, 4}
-                                : SRFbatchMode() == SRF_BATCH_AVX2 ? Threshold{6, 3}
-                                                                   : Threshold{8, 2};
-    return running >= threshold.minRunning && running * threshold.spread >= width;
+    case SRF_BATCH_AVX512:
+        return running >= 16 && running * 3 >= width;
+    case SRF_BATCH_AVX2:
+        return running >= 8 && running * 2 >= width;
+    default:
+        return false;
+    }
 }
 
 int SRF_LaneBatch::runningLanes() const
 {
     int count = 0;
+    const int *flags = run;
+#ifdef SRF_LANE_SIMD
+#pragma omp simd reduction(+ : count)
+#endif
     for (int lane = begin; lane < end; ++lane)
-        count += run[lane] != 0;
+        count += flags[lane] != 0;
     return count;
 }

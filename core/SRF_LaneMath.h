@@ -182,20 +182,24 @@ inline float SRF_LaneMath::pow(float x, float y)
 // by a few units of 2^-52.
 inline double SRF_LaneMath::quarterTurns(float a)
 {
-    static constexpr double CHUNKS[8] = {double(0xa2f983) * 0x1p-24,  double(0x6e4e44) * 0x1p-48,
-                                         double(0x1529fc) * 0x1p-72,  double(0x2757d1) * 0x1p-96,
-                                         double(0xf534dd) * 0x1p-120, double(0xc0db62) * 0x1p-144,
-                                         double(0x95993c) * 0x1p-168, double(0x439041) * 0x1p-192};
     const double x = a;
     double sum = 0.0;
-    for (int j = 7; j >= 0; --j)
+    // Adds a C_j's remainder modulo 4, then takes the multiples of 4 out.
+    const auto add = [&](double chunk)
     {
-        const double t = x * CHUNKS[j];
+        const double t = x * chunk;
         const double k = (t * 0.25 + ROUNDER) - ROUNDER;
-        const double rest = std::fabs(t) < 4503599627370496.0 ? t - 4.0 * k : 0.0;
-        sum += rest;
+        sum += std::fabs(t) < 4503599627370496.0 ? t - 4.0 * k : 0.0;
         sum -= 4.0 * ((sum * 0.25 + ROUNDER) - ROUNDER);
-    }
+    };
+    add(double(0x439041) * 0x1p-192);
+    add(double(0x95993c) * 0x1p-168);
+    add(double(0xc0db62) * 0x1p-144);
+    add(double(0xf534dd) * 0x1p-120);
+    add(double(0x2757d1) * 0x1p-96);
+    add(double(0x1529fc) * 0x1p-72);
+    add(double(0x6e4e44) * 0x1p-48);
+    add(double(0xa2f983) * 0x1p-24);
     return sum;
 }
 
