@@ -43,17 +43,12 @@ struct Lanes : SRF_LaneBatchStorage
 {
     Lanes(const bench::QueryLanes &in, const Occupancy &o)
     {
+        bench::fillBatch(*this, in);
         batch.end = o.count;
         running = 0;
         for (int i = 0; i < LANES; ++i)
         {
-            batch.u.set(i, in.u[i]);
-            batch.n.set(i, in.n[i]);
-            batch.v.set(i, in.v[i]);
-            sx[i] = in.sx[i];
-            sy[i] = in.sy[i];
             run[i] = i < o.count && (!o.tenth || i % 10 == 3);
-            mask[i] = SRF_BOUNCE_SCATTER;
             running += run[i];
         }
     }

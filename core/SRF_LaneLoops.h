@@ -19,7 +19,10 @@ SRF_API bool SRFbatchPays(int running, int width);
 // its composite's choice).
 inline bool SRFbatchPays(const SRF_LaneBatch &batch)
 {
-    return batch.depth > 0 || SRFbatchPays(batch.runningLanes(), batch.end - batch.begin);
+    // A range narrower than the narrowest vector that pays is never
+    // counted: its count decides nothing.
+    const int width = batch.end - batch.begin;
+    return batch.depth > 0 || SRFbatchPays(width < 8 ? 0 : batch.runningLanes(), width);
 }
 
 // Runs body(lane) for every lane of [begin, end) in the vector variant of the
