@@ -167,9 +167,11 @@ struct Inputs
             mask[i] = int(rng() % 16);
             run[i] = rng() % 4 != 0;
         }
-        u[37].x = NAN;
-        v[41].z = NAN;
-        sy[43] = NAN;
+        // NaNs of other bits than the canonical one's: a negative one and
+        // one with a payload, which every path must write as the one NaN.
+        u[37].x = -NAN;
+        v[41].z = -NAN;
+        sy[43] = std::nanf("0x123");
         run[N - 1] = 0;
     }
 };
@@ -206,18 +208,25 @@ struct Batch : SRF_LaneBatchStorage
             f = std::isnan(f) ? NAN : f;
         return all;
     }
-    // NaN outputs whose bits are not the canonical NaN's.
-    int strangeNaNs() const
+    // NaN outputs whose bits are not the canonical NaN's: colour, scalar,
+    // and the direction where a sample drew one (elsewhere v is an input,
+    // or kept).
+    int strangeNaNs(bool sampling) const
     {
         int strange = 0;
         const std::uint32_t canonical = 0x7fc00000u;
         for (int i = 0; i < N; ++i)
-            for (float f : {v.x[i], v.y[i], v.z[i], colour.x[i], colour.y[i], colour.z[i], scalar[i]})
+        {
+            const bool drawn = sampling && bounce[i] != BOUNCE_SENTINEL && bounce[i] != 0;
+            const float none = 0.0f;
+            for (float f : {drawn ? v.x[i] : none, drawn ? v.y[i] : none, drawn ? v.z[i] : none, colour.x[i],
+                            colour.y[i], colour.z[i], scalar[i]})
             {
                 std::uint32_t bits;
                 std::memcpy(&bits, &f, sizeof bits);
                 strange += std::isnan(f) && bits != canonical;
             }
+        }
         return strange;
     }
 };
@@ -280,6 +289,9 @@ void expectBatchesMatchPerLane(const Inputs &in, int begin, int end)
                 Batch reference(in, maskFree, begin, end);
                 ask(*bsdf, q, reference.b, true);
                 const std::vector<float> expected = reference.outputs();
+                // Lane by lane is a batch path too (a host's subclass, a
+                // deep tree, few running lanes): its NaNs are canonical.
+                EXPECT_EQ(reference.strangeNaNs(q == 1), 0) << c.name << " " << QUERY_NAMES[q] << " lane by lane";
                 std::vector<float> first;
                 for (SRF_BatchMode variant : VARIANTS)
                 {
@@ -298,7 +310,7 @@ void expectBatchesMatchPerLane(const Inputs &in, int begin, int end)
                     // Values within 1e-5, directions within 1e-5 absolute.
                     for (std::size_t k = 0; k < values.size(); ++k)
                         EXPECT_TRUE(close(values[k], expected[k], k % 8 < 3)) << "lane " << k / 8 << " value " << k % 8;
-                    EXPECT_EQ(got.strangeNaNs(), 0);
+                    EXPECT_EQ(got.strangeNaNs(q == 1), 0);
                     // Scalar, SSE2, AVX2 and AVX-512 give the same bits.
                     if (first.empty())
                         first = values;
@@ -314,7 +326,7 @@ void expectBatchesMatchPerLane(const Inputs &in, int begin, int end)
                 for (std::size_t k = 0; k < values.size(); ++k)
                     EXPECT_TRUE(close(values[k], expected[k], k % 8 < 3))
                         << c.name << " " << QUERY_NAMES[q] << " auto, lane " << k / 8 << " value " << k % 8;
-                EXPECT_EQ(automatic.strangeNaNs(), 0);
+                EXPECT_EQ(automatic.strangeNaNs(q == 1), 0);
             }
         bsdf->decRefCount();
     }
