@@ -184,6 +184,9 @@ bool SRFbatchPays(int running, int width)
     switch (widestSupported())
     {
     case SRF_BATCH_AVX512:
+        // Under 16 lanes the AVX2 loop runs (SRFforLanes), which beat lane
+        // by lane for some trees and lost for others (the plastic tree's
+        // sample, 1.2): lane by lane is the safe side.
         return running >= 16 && running * 3 >= width;
     case SRF_BATCH_AVX2:
         return running >= 8 && running * 2 >= width;

@@ -64,7 +64,12 @@ template <class Body> void SRFforLanes(int begin, int end, Body body)
     switch (SRFbatchMode())
     {
     case SRF_BATCH_AVX512:
-        SRF_LaneLoops::avx512(begin, end, body);
+        // A range narrower than 16 lanes would run entirely in the 16-wide
+        // loop's scalar remainder: the 8-wide loop takes it (same bits).
+        if (end - begin < 16)
+            SRF_LaneLoops::avx2(begin, end, body);
+        else
+            SRF_LaneLoops::avx512(begin, end, body);
         return;
     case SRF_BATCH_AVX2:
         SRF_LaneLoops::avx2(begin, end, body);

@@ -588,6 +588,7 @@ TEST(Batch, AutomaticModeChoosesByRunningLanes)
     const bool wide = SRFbatchModeSupported(SRF_BATCH_AVX2);
     EXPECT_EQ(SRFbatchPays(256, 256), wide);
     EXPECT_EQ(SRFbatchPays(128, 256), wide);
+    EXPECT_FALSE(SRFbatchPays(7, 15));
     for (SRF_BatchMode variant : VARIANTS)
     {
         SRFsetBatchMode(variant);
