@@ -131,10 +131,13 @@ using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
 //           it held before, and the inputs of every lane of [begin, end)
 //           must be readable;
 //   owner   while it runs, a query owns the elements [begin, end) of its
-//           output arrays, idle lanes' included: a vector loop may store
-//           an idle lane's old value back. Two queries that run at once
-//           must not share an element of [begin, end) of an output array:
-//           split lanes between threads by range, not by run flag;
+//           output arrays, idle lanes' included: the composites' loops and
+//           the SSE2 loop store an idle lane's old value back (the lobes'
+//           queries in the scalar, AVX2 and AVX-512 loops and lane by lane
+//           store masked and leave idle lanes unwritten). Two queries that
+//           run at once must not share an element of [begin, end) of an
+//           output array: split lanes between threads by range, not by run
+//           flag;
 //   aliases no output array may share an element of [begin, end) with an
 //           input array (v is an input of evaluate, pdf and evaluatePdf and
 //           an output of sample): a composite's first operand writes its

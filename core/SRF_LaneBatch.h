@@ -6,6 +6,21 @@
 #include "BX_Vector3.h"
 #include "KAL_API.h"
 
+// to = value where `write` is true. STORE_IF_WRITTEN stores nothing
+// elsewhere (a masked store in a loop vectorised with AVX2 or AVX-512);
+// otherwise the old value is stored back (a select, which every vector loop
+// takes).
+template <bool STORE_IF_WRITTEN, class T> inline void SRFstoreIf(T &to, bool write, T value)
+{
+    if (STORE_IF_WRITTEN)
+    {
+        if (write)
+            to = value;
+    }
+    else
+        to = write ? value : to;
+}
+
 // One vector per lane, as three arrays of KAL_MAX_LANES floats (structure of
 // arrays): element `lane` of x, y and z.
 struct SRF_LaneVectors
@@ -25,7 +40,7 @@ struct SRF_LaneVectors
     // elsewhere: a select that a lane loop vectorises, where a conditional
     // store would not (see the ownership rule of the batch queries in
     // SRF_BSDF.h). A NaN is written as SRF_LaneBatch::canonical's.
-    void blend(int lane, bool write, const BX_Vector3 &value) const;
+    template <bool STORE_IF_WRITTEN = false> void blend(int lane, bool write, const BX_Vector3 &value) const;
     // Whether one of the x, y and z arrays overlaps the array of floats or
     // ints at `at` over the elements [begin, end).
     bool overlaps(const void *at, int begin, int end) const;
@@ -85,10 +100,12 @@ struct SRF_API SRF_LaneBatch
     // them: a running lane the mask admits gets the values, one it does
     // not admit zero colour and scalar (and, for sample, keeps v and
     // bounce); a lane that is not running keeps everything.
+    template <bool STORE_IF_WRITTEN = false>
     void putEvaluate(int lane, int bounces, const BX_Vector3 &c, float s) const;
+    template <bool STORE_IF_WRITTEN = false>
     void putSample(int lane, int bounces, const BX_Vector3 &direction, const BX_Vector3 &c, float s,
                    int bounceType) const;
-    void putScalar(int lane, int bounces, float s) const;
+    template <bool STORE_IF_WRITTEN = false> void putScalar(int lane, int bounces, float s) const;
 
     // Mask 7 for every lane.
     static const int *scatterMasks();
@@ -134,35 +151,37 @@ struct SRF_LaneBatchStorage
     SRF_LaneBatchStorage &operator=(const SRF_LaneBatchStorage &) = delete;
 };
 
-inline void SRF_LaneVectors::blend(int lane, bool write, const BX_Vector3 &value) const
+template <bool STORE_IF_WRITTEN> inline void SRF_LaneVectors::blend(int lane, bool write, const BX_Vector3 &value) const
 {
-    x[lane] = write ? SRF_LaneBatch::canonical(value.x) : x[lane];
-    y[lane] = write ? SRF_LaneBatch::canonical(value.y) : y[lane];
-    z[lane] = write ? SRF_LaneBatch::canonical(value.z) : z[lane];
+    SRFstoreIf<STORE_IF_WRITTEN>(x[lane], write, SRF_LaneBatch::canonical(value.x));
+    SRFstoreIf<STORE_IF_WRITTEN>(y[lane], write, SRF_LaneBatch::canonical(value.y));
+    SRFstoreIf<STORE_IF_WRITTEN>(z[lane], write, SRF_LaneBatch::canonical(value.z));
 }
 
+template <bool STORE_IF_WRITTEN>
 inline void SRF_LaneBatch::putEvaluate(int lane, int bounces, const BX_Vector3 &c, float s) const
 {
     const bool running = isRunning(lane);
     const bool admitted = admits(lane, bounces);
-    colour.blend(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
-    scalar[lane] = running ? (admitted ? canonical(s) : 0.0f) : scalar[lane];
+    colour.blend<STORE_IF_WRITTEN>(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
+    SRFstoreIf<STORE_IF_WRITTEN>(scalar[lane], running, admitted ? canonical(s) : 0.0f);
 }
 
+template <bool STORE_IF_WRITTEN>
 inline void SRF_LaneBatch::putSample(int lane, int bounces, const BX_Vector3 &direction, const BX_Vector3 &c, float s,
                                      int bounceType) const
 {
     const bool running = isRunning(lane);
     const bool admitted = admits(lane, bounces);
-    v.blend(lane, running & admitted, direction);
-    bounce[lane] = (running & admitted) ? bounceType : bounce[lane];
-    colour.blend(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
-    scalar[lane] = running ? (admitted ? canonical(s) : 0.0f) : scalar[lane];
+    v.blend<STORE_IF_WRITTEN>(lane, running & admitted, direction);
+    SRFstoreIf<STORE_IF_WRITTEN>(bounce[lane], running & admitted, bounceType);
+    colour.blend<STORE_IF_WRITTEN>(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
+    SRFstoreIf<STORE_IF_WRITTEN>(scalar[lane], running, admitted ? canonical(s) : 0.0f);
 }
 
-inline void SRF_LaneBatch::putScalar(int lane, int bounces, float s) const
+template <bool STORE_IF_WRITTEN> inline void SRF_LaneBatch::putScalar(int lane, int bounces, float s) const
 {
-    scalar[lane] = isRunning(lane) ? (admits(lane, bounces) ? canonical(s) : 0.0f) : scalar[lane];
+    SRFstoreIf<STORE_IF_WRITTEN>(scalar[lane], isRunning(lane), admits(lane, bounces) ? canonical(s) : 0.0f);
 }
 
 // How the query ops and the batch queries run. The default picks the widest

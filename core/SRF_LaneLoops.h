@@ -7,6 +7,8 @@
 
 #include "SRF_LaneBatch.h"
 
+#include <type_traits>
+
 // Whether the mode is AUTO (set, or the default, with no other mode named
 // by SRF_BATCH): only then does a query choose between batch and lane by
 // lane.
@@ -57,6 +59,39 @@ template <class Body> __attribute__((flatten, optimize("no-tree-vectorize"))) vo
 } // namespace SRF_LaneLoops
 #undef SRF_LANE_LOOP
 #endif
+
+// SRFforLanes for a body that writes the batch's outputs: body(lane, tag),
+// the tag a std::integral_constant<bool, STORE_IF_WRITTEN> (SRFstoreIf):
+// true in the AVX2 and AVX-512 loops, which store masked, in the scalar
+// loop and without the variants; false in the SSE2 loop, which has no
+// masked store and stores an idle lane's old value back.
+template <class Body> void SRFforLanesStoring(int begin, int end, Body body)
+{
+#ifdef SRF_LANE_VARIANTS
+    const auto masked = [body](int lane) { body(lane, std::true_type()); };
+    switch (SRFbatchMode())
+    {
+    case SRF_BATCH_AVX512:
+        if (end - begin < 16)
+            SRF_LaneLoops::avx2(begin, end, masked);
+        else
+            SRF_LaneLoops::avx512(begin, end, masked);
+        return;
+    case SRF_BATCH_AVX2:
+        SRF_LaneLoops::avx2(begin, end, masked);
+        return;
+    case SRF_BATCH_SCALAR:
+        SRF_LaneLoops::scalar(begin, end, masked);
+        return;
+    default:
+        SRF_LaneLoops::sse2(begin, end, [body](int lane) { body(lane, std::false_type()); });
+        return;
+    }
+#else
+    for (int lane = begin; lane < end; ++lane)
+        body(lane, std::true_type());
+#endif
+}
 
 template <class Body> void SRFforLanes(int begin, int end, Body body)
 {

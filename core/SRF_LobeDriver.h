@@ -169,34 +169,34 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane p
     b.mask = b.maskFree ? SRF_LaneBatch::scatterMasks() : b.mask;
     const SRF_LobeBlocks p = params;
     const int set = bounces;
-    SRFforLanes(b.begin, b.end, [=](int lane) { body(b, K::at(p, lane), set, lane); });
+    SRFforLanesStoring(b.begin, b.end, [=](int lane, auto store) { body(b, K::at(p, lane), set, lane, store); });
 }
 
 template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
         batch, false, [&] { SRF_BSDF::albedoBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
-        { b.putScalar(lane, set, K::template albedo<SRF_LaneMath>(q)); });
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
+        { b.template putScalar<decltype(store)::value>(lane, set, K::template albedo<SRF_LaneMath>(q)); });
 }
 
 template <class K> void SRF_Lobe<K>::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
         batch, false, [&] { SRF_BSDF::specularRatioBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
-        { b.putScalar(lane, set, K::template specularRatio<SRF_LaneMath>(q)); });
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
+        { b.template putScalar<decltype(store)::value>(lane, set, K::template specularRatio<SRF_LaneMath>(q)); });
 }
 
 template <class K> void SRF_Lobe<K>::evaluateBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
         batch, false, [&] { SRF_BSDF::evaluateBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             const SRF_LobeValue value =
                 K::template evaluate<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
-            b.putEvaluate(lane, set, value.colour, value.scalar);
+            b.template putEvaluate<decltype(store)::value>(lane, set, value.colour, value.scalar);
         });
 }
 
@@ -206,19 +206,20 @@ template <class K> void SRF_Lobe<K>::sampleBatch(const SRF_LaneBatch &batch) con
 {
     overLanes(
         batch, true, [&] { SRF_BSDF::sampleBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             if (!K::DRAWS)
-                return b.putEvaluate(lane, set, SRF_LobeDetail::ZERO, 0.0f);
+                return b.template putEvaluate<decltype(store)::value>(lane, set, SRF_LobeDetail::ZERO, 0.0f);
             const BX_Vector3 u = b.u.get(lane), n = b.n.get(lane);
             const SRF_LobeDraw draw = K::template sample<SRF_LaneMath>(q, u, n, b.sx[lane], b.sy[lane]);
             if (K::WEIGHT_IS_VALUE)
             {
                 const SRF_LobeValue value = K::template evaluate<SRF_LaneMath>(q, u, n, draw.v);
-                b.putSample(lane, set, draw.v, value.colour, value.scalar, set);
+                b.template putSample<decltype(store)::value>(lane, set, draw.v, value.colour, value.scalar, set);
             }
             else
-                b.putSample(lane, set, draw.v, draw.weight, K::template albedo<SRF_LaneMath>(q), set);
+                b.template putSample<decltype(store)::value>(lane, set, draw.v, draw.weight,
+                                                             K::template albedo<SRF_LaneMath>(q), set);
         });
 }
 
@@ -226,19 +227,22 @@ template <class K> void SRF_Lobe<K>::emissionBatch(const SRF_LaneBatch &batch) c
 {
     overLanes(
         batch, false, [&] { SRF_BSDF::emissionBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &, int, int lane)
-        { b.colour.blend(lane, b.isRunning(lane), K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO); });
+        [](const SRF_LaneBatch &b, const typename K::Lane &, int, int lane, auto store)
+        {
+            b.colour.template blend<decltype(store)::value>(lane, b.isRunning(lane),
+                                                            K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO);
+        });
 }
 
 template <class K> void SRF_Lobe<K>::pdfBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
         batch, false, [&] { SRF_BSDF::pdfBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             const SRF_LobeDensity density =
                 K::template evaluatePdf<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
-            b.putScalar(lane, set, density.pdf);
+            b.template putScalar<decltype(store)::value>(lane, set, density.pdf);
         });
 }
 
@@ -246,11 +250,11 @@ template <class K> void SRF_Lobe<K>::evaluatePdfBatch(const SRF_LaneBatch &batch
 {
     overLanes(
         batch, false, [&] { SRF_BSDF::evaluatePdfBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             const SRF_LobeDensity density =
                 K::template evaluatePdf<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
-            b.putEvaluate(lane, set, density.value, density.pdf);
+            b.template putEvaluate<decltype(store)::value>(lane, set, density.value, density.pdf);
         });
 }
 

@@ -21,6 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -455,6 +458,68 @@ TEST(Batch, HugeAnglesReduceAsTheCLibraryDoes)
     }
     SRFsetBatchMode(SRF_BATCH_AUTO);
     cone.decRefCount();
+}
+
+// The lobes' queries in the AVX2 and AVX-512 loops and the scalar loop
+// store masked: an idle lane's outputs are not written at all, which a
+// thread writing them meanwhile may rely on. Here they lie in pages that may
+// not be written; a store there, even of the old value, would fault (as it
+// does in the SSE2 loop).
+namespace
+{
+// Every query of every lobe, lanes HALF and up idle with their outputs in
+// read-only pages; exits 0 when nothing faulted.
+void queryWithReadOnlyIdleLanes(long page)
+{
+    const int ARRAYS = 8, HALF = N / 2;
+    char *region = static_cast<char *>(
+        mmap(nullptr, 2 * page * ARRAYS, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (region == MAP_FAILED)
+        std::exit(2);
+    // Array k: lanes below HALF in a writable page, the rest in the
+    // read-only page after it.
+    float *out[ARRAYS];
+    for (int k = 0; k < ARRAYS; ++k)
+    {
+        out[k] = reinterpret_cast<float *>(region + (2 * k + 1) * page) - HALF;
+        if (mprotect(region + (2 * k + 1) * page, page, PROT_READ) != 0)
+            std::exit(3);
+    }
+    Rng rng(12);
+    Inputs in(rng);
+    for (int i = HALF; i < N; ++i)
+        in.run[i] = 0;
+    for (std::size_t c = 0; c < 10; ++c) // the lobes of the registry
+    {
+        SRF_BSDF *bsdf = registry()[c].make(rng);
+        for (SRF_BatchMode variant : {SRF_BATCH_SCALAR, SRF_BATCH_AVX2, SRF_BATCH_AVX512})
+        {
+            if (!SRFbatchModeSupported(variant))
+                continue;
+            SRFsetBatchMode(variant);
+            for (int q = 0; q < QUERIES; ++q)
+                for (bool maskFree : {false, true})
+                {
+                    Batch guarded(in, maskFree);
+                    guarded.b.colour = SRF_LaneVectors{out[0], out[1], out[2]};
+                    guarded.b.scalar = out[3];
+                    guarded.b.bounce = reinterpret_cast<int *>(out[7]);
+                    if (q == 1)
+                        guarded.b.v = SRF_LaneVectors{out[4], out[5], out[6]};
+                    ask(*bsdf, q, guarded.b, false);
+                }
+        }
+        bsdf->decRefCount();
+    }
+    std::exit(0);
+}
+} // namespace
+
+TEST(Batch, LobesWriteNoIdleLaneInTheMaskedLoops)
+{
+    const long page = sysconf(_SC_PAGESIZE);
+    ASSERT_LE(long(N / 2 * sizeof(float)), page);
+    EXPECT_EXIT(queryWithReadOnlyIdleLanes(page), ::testing::ExitedWithCode(0), "");
 }
 
 // No output may share an element of the lanes with an input (an in-place
