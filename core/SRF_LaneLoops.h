@@ -27,10 +27,8 @@ inline bool SRFbatchPays(const SRF_LaneBatch &batch)
     return batch.depth > 0 || SRFbatchPays(width < 8 ? 0 : batch.runningLanes(), width);
 }
 
-// Runs body(lane) for every lane of [begin, end) in the vector variant of the
-// batch mode. body must be straight-line code (its branches selects) over
-// values it copied: the loop is compiled once per variant with everything
-// it calls inlined, and vectorised across lanes.
+// One loop over lanes per vector variant, each compiled for its instruction
+// set with everything the body calls inlined.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #define SRF_LANE_VARIANTS 1
 // The library is built with -fopenmp-simd (and SRF_LANE_SIMD): the loops
@@ -72,6 +70,8 @@ template <class Body> void SRFforLanesStoring(int begin, int end, Body body)
     switch (SRFbatchMode())
     {
     case SRF_BATCH_AVX512:
+        // A range narrower than 16 lanes would run entirely in the 16-wide
+        // loop's scalar remainder: the 8-wide loop takes it (same bits).
         if (end - begin < 16)
             SRF_LaneLoops::avx2(begin, end, masked);
         else
@@ -93,33 +93,13 @@ template <class Body> void SRFforLanesStoring(int begin, int end, Body body)
 #endif
 }
 
+// Runs body(lane) for every lane of [begin, end) in the vector variant of the
+// batch mode. body must be straight-line code (its branches selects) over
+// values it copied: the loop is compiled once per variant with everything
+// it calls inlined, and vectorised across lanes.
 template <class Body> void SRFforLanes(int begin, int end, Body body)
 {
-#ifdef SRF_LANE_VARIANTS
-    switch (SRFbatchMode())
-    {
-    case SRF_BATCH_AVX512:
-        // A range narrower than 16 lanes would run entirely in the 16-wide
-        // loop's scalar remainder: the 8-wide loop takes it (same bits).
-        if (end - begin < 16)
-            SRF_LaneLoops::avx2(begin, end, body);
-        else
-            SRF_LaneLoops::avx512(begin, end, body);
-        return;
-    case SRF_BATCH_AVX2:
-        SRF_LaneLoops::avx2(begin, end, body);
-        return;
-    case SRF_BATCH_SCALAR:
-        SRF_LaneLoops::scalar(begin, end, body);
-        return;
-    default:
-        SRF_LaneLoops::sse2(begin, end, body);
-        return;
-    }
-#else
-    for (int lane = begin; lane < end; ++lane)
-        body(lane);
-#endif
+    SRFforLanesStoring(begin, end, [body](int lane, auto) { body(lane); });
 }
 
 #endif
