@@ -4,6 +4,7 @@
 // lanes of directions and random numbers. The lobe is called as a renderer
 // calls it: through an SRF_BSDF pointer, masked form, mask 7.
 #include "bench_pair.h"
+#include "bench_plastic.h"
 
 #include "SRF_AshikhminKernel.h"
 #include "SRF_BlinnKernel.h"
@@ -278,20 +279,7 @@ template <class Lobe, class Query> void perLane(benchmark::State &state, const c
 // mask 7) beside the loop of its masked per-lane calls.
 struct BatchLanes : SRF_LaneBatchStorage
 {
-    explicit BatchLanes(const Lanes &l)
-    {
-        batch.end = LANES;
-        for (int i = 0; i < LANES; ++i)
-        {
-            batch.u.set(i, l.u[i]);
-            batch.n.set(i, l.n[i]);
-            batch.v.set(i, l.v[i]);
-            sx[i] = l.sx[i];
-            sy[i] = l.sy[i];
-            run[i] = 1;
-            mask[i] = MASK;
-        }
-    }
+    explicit BatchLanes(const Lanes &l) { bench::fillBatch(*this, l); }
 };
 
 // Isotropic, emission and specular evaluate are aimed at 8 times, the

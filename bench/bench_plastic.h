@@ -10,6 +10,7 @@
 #include "KAL_Context.h"
 #include "KAL_Instance.h"
 #include "KAL_Shader.h"
+#include "SRF_LaneBatch.h"
 
 #include <memory>
 #include <string>
@@ -52,6 +53,23 @@ public:
     QueryLanes in;
     std::string error;
 };
+
+// Fills a batch's inputs from per-lane arrays (any `in` with u, n, v, sx
+// and sy): all 256 lanes running, mask 7.
+template <class In> void fillBatch(SRF_LaneBatchStorage &storage, const In &in)
+{
+    storage.batch.end = LANES;
+    for (int i = 0; i < LANES; ++i)
+    {
+        storage.batch.u.set(i, in.u[i]);
+        storage.batch.n.set(i, in.n[i]);
+        storage.batch.v.set(i, in.v[i]);
+        storage.sx[i] = in.sx[i];
+        storage.sy[i] = in.sy[i];
+        storage.run[i] = 1;
+        storage.mask[i] = 7;
+    }
+}
 
 // The query shaders of the op benchmarks.
 extern const char *const SAMPLE_QUERY;

@@ -3,6 +3,7 @@
 #include "KAL_OpCode.h"
 #include "KAL_ProcIterator.h"
 #include "SRF_BSDF.h"
+#include "SRF_LaneLoops.h"
 #include "SRF_OpArgs.h"
 
 #include <cmath>
@@ -139,11 +140,22 @@ private:
 // lane's inputs before it writes any output; the per-lane loop reads and
 // writes lane by lane. The two differ only when a written argument is a
 // uniform variable that the op also reads: a later lane then reads what an
-// earlier one wrote. Such a call, and every call in the per-lane mode, runs
-// lane by lane.
-bool answersAsBatch(const KAL_Instance &instance, std::initializer_list<int> written, std::initializer_list<int> read)
+// earlier one wrote. Such a call, every call in the per-lane mode, and in
+// the automatic mode a call with too few running lanes for a batch to pay
+// (SRFbatchPays, over the range from the first running lane to the last),
+// runs lane by lane.
+bool answersAsBatch(const KAL_Instance &instance, const KAL_ProcArray &lanes, std::initializer_list<int> written,
+                    std::initializer_list<int> read)
 {
-    if (SRFbatchMode() == SRF_BATCH_PER_LANE)
+    int running = 0, first = lanes.myCount, last = -1;
+    for (int lane = 0; lane < lanes.myCount; ++lane)
+        if (lanes.myState[lane] == 0)
+        {
+            ++running;
+            first = lane < first ? lane : first;
+            last = lane;
+        }
+    if (!SRFbatchPays(running, last - first + 1))
         return false;
     for (int w : written)
         for (int r : read)
@@ -158,7 +170,7 @@ int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4}))
+    if (bsdf && answersAsBatch(instance, lanes, {0}, {2, 3, 4}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
@@ -192,7 +204,7 @@ int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4, 5}))
+    if (bsdf && answersAsBatch(instance, lanes, {0}, {2, 3, 4, 5}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
@@ -225,7 +237,7 @@ int opSampleBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 0);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {3, 4, 5}, {1, 2, 6, 7, 8}))
+    if (bsdf && answersAsBatch(instance, lanes, {3, 4, 5}, {1, 2, 6, 7, 8}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
@@ -267,7 +279,7 @@ int opEmissionBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {}, {}))
+    if (bsdf && answersAsBatch(instance, lanes, {}, {}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
@@ -291,7 +303,7 @@ int opSpecularRatioBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {0}, {2}))
+    if (bsdf && answersAsBatch(instance, lanes, {0}, {2}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
@@ -316,7 +328,7 @@ int opGetBounces(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {}, {}))
+    if (bsdf && answersAsBatch(instance, lanes, {}, {}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
@@ -345,7 +357,7 @@ int opPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 1);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {0}, {2, 3, 4, 5}))
+    if (bsdf && answersAsBatch(instance, lanes, {0}, {2, 3, 4, 5}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())
@@ -371,7 +383,7 @@ int opEvalPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
 {
     const SRF_BSDF *bsdf = Args::getBsdf(instance, 2);
     KAL_ProcIterator it(instance, lanes);
-    if (bsdf && answersAsBatch(instance, {0, 1}, {3, 4, 5, 6}))
+    if (bsdf && answersAsBatch(instance, lanes, {0, 1}, {3, 4, 5, 6}))
     {
         OpBatch q(instance, lanes);
         if (!q.anyRunning())

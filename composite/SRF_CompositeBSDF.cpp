@@ -1,4 +1,5 @@
 #include "SRF_CompositeBSDF.h"
+#include "SRF_LaneLoops.h"
 
 void SRF_CompositeBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v, BX_Vector3 &colour,
                                float &scalar, int &bounce, float sx, float sy, int lane) const
@@ -24,6 +25,48 @@ void SRF_CompositeBSDF::eligibleLanes(const SRF_LaneBatch &operandLanes, const S
     const SRF_LaneBatch b = operandLanes;
     const int set = operand.getBounces();
     SRFforLanes(b.begin, b.end, [=](int lane) { eligible[lane] = b.isRunning(lane) & ((set & b.mask[lane]) != 0); });
+}
+
+void SRF_CompositeBSDF::joinEmissions(const SRF_LaneBatch &batch, const SRF_BSDF &first, const SRF_BSDF &second,
+                                      bool multiply)
+{
+    const SRF_LaneBatch sub = operandBatch(batch);
+    SRF_LaneVectorArrays secondStore;
+    SRF_LaneBatch secondBatch = sub;
+    secondBatch.colour = secondStore.lanes();
+    first.emissionBatch(sub);
+    second.emissionBatch(secondBatch);
+    const SRF_LaneBatch b = batch;
+    const SRF_LaneVectors e2 = secondBatch.colour;
+    SRFforLanes(b.begin, b.end,
+                [=](int lane)
+                {
+                    const BX_Vector3 c = b.colour.get(lane), e = e2.get(lane);
+                    const BX_Vector3 joined = multiply ? BX_Vector3(c.x * e.x, c.y * e.y, c.z * e.z)
+                                                       : BX_Vector3(c.x + e.x, c.y + e.y, c.z + e.z);
+                    b.colour.blend(lane, b.isRunning(lane), joined);
+                });
+}
+
+void SRF_CompositeBSDF::canonicalAtTop(const SRF_LaneBatch &batch, int outputs)
+{
+    if (batch.depth != 0)
+        return;
+    const SRF_LaneBatch b = batch;
+    if (outputs & OUT_SCALAR)
+        SRFforLanes(b.begin, b.end,
+                    [=](int lane) {
+                        b.scalar[lane] = b.isRunning(lane) ? SRF_LaneBatch::canonical(b.scalar[lane]) : b.scalar[lane];
+                    });
+    if (outputs & OUT_COLOUR)
+        SRFforLanes(b.begin, b.end, [=](int lane) { b.colour.blend(lane, b.isRunning(lane), b.colour.get(lane)); });
+    if (outputs & OUT_DIRECTION)
+        SRFforLanes(b.begin, b.end, [=](int lane) { b.v.blend(lane, b.isRunning(lane), b.v.get(lane)); });
+}
+
+bool SRF_CompositeBSDF::answerLaneByLane(const SRF_LaneBatch &batch)
+{
+    return batch.depth >= MAX_BATCH_DEPTH || !SRFbatchPays(batch);
 }
 
 void SRF_CompositeBSDF::reweight(BX_Vector3 &colour, float &scalar, float weight)

@@ -102,24 +102,23 @@ protected:
         return sub;
     }
     // Below MAX_BATCH_DEPTH levels a subtree is answered lane by lane, so
-    // that the stack the temporaries take stays bounded.
-    static bool batchTooDeep(const SRF_LaneBatch &batch) { return batch.depth >= MAX_BATCH_DEPTH; }
-    // Both operands' emissions joined lane by lane, join(first's, second's),
-    // in the running lanes of `batch`.
-    template <class Join>
-    static void joinEmissions(const SRF_LaneBatch &batch, const SRF_BSDF &first, const SRF_BSDF &second, Join join)
+    // that the stack the temporaries take stays bounded; so is a query
+    // whose running lanes are too few for the batch to pay (SRFbatchPays).
+    static bool answerLaneByLane(const SRF_LaneBatch &batch);
+    // Both operands' emissions joined lane by lane in the running lanes of
+    // `batch`: their sum, or their product component by component.
+    static void joinEmissions(const SRF_LaneBatch &batch, const SRF_BSDF &first, const SRF_BSDF &second, bool multiply);
+    // At the top of a query (depth 0), rewrites every NaN among the running
+    // lanes' outputs as SRF_LaneBatch::canonical's: an operand's NaN and
+    // one the composite's arithmetic makes reach the caller with the same
+    // bits in every vector variant.
+    enum
     {
-        const SRF_LaneBatch sub = operandBatch(batch);
-        SRF_LaneVectorArrays secondStore;
-        SRF_LaneBatch secondBatch = sub;
-        secondBatch.colour = secondStore.lanes();
-        first.emissionBatch(sub);
-        second.emissionBatch(secondBatch);
-        const SRF_LaneBatch b = batch;
-        const SRF_LaneVectors e2 = secondBatch.colour;
-        SRFforLanes(b.begin, b.end,
-                    [=](int lane) { b.colour.blend(lane, b.isRunning(lane), join(b.colour.get(lane), e2.get(lane))); });
-    }
+        OUT_SCALAR = 1,
+        OUT_COLOUR = 2,
+        OUT_DIRECTION = 4
+    };
+    static void canonicalAtTop(const SRF_LaneBatch &batch, int outputs);
     // eligible[lane]: the lane runs and the operand shares a bounce type with
     // the lane's mask.
     static void eligibleLanes(const SRF_LaneBatch &operandLanes, const SRF_BSDF &operand, int *eligible);

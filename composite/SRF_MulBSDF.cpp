@@ -1,5 +1,7 @@
 #include "SRF_MulBSDF.h"
 
+#include "SRF_LaneLoops.h"
+
 namespace
 {
 // The lane whose specular ratios order the operands.
@@ -67,10 +69,11 @@ float SRF_MulBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, in
 
 void SRF_MulBSDF::albedoBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::albedoBatch(batch);
     chooseScalars(batch, operandBatch(batch), *myFirst, *mySecond, &SRF_BSDF::albedoBatch,
                   [](float a1, float a2) { return a2 < a1; });
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 // r = max(r_1, r_2); the second operand's unless the first's is greater.
@@ -83,10 +86,11 @@ float SRF_MulBSDF::specularRatio(int lane, int mask) const
 
 void SRF_MulBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::specularRatioBatch(batch);
     chooseScalars(batch, operandBatch(batch), *myFirst, *mySecond, &SRF_BSDF::specularRatioBatch,
                   [](float r1, float r2) { return !(r1 > r2); });
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 void SRF_MulBSDF::modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2)
@@ -117,9 +121,10 @@ void SRF_MulBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Ve
 
 void SRF_MulBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluateBatch(batch);
     weighBySecond(batch, &SRF_BSDF::evaluateBatch);
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 // v drawn by the first operand, weighted by f_2(u, v); the second operand
@@ -136,9 +141,10 @@ void SRF_MulBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v
 
 void SRF_MulBSDF::sampleBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::sampleBatch(batch);
     weighBySecond(batch, &SRF_BSDF::sampleBatch);
+    canonicalAtTop(batch, OUT_DIRECTION | OUT_COLOUR | OUT_SCALAR);
 }
 
 void SRF_MulBSDF::weighBySecond(const SRF_LaneBatch &batch,
@@ -170,7 +176,7 @@ void SRF_MulBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
 
 void SRF_MulBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluatePdfBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
     SRF_LaneVectorArrays c2;
@@ -188,6 +194,7 @@ void SRF_MulBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
                     const BX_Vector3 value = b.colour.get(lane), c = weight.get(lane);
                     b.colour.blend(lane, b.isRunning(lane), BX_Vector3(value.x * c.x, value.y * c.y, value.z * c.z));
                 });
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 // Le = Le_1 Le_2, component by component.
@@ -201,10 +208,9 @@ void SRF_MulBSDF::emission(BX_Vector3 &colour, int lane) const
 
 void SRF_MulBSDF::emissionBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::emissionBatch(batch);
-    joinEmissions(batch, *myFirst, *mySecond,
-                  [](const BX_Vector3 &c, const BX_Vector3 &m) { return BX_Vector3(c.x * m.x, c.y * m.y, c.z * m.z); });
+    joinEmissions(batch, *myFirst, *mySecond, true);
 }
 
 SRF_BSDF *SRF_MulBSDF::duplicate(int count) const

@@ -1,5 +1,7 @@
 #include "SRF_ScaleBSDF.h"
 
+#include "SRF_LaneLoops.h"
+
 namespace
 {
 const float LUMINANCE_RED = 0.299f;
@@ -60,7 +62,7 @@ float SRF_ScaleBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, 
 
 void SRF_ScaleBSDF::albedoBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::albedoBatch(batch);
     SRF_LaneBatch sub = operandBatch(batch);
     int tintedStore[KAL_MAX_LANES];
@@ -77,6 +79,7 @@ void SRF_ScaleBSDF::albedoBatch(const SRF_LaneBatch &batch) const
                     const float a = tinted[lane] ? b.scalar[lane] * l : 0.0f;
                     b.scalar[lane] = b.isRunning(lane) ? a : b.scalar[lane];
                 });
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 // The operand's ratio: a tint does not change how specular a BSDF is.
@@ -84,9 +87,10 @@ float SRF_ScaleBSDF::specularRatio(int lane, int mask) const { return myOperand-
 
 void SRF_ScaleBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::specularRatioBatch(batch);
     myOperand->specularRatioBatch(operandBatch(batch));
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 // f(u, v) = c f_operand(u, v), scalar L(c) s_operand.
@@ -107,7 +111,7 @@ void SRF_ScaleBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_
 
 void SRF_ScaleBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluateBatch(batch);
     SRF_LaneBatch sub = operandBatch(batch);
     int tintedStore[KAL_MAX_LANES];
@@ -116,6 +120,7 @@ void SRF_ScaleBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
     sub.run = tinted;
     myOperand->evaluateBatch(sub);
     tint(batch, tinted, false);
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 // The outputs of the running lanes: tinted ones modulated by the colour and
@@ -157,7 +162,7 @@ void SRF_ScaleBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 
 
 void SRF_ScaleBSDF::sampleBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::sampleBatch(batch);
     SRF_LaneBatch sub = operandBatch(batch);
     int tintedStore[KAL_MAX_LANES];
@@ -166,6 +171,7 @@ void SRF_ScaleBSDF::sampleBatch(const SRF_LaneBatch &batch) const
     sub.run = tinted;
     myOperand->sampleBatch(sub);
     tint(batch, tinted, true);
+    canonicalAtTop(batch, OUT_DIRECTION | OUT_COLOUR | OUT_SCALAR);
 }
 
 // The operand's density; its value tinted by the lane's colour. A black
@@ -186,7 +192,7 @@ void SRF_ScaleBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const 
 
 void SRF_ScaleBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluatePdfBatch(batch);
     SRF_LaneBatch sub = operandBatch(batch);
     int tintedStore[KAL_MAX_LANES];
@@ -206,6 +212,7 @@ void SRF_ScaleBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
                                       : BX_Vector3(0.0f, 0.0f, 0.0f));
                     b.scalar[lane] = running ? (on ? b.scalar[lane] : 0.0f) : b.scalar[lane];
                 });
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 // Le = c Le_operand.
@@ -223,7 +230,7 @@ void SRF_ScaleBSDF::emission(BX_Vector3 &colour, int lane) const
 
 void SRF_ScaleBSDF::emissionBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::emissionBatch(batch);
     SRF_LaneBatch sub = operandBatch(batch);
     int tintedStore[KAL_MAX_LANES];

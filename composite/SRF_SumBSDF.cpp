@@ -1,5 +1,7 @@
 #include "SRF_SumBSDF.h"
 
+#include "SRF_LaneLoops.h"
+
 namespace
 {
 // Both inputs of the albedo queries that weight the operands' specular ratios.
@@ -51,7 +53,7 @@ float SRF_SumBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane, in
 
 void SRF_SumBSDF::albedoBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::albedoBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
@@ -74,6 +76,7 @@ void SRF_SumBSDF::albedoBatch(const SRF_LaneBatch &batch) const
                         addIf(secondLanes[lane], addIf(firstLanes[lane], 0.0f, b.scalar[lane]), a2[lane]);
                     b.scalar[lane] = b.isRunning(lane) ? total : b.scalar[lane];
                 });
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 // r = sum(r_i a_i) / sum(a_i) over the eligible operands, a_i their albedos
@@ -95,7 +98,7 @@ float SRF_SumBSDF::specularRatio(int lane, int mask) const
 
 void SRF_SumBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::specularRatioBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
@@ -131,6 +134,7 @@ void SRF_SumBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
                     const float ratio = total > RATIO_MIN_ALBEDO ? weighted / total : 0.0f;
                     b.scalar[lane] = b.isRunning(lane) ? ratio : b.scalar[lane];
                 });
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 // f(u, v) = sum over the eligible operands of f_i(u, v).
@@ -153,7 +157,7 @@ void SRF_SumBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Ve
 
 void SRF_SumBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluateBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
@@ -184,6 +188,7 @@ void SRF_SumBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
                     b.colour.blend(lane, running, sum);
                     b.scalar[lane] = running ? addIf(two, addIf(one, 0.0f, b.scalar[lane]), s2[lane]) : b.scalar[lane];
                 });
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 // Operand i is drawn with probability a_i / A (mask-free albedos) and its
@@ -232,7 +237,7 @@ void SRF_SumBSDF::pickableLanes(const SRF_LaneBatch &sub, int *firstLanes, int *
 // lane's albedos choose one, rescale sx and weight the result.
 void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::sampleBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES], bothLanesStore[KAL_MAX_LANES];
@@ -269,6 +274,7 @@ void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
                     b.colour.blend(lane, reweighted, c * w);
                     b.scalar[lane] = reweighted ? b.scalar[lane] * w : b.scalar[lane];
                 });
+    canonicalAtTop(batch, OUT_DIRECTION | OUT_COLOUR | OUT_SCALAR);
 }
 
 // pdf of the masked sample: with both operands eligible, the mixture by
@@ -311,7 +317,7 @@ void SRF_SumBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
 // of the per-lane rule.
 void SRF_SumBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluatePdfBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES], bothLanesStore[KAL_MAX_LANES];
@@ -348,6 +354,7 @@ void SRF_SumBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
                     b.colour.blend(lane, running, drawn ? value : BX_Vector3(0.0f, 0.0f, 0.0f));
                     b.scalar[lane] = running ? (drawn ? pdf : 0.0f) : b.scalar[lane];
                 });
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 // Le = Le_1 + Le_2.
@@ -361,9 +368,9 @@ void SRF_SumBSDF::emission(BX_Vector3 &colour, int lane) const
 
 void SRF_SumBSDF::emissionBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::emissionBatch(batch);
-    joinEmissions(batch, *myFirst, *mySecond, [](const BX_Vector3 &e1, const BX_Vector3 &e2) { return e1 + e2; });
+    joinEmissions(batch, *myFirst, *mySecond, false);
 }
 
 SRF_BSDF *SRF_SumBSDF::duplicate(int count) const { return duplicatePair<SRF_SumBSDF>(*myFirst, *mySecond, count); }

@@ -124,7 +124,7 @@ int SRF_SwitchBSDF::getBounces(int lane) const
 
 void SRF_SwitchBSDF::getBouncesBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::getBouncesBatch(batch);
     byEntry(
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.getBouncesBatch(lanes); },
@@ -139,11 +139,12 @@ float SRF_SwitchBSDF::albedo(const BX_Vector3 &u, const BX_Vector3 &n, int lane,
 
 void SRF_SwitchBSDF::albedoBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::albedoBatch(batch);
     byEntry(
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.albedoBatch(lanes); },
         [](const SRF_LaneBatch &lanes) { writeZeros(lanes, false, true, false); });
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 float SRF_SwitchBSDF::specularRatio(int lane, int mask) const
@@ -154,11 +155,12 @@ float SRF_SwitchBSDF::specularRatio(int lane, int mask) const
 
 void SRF_SwitchBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::specularRatioBatch(batch);
     byEntry(
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.specularRatioBatch(lanes); },
         [](const SRF_LaneBatch &lanes) { writeZeros(lanes, false, true, false); });
+    canonicalAtTop(batch, OUT_SCALAR);
 }
 
 void SRF_SwitchBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
@@ -176,11 +178,12 @@ void SRF_SwitchBSDF::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX
 
 void SRF_SwitchBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluateBatch(batch);
     byEntry(
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.evaluateBatch(lanes); },
         [](const SRF_LaneBatch &lanes) { writeZeros(lanes, true, true, false); });
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 // A lane without an entry leaves v and bounce as the caller had them, like a
@@ -200,11 +203,12 @@ void SRF_SwitchBSDF::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3
 
 void SRF_SwitchBSDF::sampleBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::sampleBatch(batch);
     byEntry(
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.sampleBatch(lanes); },
         [](const SRF_LaneBatch &lanes) { writeZeros(lanes, true, true, false); });
+    canonicalAtTop(batch, OUT_DIRECTION | OUT_COLOUR | OUT_SCALAR);
 }
 
 // The picked entry's; a lane that picks no entry draws nothing.
@@ -220,11 +224,12 @@ void SRF_SwitchBSDF::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const
 
 void SRF_SwitchBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::evaluatePdfBatch(batch);
     byEntry(
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.evaluatePdfBatch(lanes); },
         [](const SRF_LaneBatch &lanes) { writeZeros(lanes, true, true, false); });
+    canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
 void SRF_SwitchBSDF::emission(BX_Vector3 &colour, int lane) const
@@ -240,7 +245,7 @@ void SRF_SwitchBSDF::emission(BX_Vector3 &colour, int lane) const
 
 void SRF_SwitchBSDF::emissionBatch(const SRF_LaneBatch &batch) const
 {
-    if (batchTooDeep(batch))
+    if (answerLaneByLane(batch))
         return SRF_BSDF::emissionBatch(batch);
     byEntry(
         batch, [](const SRF_BSDF &entry, const SRF_LaneBatch &lanes) { entry.emissionBatch(lanes); },

@@ -2,6 +2,7 @@
 
 #include "KAL_DataPool.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -115,8 +116,17 @@ float SRF_BSDF::cosine(const BX_Vector3 &a, const BX_Vector3 &b) const
 // The batch queries of a class that has none of its own: each running lane
 // asks the per-lane virtual query, masked or mask-free as the batch asks.
 
+namespace
+{
+BX_Vector3 canonical(const BX_Vector3 &v)
+{
+    return BX_Vector3(SRF_LaneBatch::canonical(v.x), SRF_LaneBatch::canonical(v.y), SRF_LaneBatch::canonical(v.z));
+}
+} // namespace
+
 void SRF_BSDF::sampleBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(true));
     for (int lane = b.begin; lane < b.end; ++lane)
     {
         if (!b.isRunning(lane))
@@ -128,13 +138,15 @@ void SRF_BSDF::sampleBatch(const SRF_LaneBatch &b) const
         else
             sample(b.u.get(lane), b.n.get(lane), v, colour, b.scalar[lane], b.bounce[lane], b.sx[lane], b.sy[lane],
                    lane, b.mask[lane]);
-        b.v.set(lane, v);
-        b.colour.set(lane, colour);
+        b.v.set(lane, canonical(v));
+        b.colour.set(lane, canonical(colour));
+        b.scalar[lane] = SRF_LaneBatch::canonical(b.scalar[lane]);
     }
 }
 
 void SRF_BSDF::evaluateBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(false));
     for (int lane = b.begin; lane < b.end; ++lane)
     {
         if (!b.isRunning(lane))
@@ -144,39 +156,46 @@ void SRF_BSDF::evaluateBatch(const SRF_LaneBatch &b) const
             evaluate(b.u.get(lane), b.n.get(lane), b.v.get(lane), colour, b.scalar[lane], lane);
         else
             evaluate(b.u.get(lane), b.n.get(lane), b.v.get(lane), colour, b.scalar[lane], lane, b.mask[lane]);
-        b.colour.set(lane, colour);
+        b.colour.set(lane, canonical(colour));
+        b.scalar[lane] = SRF_LaneBatch::canonical(b.scalar[lane]);
     }
 }
 
 void SRF_BSDF::albedoBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(false));
     for (int lane = b.begin; lane < b.end; ++lane)
         if (b.isRunning(lane))
-            b.scalar[lane] = b.maskFree ? albedo(b.u.get(lane), b.n.get(lane), lane)
-                                        : albedo(b.u.get(lane), b.n.get(lane), lane, b.mask[lane]);
+            b.scalar[lane] =
+                SRF_LaneBatch::canonical(b.maskFree ? albedo(b.u.get(lane), b.n.get(lane), lane)
+                                                    : albedo(b.u.get(lane), b.n.get(lane), lane, b.mask[lane]));
 }
 
 void SRF_BSDF::specularRatioBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(false));
     for (int lane = b.begin; lane < b.end; ++lane)
         if (b.isRunning(lane))
-            b.scalar[lane] = b.maskFree ? specularRatio(lane) : specularRatio(lane, b.mask[lane]);
+            b.scalar[lane] =
+                SRF_LaneBatch::canonical(b.maskFree ? specularRatio(lane) : specularRatio(lane, b.mask[lane]));
 }
 
 void SRF_BSDF::emissionBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(false));
     for (int lane = b.begin; lane < b.end; ++lane)
     {
         if (!b.isRunning(lane))
             continue;
         BX_Vector3 colour = b.colour.get(lane);
         emission(colour, lane);
-        b.colour.set(lane, colour);
+        b.colour.set(lane, canonical(colour));
     }
 }
 
 void SRF_BSDF::getBouncesBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(false));
     for (int lane = b.begin; lane < b.end; ++lane)
         if (b.isRunning(lane))
             b.bounce[lane] = getBounces(lane);
@@ -184,19 +203,23 @@ void SRF_BSDF::getBouncesBatch(const SRF_LaneBatch &b) const
 
 void SRF_BSDF::pdfBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(false));
     for (int lane = b.begin; lane < b.end; ++lane)
         if (b.isRunning(lane))
-            b.scalar[lane] = pdf(b.u.get(lane), b.n.get(lane), b.v.get(lane), lane, b.maskOf(lane));
+            b.scalar[lane] =
+                SRF_LaneBatch::canonical(pdf(b.u.get(lane), b.n.get(lane), b.v.get(lane), lane, b.maskOf(lane)));
 }
 
 void SRF_BSDF::evaluatePdfBatch(const SRF_LaneBatch &b) const
 {
+    assert(!b.outputsAliasInputs(false));
     for (int lane = b.begin; lane < b.end; ++lane)
     {
         if (!b.isRunning(lane))
             continue;
         BX_Vector3 value;
         evaluatePdf(b.u.get(lane), b.n.get(lane), b.v.get(lane), value, b.scalar[lane], lane, b.maskOf(lane));
-        b.colour.set(lane, value);
+        b.colour.set(lane, canonical(value));
+        b.scalar[lane] = SRF_LaneBatch::canonical(b.scalar[lane]);
     }
 }

@@ -115,12 +115,36 @@ using SRF_BSDFBase = BX_SmallObject<SRF_BSDF, 0, 32, 1, 128, KAL_RefType>;
 // Batch queries (sampleBatch, evaluateBatch, albedoBatch,
 // specularRatioBatch, emissionBatch, getBouncesBatch) answer one query for
 // many lanes at once, as the query ops ask it: lane by lane the per-lane
-// query's values (within 1e-5 relative where the vectorisable maths of
-// SRF_LaneMath.h stand in for the C library's). They take one
-// SRF_LaneBatch:
+// query's values, within 1e-5 relative where the library's vectorisable
+// maths stand in for the C library's, except for sample's colour weight of
+// the lobes with an exponent e (Phong, Blinn, Ashikhmin, Lafortune,
+// WireBlinn), whose power amplifies a float's rounding of the drawn
+// direction and of the cosines derived from it: there the bound is
+// 2e-5 + 1e-6 e, relative, on an orthonormal frame (3.6e-4 measured for
+// WireBlinn at e = 1000); and for the diffuse draws of Lafortune's diffuse
+// lanes, whose cosine to the normal, sqrt(1 - x^2 - y^2) of a disk point,
+// cancels at the rim: there the weights' squares agree within 3e-7, which
+// near the horizon is up to 15 % of a weight of 6e-4.
+// The vector variants give the same bits. They take one SRF_LaneBatch:
 //   lanes   the lanes of [begin, end) whose run flag is non-zero; every
-//           output of every other lane is left as it was, though its
-//           inputs (which must be readable) may be read;
+//           output of every other lane holds, when the query returns, what
+//           it held before, and the inputs of every lane of [begin, end)
+//           must be readable;
+//   owner   while it runs, a query owns the elements [begin, end) of its
+//           output arrays, idle lanes' included: the composites' loops and
+//           the SSE2 loop store an idle lane's old value back (the lobes'
+//           queries in the scalar, AVX2 and AVX-512 loops and lane by lane
+//           store masked and leave idle lanes unwritten). Two queries that
+//           run at once must not share an element of [begin, end) of an
+//           output array: split lanes between threads by range, not by run
+//           flag;
+//   aliases no output array may share an element of [begin, end) with an
+//           input array (v is an input of evaluate, pdf and evaluatePdf and
+//           an output of sample): a composite's first operand writes its
+//           outputs before the second reads the inputs. Debug builds
+//           assert on it (SRF_LaneBatch::outputsAliasInputs);
+//   NaN     every NaN written has the bits of SRF_LaneBatch::CANONICAL_NAN,
+//           whatever the variant;
 //   layout  structure of arrays: every input and output array (the x, y and
 //           z arrays of a vector, the scalars, masks, random numbers and
 //           bounce types) has an element per lane, indexed by the lane,

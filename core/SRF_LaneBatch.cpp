@@ -1,14 +1,50 @@
 #include "SRF_LaneBatch.h"
+#include "SRF_LaneLoops.h"
 
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 namespace
 {
 // The mode set by SRFsetBatchMode, AUTO until then.
 std::atomic<int> theMode{SRF_BATCH_AUTO};
+// The mode SRF_BATCH names in the environment, read at the first query
+// (UNREAD until then): AUTO when it is unset or names no mode.
+const int UNREAD = -1;
+std::atomic<int> theEnvironmentMode{UNREAD};
 
-SRF_BatchMode widestSupported()
+int environmentMode()
+{
+    int mode = theEnvironmentMode.load(std::memory_order_relaxed);
+    if (mode != UNREAD)
+        return mode;
+    static const struct
+    {
+        const char *name;
+        SRF_BatchMode mode;
+    } NAMES[] = {{"auto", SRF_BATCH_AUTO}, {"per-lane", SRF_BATCH_PER_LANE}, {"scalar", SRF_BATCH_SCALAR},
+                 {"sse2", SRF_BATCH_SSE2}, {"avx2", SRF_BATCH_AVX2},         {"avx512", SRF_BATCH_AVX512}};
+    mode = SRF_BATCH_AUTO;
+    if (const char *text = std::getenv("SRF_BATCH"))
+        for (const auto &entry : NAMES)
+            if (std::strcmp(text, entry.name) == 0)
+                mode = entry.mode;
+    theEnvironmentMode.store(mode, std::memory_order_relaxed);
+    return mode;
+}
+
+// The mode in force before AUTO is resolved: the one set, or for AUTO the
+// environment's.
+int requestedMode()
+{
+    const int mode = theMode.load(std::memory_order_relaxed);
+    return mode != SRF_BATCH_AUTO ? mode : environmentMode();
+}
+
+SRF_BatchMode findWidest()
 {
 #ifdef SRF_LANE_VARIANTS
     __builtin_cpu_init();
@@ -18,6 +54,20 @@ SRF_BatchMode widestSupported()
         return SRF_BATCH_AVX2;
 #endif
     return SRF_BATCH_SSE2;
+}
+
+// The widest variant, found at the first query (AUTO until then).
+std::atomic<int> theWidest{SRF_BATCH_AUTO};
+
+SRF_BatchMode widestSupported()
+{
+    int widest = theWidest.load(std::memory_order_relaxed);
+    if (widest == SRF_BATCH_AUTO)
+    {
+        widest = findWidest();
+        theWidest.store(widest, std::memory_order_relaxed);
+    }
+    return SRF_BatchMode(widest);
 }
 
 std::array<int, KAL_MAX_LANES> fillScatterMasks()
@@ -30,6 +80,51 @@ const std::array<int, KAL_MAX_LANES> theScatterMasks = fillScatterMasks();
 } // namespace
 
 const int *SRF_LaneBatch::scatterMasks() { return theScatterMasks.data(); }
+
+namespace
+{
+// Whether the elements [begin, end) of two arrays of 4-byte elements share
+// a byte; a null array shares none.
+bool sameElements(const void *a, const void *b, int begin, int end)
+{
+    if (!a || !b || begin >= end)
+        return false;
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(a), second = reinterpret_cast<std::uintptr_t>(b);
+    const std::uintptr_t from = std::uintptr_t(begin) * 4u, to = std::uintptr_t(end) * 4u;
+    return first + from < second + to && second + from < first + to;
+}
+} // namespace
+
+bool SRF_LaneVectors::overlaps(const void *at, int begin, int end) const
+{
+    return sameElements(x, at, begin, end) || sameElements(y, at, begin, end) || sameElements(z, at, begin, end);
+}
+
+bool SRF_LaneBatch::outputsAliasInputs(bool sampling) const
+{
+    const void *inputs[] = {u.x,
+                            u.y,
+                            u.z,
+                            n.x,
+                            n.y,
+                            n.z,
+                            sampling ? nullptr : v.x,
+                            sampling ? nullptr : v.y,
+                            sampling ? nullptr : v.z,
+                            sx,
+                            sy,
+                            run,
+                            maskFree ? nullptr : mask};
+    for (const void *input : inputs)
+    {
+        const bool sharedWithOutput = colour.overlaps(input, begin, end) || sameElements(scalar, input, begin, end) ||
+                                      sameElements(bounce, input, begin, end) ||
+                                      (sampling && v.overlaps(input, begin, end));
+        if (sharedWithOutput)
+            return true;
+    }
+    return false;
+}
 
 bool SRFbatchModeSupported(SRF_BatchMode mode)
 {
@@ -57,13 +152,57 @@ bool SRFbatchModeSupported(SRF_BatchMode mode)
 
 void SRFsetBatchMode(SRF_BatchMode mode)
 {
-    const SRF_BatchMode resolved = mode == SRF_BATCH_AUTO || !SRFbatchModeSupported(mode) ? widestSupported() : mode;
+    const SRF_BatchMode resolved = SRFbatchModeSupported(mode) ? mode : widestSupported();
     theMode.store(resolved, std::memory_order_relaxed);
 }
 
 SRF_BatchMode SRFbatchMode()
 {
     // No static of its own: the first query must neither lock nor allocate.
-    const int mode = theMode.load(std::memory_order_relaxed);
-    return mode != SRF_BATCH_AUTO ? SRF_BatchMode(mode) : widestSupported();
+    const int mode = requestedMode();
+    return mode == SRF_BATCH_AUTO || !SRFbatchModeSupported(SRF_BatchMode(mode)) ? widestSupported()
+                                                                                 : SRF_BatchMode(mode);
+}
+
+bool SRFbatchModeIsAuto() { return requestedMode() == SRF_BATCH_AUTO; }
+
+// A batch costs a fixed entry (a few passes over the range, temporaries on
+// the stack) plus a vector step per lane of the range, running or not, and
+// a range shorter than a vector runs in the loop's scalar remainder; lane
+// by lane costs a virtual call and the C library's maths per running lane.
+// Measured on Phong and the plastic tree (bench/README.md, the occupancy
+// table), the batch wins from a full vector of running lanes that are at
+// least a third of the range (AVX-512) or half of it (AVX2). The SSE2 and
+// scalar loops do not beat the C library's maths lane by lane, nor does a
+// build without the variants: there the automatic mode always answers lane
+// by lane.
+bool SRFbatchPays(int running, int width)
+{
+    const int requested = requestedMode();
+    if (requested != SRF_BATCH_AUTO)
+        return requested != SRF_BATCH_PER_LANE;
+    switch (widestSupported())
+    {
+    case SRF_BATCH_AVX512:
+        // Under 16 lanes the AVX2 loop runs (SRFforLanes), which beat lane
+        // by lane for some trees and lost for others (the plastic tree's
+        // sample, 1.2): lane by lane is the safe side.
+        return running >= 16 && running * 3 >= width;
+    case SRF_BATCH_AVX2:
+        return running >= 8 && running * 2 >= width;
+    default:
+        return false;
+    }
+}
+
+int SRF_LaneBatch::runningLanes() const
+{
+    int count = 0;
+    const int *flags = run;
+#ifdef SRF_LANE_SIMD
+#pragma omp simd reduction(+ : count)
+#endif
+    for (int lane = begin; lane < end; ++lane)
+        count += flags[lane] != 0;
+    return count;
 }

@@ -6,6 +6,21 @@
 #include "BX_Vector3.h"
 #include "KAL_API.h"
 
+// to = value where `write` is true. STORE_IF_WRITTEN stores nothing
+// elsewhere (a masked store in a loop vectorised with AVX2 or AVX-512);
+// otherwise the old value is stored back (a select, which every vector loop
+// takes).
+template <bool STORE_IF_WRITTEN, class T> inline void SRFstoreIf(T &to, bool write, T value)
+{
+    if (STORE_IF_WRITTEN)
+    {
+        if (write)
+            to = value;
+    }
+    else
+        to = write ? value : to;
+}
+
 // One vector per lane, as three arrays of KAL_MAX_LANES floats (structure of
 // arrays): element `lane` of x, y and z.
 struct SRF_LaneVectors
@@ -23,13 +38,12 @@ struct SRF_LaneVectors
     }
     // Writes value where `write` is true and rewrites the old value
     // elsewhere: a select that a lane loop vectorises, where a conditional
-    // store would not.
-    void blend(int lane, bool write, const BX_Vector3 &value) const
-    {
-        x[lane] = write ? value.x : x[lane];
-        y[lane] = write ? value.y : y[lane];
-        z[lane] = write ? value.z : z[lane];
-    }
+    // store would not (see the ownership rule of the batch queries in
+    // SRF_BSDF.h). A NaN is written as SRF_LaneBatch::canonical's.
+    template <bool STORE_IF_WRITTEN = false> void blend(int lane, bool write, const BX_Vector3 &value) const;
+    // Whether one of the x, y and z arrays overlaps the array of floats or
+    // ints at `at` over the elements [begin, end).
+    bool overlaps(const void *at, int begin, int end) const;
 };
 
 // Storage for one SRF_LaneVectors, on the stack of whoever runs a batch.
@@ -73,6 +87,8 @@ struct SRF_API SRF_LaneBatch
     int depth = 0;
 
     bool isRunning(int lane) const { return run[lane] != 0; }
+    // The running lanes of [begin, end).
+    int runningLanes() const;
     // The mask a lane's query is made with: a composite's mask-free query is
     // its masked query over the three scattering types.
     int maskOf(int lane) const { return maskFree ? int(SCATTER) : mask[lane]; }
@@ -84,14 +100,27 @@ struct SRF_API SRF_LaneBatch
     // them: a running lane the mask admits gets the values, one it does
     // not admit zero colour and scalar (and, for sample, keeps v and
     // bounce); a lane that is not running keeps everything.
+    template <bool STORE_IF_WRITTEN = false>
     void putEvaluate(int lane, int bounces, const BX_Vector3 &c, float s) const;
+    template <bool STORE_IF_WRITTEN = false>
     void putSample(int lane, int bounces, const BX_Vector3 &direction, const BX_Vector3 &c, float s,
                    int bounceType) const;
-    void putScalar(int lane, int bounces, float s) const;
+    template <bool STORE_IF_WRITTEN = false> void putScalar(int lane, int bounces, float s) const;
 
     // Mask 7 for every lane.
     static const int *scatterMasks();
     static constexpr int SCATTER = 7;
+
+    // The one NaN the batch queries write, whatever the variant: the quiet
+    // NaN of bits 0x7fc00000 in place of any other.
+    static float canonical(float x) { return x == x ? x : CANONICAL_NAN; }
+    static constexpr float CANONICAL_NAN = __builtin_nanf("");
+
+    // Whether an output array of the query overlaps one of its input
+    // arrays over the lanes [begin, end): the aliasing the batch queries
+    // forbid. `sampling` says whether v is an output (sample) or an input
+    // (evaluate, pdf, evaluatePdf); null arrays are not looked at.
+    bool outputsAliasInputs(bool sampling) const;
 };
 
 // Every array of one batch query, with `batch` wired to them, on the stack
@@ -122,28 +151,37 @@ struct SRF_LaneBatchStorage
     SRF_LaneBatchStorage &operator=(const SRF_LaneBatchStorage &) = delete;
 };
 
+template <bool STORE_IF_WRITTEN> inline void SRF_LaneVectors::blend(int lane, bool write, const BX_Vector3 &value) const
+{
+    SRFstoreIf<STORE_IF_WRITTEN>(x[lane], write, SRF_LaneBatch::canonical(value.x));
+    SRFstoreIf<STORE_IF_WRITTEN>(y[lane], write, SRF_LaneBatch::canonical(value.y));
+    SRFstoreIf<STORE_IF_WRITTEN>(z[lane], write, SRF_LaneBatch::canonical(value.z));
+}
+
+template <bool STORE_IF_WRITTEN>
 inline void SRF_LaneBatch::putEvaluate(int lane, int bounces, const BX_Vector3 &c, float s) const
 {
     const bool running = isRunning(lane);
     const bool admitted = admits(lane, bounces);
-    colour.blend(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
-    scalar[lane] = running ? (admitted ? s : 0.0f) : scalar[lane];
+    colour.blend<STORE_IF_WRITTEN>(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
+    SRFstoreIf<STORE_IF_WRITTEN>(scalar[lane], running, admitted ? canonical(s) : 0.0f);
 }
 
+template <bool STORE_IF_WRITTEN>
 inline void SRF_LaneBatch::putSample(int lane, int bounces, const BX_Vector3 &direction, const BX_Vector3 &c, float s,
                                      int bounceType) const
 {
     const bool running = isRunning(lane);
     const bool admitted = admits(lane, bounces);
-    v.blend(lane, running & admitted, direction);
-    bounce[lane] = (running & admitted) ? bounceType : bounce[lane];
-    colour.blend(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
-    scalar[lane] = running ? (admitted ? s : 0.0f) : scalar[lane];
+    v.blend<STORE_IF_WRITTEN>(lane, running & admitted, direction);
+    SRFstoreIf<STORE_IF_WRITTEN>(bounce[lane], running & admitted, bounceType);
+    colour.blend<STORE_IF_WRITTEN>(lane, running, admitted ? c : BX_Vector3(0.0f, 0.0f, 0.0f));
+    SRFstoreIf<STORE_IF_WRITTEN>(scalar[lane], running, admitted ? canonical(s) : 0.0f);
 }
 
-inline void SRF_LaneBatch::putScalar(int lane, int bounces, float s) const
+template <bool STORE_IF_WRITTEN> inline void SRF_LaneBatch::putScalar(int lane, int bounces, float s) const
 {
-    scalar[lane] = isRunning(lane) ? (admits(lane, bounces) ? s : 0.0f) : scalar[lane];
+    SRFstoreIf<STORE_IF_WRITTEN>(scalar[lane], isRunning(lane), admits(lane, bounces) ? canonical(s) : 0.0f);
 }
 
 // How the query ops and the batch queries run. The default picks the widest
@@ -160,69 +198,16 @@ enum SRF_BatchMode
 };
 
 // Sets the mode for the whole process; a variant the processor lacks falls
-// back to the widest it has. Safe to call from any thread, but a query
+// back to the widest it has. AUTO, the default, takes the mode that the
+// environment variable SRF_BATCH names (auto, per-lane, scalar, sse2, avx2,
+// avx512), for debugging a host in the field; unset, it runs the widest
+// variant and answers a query lane by lane where too few lanes run for the
+// vector loop to pay. Safe to call from any thread, but a query
 // running meanwhile may finish in either mode.
 SRF_API void SRFsetBatchMode(SRF_BatchMode mode);
 // The mode in effect: AUTO resolved to the variant it picks.
 SRF_API SRF_BatchMode SRFbatchMode();
 // Whether this processor runs the variant.
 SRF_API bool SRFbatchModeSupported(SRF_BatchMode mode);
-
-// Runs body(lane) for every lane of [begin, end) in the vector variant of the
-// batch mode. body must be straight-line code (its branches selects) over
-// values it copied: the loop is compiled once per variant with everything
-// it calls inlined, and vectorised across lanes.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#define SRF_LANE_VARIANTS 1
-// The library is built with -fopenmp-simd (and SRF_LANE_SIMD): the loops
-// are vectorised whatever the compiler's cost model or aliasing analysis
-// thinks; nothing of OpenMP's runtime is used.
-#ifdef SRF_LANE_SIMD
-#define SRF_LANE_SIMD_LOOP _Pragma("omp simd")
-#else
-#define SRF_LANE_SIMD_LOOP
-#endif
-#define SRF_LANE_LOOP(name, ...)                                                                                       \
-    template <class Body> __attribute__((__VA_ARGS__)) void name(int begin, int end, Body body)                        \
-    {                                                                                                                  \
-        SRF_LANE_SIMD_LOOP for (int lane = begin; lane < end; ++lane) body(lane);                                      \
-    }
-namespace SRF_LaneLoops
-{
-SRF_LANE_LOOP(avx512, target("avx512f,avx512vl,avx512bw,avx512dq"), flatten)
-SRF_LANE_LOOP(avx2, target("avx2"), flatten)
-SRF_LANE_LOOP(sse2, flatten)
-template <class Body> __attribute__((flatten, optimize("no-tree-vectorize"))) void scalar(int begin, int end, Body body)
-{
-    for (int lane = begin; lane < end; ++lane)
-        body(lane);
-}
-} // namespace SRF_LaneLoops
-#undef SRF_LANE_LOOP
-#endif
-
-template <class Body> void SRFforLanes(int begin, int end, Body body)
-{
-#ifdef SRF_LANE_VARIANTS
-    switch (SRFbatchMode())
-    {
-    case SRF_BATCH_AVX512:
-        SRF_LaneLoops::avx512(begin, end, body);
-        return;
-    case SRF_BATCH_AVX2:
-        SRF_LaneLoops::avx2(begin, end, body);
-        return;
-    case SRF_BATCH_SCALAR:
-        SRF_LaneLoops::scalar(begin, end, body);
-        return;
-    default:
-        SRF_LaneLoops::sse2(begin, end, body);
-        return;
-    }
-#else
-    for (int lane = begin; lane < end; ++lane)
-        body(lane);
-#endif
-}
 
 #endif

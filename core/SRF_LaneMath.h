@@ -16,8 +16,8 @@
 //   to float at the end, so its result is the correctly rounded value, or
 //   one float unit off it, like the C library's: within 1e-5 relative of
 //   SRF_StdMath (the ranges the lobes use are tested). The trigonometric
-//   functions reduce their argument by a three-part pi/2, exact for
-//   |a| < 1e5 radians.
+//   functions reduce their argument exactly over the whole float range
+//   (a half-angle of 1e20 radians is the C library's angle too).
 //
 // A lobe writes its formula once, as an inline function template over the
 // set; its per-lane query instantiates it with SRF_StdMath and its batch
@@ -50,6 +50,8 @@ struct SRF_LaneMath
     static double exp2(double t);
     // sin(a) or cos(a) in double.
     static double sinCos(float a, bool cosine);
+    // a 2/pi less the nearest multiple of 4, in [-2, 2], to within 1e-15.
+    static double quarterTurns(float a);
 
     // c ? a : b by bit masks: a test of the result downstream (a later pow
     // of it, a clamp) cannot be folded into selects of booleans, which the
@@ -171,17 +173,45 @@ inline float SRF_LaneMath::pow(float x, float y)
     return pick((y == 0.0f) | (x == 1.0f), 1.0f, result);
 }
 
-// a = k pi/2 + r with |r| <= pi/4; sin and cos of r by their Taylor series
-// (to r^15 and r^16, within 1e-14), then the quadrant k mod 4 picks and
-// signs them.
-inline double SRF_LaneMath::sinCos(float a, bool cosine)
+// a 2/pi = sum over j of a C_j, with C_j the j-th 24 bits of 2/pi's
+// binary expansion: each product of a float's 24-bit significand by 24 bits
+// is exact in double, and so is its remainder modulo 4 (a product of 2^52
+// or more is a multiple of 16). Eight chunks reach 2^-192, which the
+// largest float (2^128) takes to 2^-64. The sum, kept within [-2, 2] by
+// taking out multiples of 4 as it grows, from the smallest terms up, is off
+// by a few units of 2^-52.
+inline double SRF_LaneMath::quarterTurns(float a)
 {
     const double x = a;
-    const double shifted = x * 0.6366197723675814 + ROUNDER;
+    double sum = 0.0;
+    // Adds a C_j's remainder modulo 4, then takes the multiples of 4 out.
+    const auto add = [&](double chunk)
+    {
+        const double t = x * chunk;
+        const double k = (t * 0.25 + ROUNDER) - ROUNDER;
+        sum += std::fabs(t) < 4503599627370496.0 ? t - 4.0 * k : 0.0;
+        sum -= 4.0 * ((sum * 0.25 + ROUNDER) - ROUNDER);
+    };
+    add(double(0x439041) * 0x1p-192);
+    add(double(0x95993c) * 0x1p-168);
+    add(double(0xc0db62) * 0x1p-144);
+    add(double(0xf534dd) * 0x1p-120);
+    add(double(0x2757d1) * 0x1p-96);
+    add(double(0x1529fc) * 0x1p-72);
+    add(double(0x6e4e44) * 0x1p-48);
+    add(double(0xa2f983) * 0x1p-24);
+    return sum;
+}
+
+// a = k pi/2 + r with |r| <= pi/4 (by quarterTurns); sin and cos of r by
+// their Taylor series (to r^15 and r^16, within 1e-14), then the quadrant
+// k mod 4 picks and signs them.
+inline double SRF_LaneMath::sinCos(float a, bool cosine)
+{
+    const double turns = quarterTurns(a);
+    const double shifted = turns + ROUNDER;
     const double k = shifted - ROUNDER;
-    // pi/2 in three parts of 33, 33 and 53 bits: k times each of the first
-    // two is exact for |k| < 2^20.
-    const double r = ((x - k * 1.5707963267341256) - k * 6.077100506303966e-11) - k * 2.0222662487959506e-21;
+    const double r = (turns - k) * 1.5707963267948966;
     const double r2 = r * r;
     double s = -1.0 / 1307674368000.0;
     s = s * r2 + 1.0 / 6227020800.0;
@@ -202,7 +232,10 @@ inline double SRF_LaneMath::sinCos(float a, bool cosine)
     c = 1.0 + r2 * c;
     const std::uint64_t quadrant = (toBits(shifted) + (cosine ? 1u : 0u)) & 3u;
     const double value = (quadrant & 1u) ? c : s;
-    return (quadrant & 2u) ? -value : value;
+    // An infinite or NaN argument has no remainder: NaN, as from the C
+    // library.
+    const double finite = double(a) - double(a);
+    return finite == 0.0 ? ((quadrant & 2u) ? -value : value) : finite;
 }
 
 // atan by symmetry onto [0, 1] (atan x = pi/2 - atan(1/x)), then onto

@@ -5,9 +5,11 @@
 // every kernel. Included by each lobe's source, which instantiates the
 // driver for its kernel; not installed.
 
+#include "SRF_LaneLoops.h"
 #include "SRF_LaneMath.h"
 #include "SRF_Lobe.h"
 
+#include <cassert>
 #include <typeinfo>
 
 // What a kernel inherits unless it says otherwise: a fixed bounce set, a
@@ -155,9 +157,11 @@ void SRF_Lobe<K>::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
 // the base class, lane by lane through its virtual queries (perLane).
 template <class K>
 template <class PerLane, class Body>
-void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body body) const
+void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane perLane, Body body) const
 {
-    if (!isOwnClass())
+    assert(!batch.outputsAliasInputs(sampling) && "a batch query's outputs must not alias its inputs");
+    (void)sampling;
+    if (!isOwnClass() || !SRFbatchPays(batch))
         return perLane();
     // A mask-free batch may come without a mask array; the put functions
     // read one in every lane (an unconditional read vectorises).
@@ -165,34 +169,34 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, PerLane perLane, Body bo
     b.mask = b.maskFree ? SRF_LaneBatch::scatterMasks() : b.mask;
     const SRF_LobeBlocks p = params;
     const int set = bounces;
-    SRFforLanes(b.begin, b.end, [=](int lane) { body(b, K::at(p, lane), set, lane); });
+    SRFforLanesStoring(b.begin, b.end, [=](int lane, auto store) { body(b, K::at(p, lane), set, lane, store); });
 }
 
 template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::albedoBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
-        { b.putScalar(lane, set, K::template albedo<SRF_LaneMath>(q)); });
+        batch, false, [&] { SRF_BSDF::albedoBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
+        { b.template putScalar<decltype(store)::value>(lane, set, K::template albedo<SRF_LaneMath>(q)); });
 }
 
 template <class K> void SRF_Lobe<K>::specularRatioBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::specularRatioBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
-        { b.putScalar(lane, set, K::template specularRatio<SRF_LaneMath>(q)); });
+        batch, false, [&] { SRF_BSDF::specularRatioBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
+        { b.template putScalar<decltype(store)::value>(lane, set, K::template specularRatio<SRF_LaneMath>(q)); });
 }
 
 template <class K> void SRF_Lobe<K>::evaluateBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::evaluateBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        batch, false, [&] { SRF_BSDF::evaluateBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             const SRF_LobeValue value =
                 K::template evaluate<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
-            b.putEvaluate(lane, set, value.colour, value.scalar);
+            b.template putEvaluate<decltype(store)::value>(lane, set, value.colour, value.scalar);
         });
 }
 
@@ -201,52 +205,56 @@ template <class K> void SRF_Lobe<K>::evaluateBatch(const SRF_LaneBatch &batch) c
 template <class K> void SRF_Lobe<K>::sampleBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::sampleBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        batch, true, [&] { SRF_BSDF::sampleBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             if (!K::DRAWS)
-                return b.putEvaluate(lane, set, SRF_LobeDetail::ZERO, 0.0f);
+                return b.template putEvaluate<decltype(store)::value>(lane, set, SRF_LobeDetail::ZERO, 0.0f);
             const BX_Vector3 u = b.u.get(lane), n = b.n.get(lane);
             const SRF_LobeDraw draw = K::template sample<SRF_LaneMath>(q, u, n, b.sx[lane], b.sy[lane]);
             if (K::WEIGHT_IS_VALUE)
             {
                 const SRF_LobeValue value = K::template evaluate<SRF_LaneMath>(q, u, n, draw.v);
-                b.putSample(lane, set, draw.v, value.colour, value.scalar, set);
+                b.template putSample<decltype(store)::value>(lane, set, draw.v, value.colour, value.scalar, set);
             }
             else
-                b.putSample(lane, set, draw.v, draw.weight, K::template albedo<SRF_LaneMath>(q), set);
+                b.template putSample<decltype(store)::value>(lane, set, draw.v, draw.weight,
+                                                             K::template albedo<SRF_LaneMath>(q), set);
         });
 }
 
 template <class K> void SRF_Lobe<K>::emissionBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::emissionBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &, int, int lane)
-        { b.colour.blend(lane, b.isRunning(lane), K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO); });
+        batch, false, [&] { SRF_BSDF::emissionBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &, int, int lane, auto store)
+        {
+            b.colour.template blend<decltype(store)::value>(lane, b.isRunning(lane),
+                                                            K::EMITS ? SRF_LobeDetail::ONE : SRF_LobeDetail::ZERO);
+        });
 }
 
 template <class K> void SRF_Lobe<K>::pdfBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::pdfBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        batch, false, [&] { SRF_BSDF::pdfBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             const SRF_LobeDensity density =
                 K::template evaluatePdf<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
-            b.putScalar(lane, set, density.pdf);
+            b.template putScalar<decltype(store)::value>(lane, set, density.pdf);
         });
 }
 
 template <class K> void SRF_Lobe<K>::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
     overLanes(
-        batch, [&] { SRF_BSDF::evaluatePdfBatch(batch); },
-        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane)
+        batch, false, [&] { SRF_BSDF::evaluatePdfBatch(batch); },
+        [](const SRF_LaneBatch &b, const typename K::Lane &q, int set, int lane, auto store)
         {
             const SRF_LobeDensity density =
                 K::template evaluatePdf<SRF_LaneMath>(q, b.u.get(lane), b.n.get(lane), b.v.get(lane));
-            b.putEvaluate(lane, set, density.value, density.pdf);
+            b.template putEvaluate<decltype(store)::value>(lane, set, density.value, density.pdf);
         });
 }
 

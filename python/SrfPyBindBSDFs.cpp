@@ -323,6 +323,15 @@ template <class Query> void overChunks(const SrfPyBSDF &bsdf, long rows, Query q
     }
 }
 
+// An input's rows as the queries read them: one row serves every row of
+// the query in place (step 0), where copying it into every row cost more
+// than the query of a simple BSDF.
+SrfPyRows<BX_Vector3> vectorRows(const Floats &rows)
+{
+    return {SrfPyArrays::vectorData(rows), SrfPyArrays::rows(rows) == 1 ? 0 : 1};
+}
+SrfPyRows<float> floatRows(const Floats &rows) { return {rows.data(), SrfPyArrays::rows(rows) == 1 ? 0 : 1}; }
+
 // A query of directions v seen from u about n, row by row: one (M, 3) and
 // one (M,) output (colour and scalar, or value and pdf).
 template <class Query>
@@ -332,44 +341,42 @@ std::pair<Floats, Floats> directionQuery(const SrfPyBSDF &bsdf, py::handle u, py
     Floats us = SrfPyArrays::vectors(u, "u"), ns = SrfPyArrays::vectors(n, "n"), vs = SrfPyArrays::vectors(v, "v");
     const long rows =
         queryRows(bsdf, {{"u", SrfPyArrays::rows(us)}, {"n", SrfPyArrays::rows(ns)}, {"v", SrfPyArrays::rows(vs)}});
-    us = SrfPyArrays::expand(us, rows);
-    ns = SrfPyArrays::expand(ns, rows);
-    vs = SrfPyArrays::expand(vs, rows);
     Floats colour = SrfPyArrays::newVectors(withColour ? rows : 0), scalar = SrfPyArrays::newFloats(rows);
-    const BX_Vector3 *pu = SrfPyArrays::vectorData(us), *pn = SrfPyArrays::vectorData(ns),
-                     *pv = SrfPyArrays::vectorData(vs);
+    const SrfPyRows<BX_Vector3> pu = vectorRows(us), pn = vectorRows(ns), pv = vectorRows(vs);
     BX_Vector3 *pc = withColour ? SrfPyArrays::vectorData(colour) : nullptr;
     float *ps = scalar.mutable_data();
     overChunks(bsdf, rows,
                [&](const SRF_BSDF &chunk, long i, int count)
-               { query(chunk, count, pu + i, pn + i, pv + i, pc ? pc + i : nullptr, ps + i); });
+               { query(chunk, count, pu.from(i), pn.from(i), pv.from(i), pc ? pc + i : nullptr, ps + i); });
     return {colour, scalar};
 }
 
 py::tuple evaluate(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
 {
-    const auto out = directionQuery(bsdf, u, n, v, true,
-                                    [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
-                                           const BX_Vector3 *pv, BX_Vector3 *pc, float *ps)
-                                    { SrfPyQueries::evaluate(chunk, count, pu, pn, pv, mask, pc, ps); });
+    const auto out =
+        directionQuery(bsdf, u, n, v, true,
+                       [mask](const SRF_BSDF &chunk, int count, SrfPyRows<BX_Vector3> pu, SrfPyRows<BX_Vector3> pn,
+                              SrfPyRows<BX_Vector3> pv, BX_Vector3 *pc, float *ps)
+                       { SrfPyQueries::evaluate(chunk, count, pu, pn, pv, mask, pc, ps); });
     return py::make_tuple(out.first, out.second);
 }
 
 Floats pdf(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
 {
     return directionQuery(bsdf, u, n, v, false,
-                          [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
-                                 const BX_Vector3 *pv, BX_Vector3 *, float *ps)
+                          [mask](const SRF_BSDF &chunk, int count, SrfPyRows<BX_Vector3> pu, SrfPyRows<BX_Vector3> pn,
+                                 SrfPyRows<BX_Vector3> pv, BX_Vector3 *, float *ps)
                           { SrfPyQueries::evaluatePdf(chunk, count, pu, pn, pv, mask, nullptr, ps); })
         .second;
 }
 
 py::tuple evaluatePdf(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle v, int mask)
 {
-    const auto out = directionQuery(bsdf, u, n, v, true,
-                                    [mask](const SRF_BSDF &chunk, int count, const BX_Vector3 *pu, const BX_Vector3 *pn,
-                                           const BX_Vector3 *pv, BX_Vector3 *pc, float *ps)
-                                    { SrfPyQueries::evaluatePdf(chunk, count, pu, pn, pv, mask, pc, ps); });
+    const auto out =
+        directionQuery(bsdf, u, n, v, true,
+                       [mask](const SRF_BSDF &chunk, int count, SrfPyRows<BX_Vector3> pu, SrfPyRows<BX_Vector3> pn,
+                              SrfPyRows<BX_Vector3> pv, BX_Vector3 *pc, float *ps)
+                       { SrfPyQueries::evaluatePdf(chunk, count, pu, pn, pv, mask, pc, ps); });
     return py::make_tuple(out.first, out.second);
 }
 
@@ -392,19 +399,17 @@ py::tuple sample(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle s
                                        {"n", SrfPyArrays::rows(ns)},
                                        {"sx", SrfPyArrays::rows(xs)},
                                        {"sy", SrfPyArrays::rows(ys)}});
-    us = SrfPyArrays::expand(us, rows);
-    ns = SrfPyArrays::expand(ns, rows);
-    xs = SrfPyArrays::expand(xs, rows);
-    ys = SrfPyArrays::expand(ys, rows);
     Floats direction = SrfPyArrays::newVectors(rows), colour = SrfPyArrays::newVectors(rows);
     Ints bounce = SrfPyArrays::newInts(rows);
-    const BX_Vector3 *pu = SrfPyArrays::vectorData(us), *pn = SrfPyArrays::vectorData(ns);
-    const float *px = xs.data(), *py_ = ys.data();
+    const SrfPyRows<BX_Vector3> pu = vectorRows(us), pn = vectorRows(ns);
+    const SrfPyRows<float> px = floatRows(xs), py_ = floatRows(ys);
     BX_Vector3 *pd = SrfPyArrays::vectorData(direction), *pc = SrfPyArrays::vectorData(colour);
     int *pb = bounce.mutable_data();
     overChunks(bsdf, rows,
-               [&](const SRF_BSDF &chunk, long i, int count)
-               { SrfPyQueries::sample(chunk, count, pu + i, pn + i, px + i, py_ + i, mask, pd + i, pc + i, pb + i); });
+               [&](const SRF_BSDF &chunk, long i, int count) {
+                   SrfPyQueries::sample(chunk, count, pu.from(i), pn.from(i), px.from(i), py_.from(i), mask, pd + i,
+                                        pc + i, pb + i);
+               });
     return py::make_tuple(direction, colour, bounce);
 }
 
@@ -412,14 +417,12 @@ Floats albedo(const SrfPyBSDF &bsdf, py::handle u, py::handle n, int mask)
 {
     Floats us = SrfPyArrays::vectors(u, "u"), ns = SrfPyArrays::vectors(n, "n");
     const long rows = queryRows(bsdf, {{"u", SrfPyArrays::rows(us)}, {"n", SrfPyArrays::rows(ns)}});
-    us = SrfPyArrays::expand(us, rows);
-    ns = SrfPyArrays::expand(ns, rows);
     Floats result = SrfPyArrays::newFloats(rows);
-    const BX_Vector3 *pu = SrfPyArrays::vectorData(us), *pn = SrfPyArrays::vectorData(ns);
+    const SrfPyRows<BX_Vector3> pu = vectorRows(us), pn = vectorRows(ns);
     float *pa = result.mutable_data();
     overChunks(bsdf, rows,
                [&](const SRF_BSDF &chunk, long i, int count)
-               { SrfPyQueries::albedo(chunk, count, pu + i, pn + i, mask, pa + i); });
+               { SrfPyQueries::albedo(chunk, count, pu.from(i), pn.from(i), mask, pa + i); });
     return result;
 }
 

@@ -29,10 +29,15 @@ struct ChunkBatch : SRF_LaneBatchStorage
             bounce[lane] = 0;
         }
     }
-    static void put(const SRF_LaneVectors &to, const BX_Vector3 *from, int count)
+    static void put(const SRF_LaneVectors &to, SrfPyRows<BX_Vector3> from, int count)
     {
         for (int lane = 0; lane < count; ++lane)
             to.set(lane, from[lane]);
+    }
+    static void put(float *to, SrfPyRows<float> from, int count)
+    {
+        for (int lane = 0; lane < count; ++lane)
+            to[lane] = from[lane];
     }
     static void get(BX_Vector3 *to, const SRF_LaneVectors &from, int count)
     {
@@ -45,8 +50,8 @@ struct ChunkBatch : SRF_LaneBatchStorage
 bool perLane() { return SRFbatchMode() == SRF_BATCH_PER_LANE; }
 } // namespace
 
-void SrfPyQueries::evaluate(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n,
-                            const BX_Vector3 *v, int mask, BX_Vector3 *colour, float *scalar)
+void SrfPyQueries::evaluate(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n,
+                            SrfPyRows<BX_Vector3> v, int mask, BX_Vector3 *colour, float *scalar)
 {
     if (perLane())
     {
@@ -67,8 +72,8 @@ void SrfPyQueries::evaluate(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u
     std::copy(q.scalar, q.scalar + count, scalar);
 }
 
-void SrfPyQueries::evaluatePdf(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n,
-                               const BX_Vector3 *v, int mask, BX_Vector3 *value, float *pdf)
+void SrfPyQueries::evaluatePdf(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n,
+                               SrfPyRows<BX_Vector3> v, int mask, BX_Vector3 *value, float *pdf)
 {
     if (perLane())
     {
@@ -95,8 +100,9 @@ void SrfPyQueries::evaluatePdf(const SRF_BSDF &bsdf, int count, const BX_Vector3
     std::copy(q.scalar, q.scalar + count, pdf);
 }
 
-void SrfPyQueries::sample(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const float *sx,
-                          const float *sy, int mask, BX_Vector3 *v, BX_Vector3 *colour, int *bounce)
+void SrfPyQueries::sample(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n,
+                          SrfPyRows<float> sx, SrfPyRows<float> sy, int mask, BX_Vector3 *v, BX_Vector3 *colour,
+                          int *bounce)
 {
     if (perLane())
     {
@@ -113,15 +119,15 @@ void SrfPyQueries::sample(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, 
     ChunkBatch q(count, mask);
     ChunkBatch::put(q.batch.u, u, count);
     ChunkBatch::put(q.batch.n, n, count);
-    std::copy(sx, sx + count, q.sx);
-    std::copy(sy, sy + count, q.sy);
+    ChunkBatch::put(q.sx, sx, count);
+    ChunkBatch::put(q.sy, sy, count);
     bsdf.sampleBatch(q.batch);
     ChunkBatch::get(v, q.batch.v, count);
     ChunkBatch::get(colour, q.batch.colour, count);
     std::copy(q.bounce, q.bounce + count, bounce);
 }
 
-void SrfPyQueries::albedo(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, int mask,
+void SrfPyQueries::albedo(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n, int mask,
                           float *albedo)
 {
     if (perLane())

@@ -4,6 +4,18 @@
 class BX_Vector3;
 class SRF_BSDF;
 
+// The rows of one input: row i is data[i * step], so that an input of one
+// row serves every lane with step 0, read in place rather than repeated.
+template <class T> struct SrfPyRows
+{
+    const T *data;
+    long step;
+
+    const T &operator[](long i) const { return data[i * step]; }
+    // The rows from row i on.
+    SrfPyRows from(long i) const { return {data + i * step, step}; }
+};
+
 // The queries that the module's array methods make, one function each, for
 // lanes 0 to count - 1 of one chunk (see SrfPyBSDF). Inputs and outputs are
 // arrays of rows indexed by lane. Each is one batch query of SRF_BSDF over
@@ -18,14 +30,15 @@ class SRF_BSDF;
 class SrfPyQueries
 {
 public:
-    static void evaluate(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const BX_Vector3 *v,
-                         int mask, BX_Vector3 *colour, float *scalar);
+    static void evaluate(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n,
+                         SrfPyRows<BX_Vector3> v, int mask, BX_Vector3 *colour, float *scalar);
     // value (null: pdf alone) and pdf (SRF_BSDF::evaluatePdf).
-    static void evaluatePdf(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n,
-                            const BX_Vector3 *v, int mask, BX_Vector3 *value, float *pdf);
-    static void sample(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, const float *sx,
-                       const float *sy, int mask, BX_Vector3 *v, BX_Vector3 *colour, int *bounce);
-    static void albedo(const SRF_BSDF &bsdf, int count, const BX_Vector3 *u, const BX_Vector3 *n, int mask,
+    static void evaluatePdf(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n,
+                            SrfPyRows<BX_Vector3> v, int mask, BX_Vector3 *value, float *pdf);
+    static void sample(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n,
+                       SrfPyRows<float> sx, SrfPyRows<float> sy, int mask, BX_Vector3 *v, BX_Vector3 *colour,
+                       int *bounce);
+    static void albedo(const SRF_BSDF &bsdf, int count, SrfPyRows<BX_Vector3> u, SrfPyRows<BX_Vector3> n, int mask,
                        float *albedo);
     static void specularRatio(const SRF_BSDF &bsdf, int count, int mask, float *ratio);
     static void emission(const SRF_BSDF &bsdf, int count, BX_Vector3 *colour);

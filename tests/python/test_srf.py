@@ -157,6 +157,15 @@ def test_lanes_take_their_own_parameters_and_broadcast():
     single = lobe.evaluate((0.6, 0, 0.8), (0.6, 0, 0.8), v)[0]
     np.testing.assert_array_equal(single, lobe.evaluate(rows[:, :3], rows[:, 3:], v)[0])
     assert len(np.unique(single[:, 0])) > 20
+    # sample and albedo read one-row inputs in place too, past a chunk's
+    # 256 rows, and answer what the repeated rows answer.
+    sx = rng.random(300)
+    one = lobe.sample((0.6, 0, 0.8), Z, sx, 0.25)
+    tiled = lobe.sample(np.tile([0.6, 0, 0.8], (300, 1)), np.tile(Z, (300, 1)), sx, np.full(300, 0.25))
+    for a, b in zip(one, tiled):
+        np.testing.assert_array_equal(a, b)
+    assert len(np.unique(one[0][:, 0])) > 200
+    np.testing.assert_array_equal(lobe.albedo(v, Z), lobe.albedo(v, np.tile(Z, (40, 1))))
     assert repr(srf.Blinn(Z, 20.0)) == "<srf.BSDF SRF_Blinn, 1 lane>"
     # The measured lobe's default frame is the flat shading point's.
     flat = srf.Measured(PLASTIC_FILE, normal=Z, dPds=(1, 0, 0), dPdt=(0, 1, 0))

@@ -1,7 +1,7 @@
 #ifndef SRF_TOOL_LANELOOP_H
 #define SRF_TOOL_LANELOOP_H
 
-#include "SRF_LaneBatch.h"
+#include "SRF_LaneLoops.h"
 
 // The tool's own per-sample loops over a tile's lanes (random numbers,
 // camera, studio, weights), vectorised in the widest variant the processor
