@@ -105,7 +105,7 @@ public:
     void dump(int indent) const override;
 
     // The lobe's blocks, in field order.
-    const SRF_LobeBlocks &blocks() const { return params; }
+    const SRF_LobeBlocks &blocks() const { return myBlocks; }
 
 private:
     // Whether this object is the lobe's own class, whose batch queries may
@@ -118,7 +118,7 @@ private:
     template <class PerLane, class Body>
     void overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane perLane, Body body) const;
 
-    SRF_LobeBlocks params;
+    SRF_LobeBlocks myBlocks;
 };
 
 #endif

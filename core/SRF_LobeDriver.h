@@ -64,17 +64,17 @@ template <class K> SRF_BSDF *SRFbuildLobe(const SRF_LobeBlocks &blocks)
     return nullptr;
 }
 
-template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks) : params(blocks)
+template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks) : myBlocks(blocks)
 {
     bounces = K::bounceSet(blocks);
 }
 
-template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks, int bounceSet) : params(blocks)
+template <class K> SRF_Lobe<K>::SRF_Lobe(const SRF_LobeBlocks &blocks, int bounceSet) : myBlocks(blocks)
 {
     bounces = bounceSet;
 }
 
-template <class K> SRF_Lobe<K>::~SRF_Lobe() { SRFreleaseLobeBlocks<K>(params); }
+template <class K> SRF_Lobe<K>::~SRF_Lobe() { SRFreleaseLobeBlocks<K>(myBlocks); }
 
 template <class K> const char *SRF_Lobe<K>::className() const { return K::NAME; }
 
@@ -82,12 +82,12 @@ template <class K> bool SRF_Lobe<K>::isOwnClass() const { return typeid(*this) =
 
 template <class K> float SRF_Lobe<K>::albedo(const BX_Vector3 &, const BX_Vector3 &, int lane) const
 {
-    return K::template albedo<SRF_StdMath>(K::at(params, lane));
+    return K::template albedo<SRF_StdMath>(K::at(myBlocks, lane));
 }
 
 template <class K> float SRF_Lobe<K>::specularRatio(int lane) const
 {
-    return K::template specularRatio<SRF_StdMath>(K::at(params, lane));
+    return K::template specularRatio<SRF_StdMath>(K::at(myBlocks, lane));
 }
 
 // The scalar is the lobe's albedo: the kernel's, or a host's subclass's own.
@@ -95,7 +95,7 @@ template <class K>
 void SRF_Lobe<K>::evaluate(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector3 &v, BX_Vector3 &colour,
                            float &scalar, int lane) const
 {
-    const SRF_LobeValue value = K::template evaluate<SRF_StdMath>(K::at(params, lane), u, n, v);
+    const SRF_LobeValue value = K::template evaluate<SRF_StdMath>(K::at(myBlocks, lane), u, n, v);
     scalar = isOwnClass() ? value.scalar : albedo(u, n, lane);
     colour = value.colour;
 }
@@ -110,7 +110,7 @@ void SRF_Lobe<K>::sample(const BX_Vector3 &u, const BX_Vector3 &n, BX_Vector3 &v
         scalar = 0.0f;
         return;
     }
-    const SRF_LobeDraw draw = K::template sample<SRF_StdMath>(K::at(params, lane), u, n, sx, sy);
+    const SRF_LobeDraw draw = K::template sample<SRF_StdMath>(K::at(myBlocks, lane), u, n, sx, sy);
     bounce = bounces;
     if (K::WEIGHT_IS_VALUE)
     {
@@ -133,7 +133,7 @@ float SRF_Lobe<K>::pdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX_Vector
 {
     if (!hasBounce(mask))
         return 0.0f;
-    return K::template evaluatePdf<SRF_StdMath>(K::at(params, lane), u, n, v).pdf;
+    return K::template evaluatePdf<SRF_StdMath>(K::at(myBlocks, lane), u, n, v).pdf;
 }
 
 template <class K>
@@ -146,7 +146,7 @@ void SRF_Lobe<K>::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
         pdf = 0.0f;
         return;
     }
-    const SRF_LobeDensity density = K::template evaluatePdf<SRF_StdMath>(K::at(params, lane), u, n, v);
+    const SRF_LobeDensity density = K::template evaluatePdf<SRF_StdMath>(K::at(myBlocks, lane), u, n, v);
     value = density.value;
     pdf = density.pdf;
 }
@@ -167,7 +167,7 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane p
     // read one in every lane (an unconditional read vectorises).
     SRF_LaneBatch b = batch;
     b.mask = b.maskFree ? SRF_LaneBatch::scatterMasks() : b.mask;
-    const SRF_LobeBlocks p = params;
+    const SRF_LobeBlocks p = myBlocks;
     const int set = bounces;
     SRFforLanesStoring(b.begin, b.end, [=](int lane, auto store) { body(b, K::at(p, lane), set, lane, store); });
 }
@@ -273,9 +273,9 @@ template <class K> SRF_BSDF *SRF_Lobe<K>::duplicate(int count) const
     for (int field = 0; field < K::BLOCKS; ++field)
     {
         if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
-            copies.block[field] = copy(params.vectors(field), count);
+            copies.block[field] = copy(myBlocks.vectors(field), count);
         else
-            copies.block[field] = copy(params.floats(field), count);
+            copies.block[field] = copy(myBlocks.floats(field), count);
         complete = complete && copies.block[field];
     }
     if (!complete)
@@ -295,9 +295,9 @@ void SRF_Lobe<K>::flatten(BX_PtrArray<SRF_BSDF *> &bsdfs, BX_PtrArray<BX_Vector3
     for (int field = 0; field < K::BLOCKS; ++field)
     {
         if (K::FIELDS[field].kind == SRF_BLOCK_VECTOR)
-            vectors.append(static_cast<BX_Vector3 *>(params.block[field]));
+            vectors.append(static_cast<BX_Vector3 *>(myBlocks.block[field]));
         else
-            floats.append(static_cast<float *>(params.block[field]));
+            floats.append(static_cast<float *>(myBlocks.block[field]));
     }
 }
 
