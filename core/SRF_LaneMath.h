@@ -1,6 +1,8 @@
 #ifndef SRF_LANEMATH_H
 #define SRF_LANEMATH_H
 
+#include "SRF_Constants.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -211,7 +213,7 @@ inline double SRF_LaneMath::sinCos(float a, bool cosine)
     const double turns = quarterTurns(a);
     const double shifted = turns + ROUNDER;
     const double k = shifted - ROUNDER;
-    const double r = (turns - k) * 1.5707963267948966;
+    const double r = (turns - k) * SRF_HALF_PI_DOUBLE;
     const double r2 = r * r;
     double s = -1.0 / 1307674368000.0;
     s = s * r2 + 1.0 / 6227020800.0;
@@ -262,8 +264,8 @@ inline float SRF_LaneMath::atan(float a)
     p = p * w2 + 1.0 / 5.0;
     p = p * w2 - 1.0 / 3.0;
     p = p * w2 + 1.0;
-    double r = w * p + (shifted ? 0.7853981633974483 : 0.0);
-    r = inverted ? 1.5707963267948966 - r : r;
+    double r = w * p + (shifted ? SRF_QUARTER_PI_DOUBLE : 0.0);
+    r = inverted ? SRF_HALF_PI_DOUBLE - r : r;
     const float magnitude = float(r);
     return a < 0.0f ? -magnitude : (a == a ? magnitude : a);
 }
