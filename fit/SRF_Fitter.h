@@ -61,6 +61,10 @@ public:
         LOG_RELATIVE
     };
 
+    // The most starts the robust solver is given (srf fit --starts, and the
+    // Python module's fit): each start costs a solve.
+    static constexpr int MAX_STARTS = 1000;
+
     struct Options
     {
         SRF_FitModel::Kind model = SRF_FitModel::PHONG;

@@ -6,7 +6,6 @@
 #include "SrfPyBind.h"
 
 #include "SrfError.h"
-#include "SrfFitCommand.h"
 
 #include "BX_PolarSample.h"
 #include "SRF_FitModel.h"
@@ -98,8 +97,8 @@ SRF_Fitter::Options fitOptions(const std::string &model, const std::string &solv
             options.loss = SRF_Fitter::parseLoss(loss);
             return 0;
         });
-    if (starts < 1 || starts > SrfFitCommand::MAX_STARTS)
-        throw SrfError("starts must be an integer from 1 to " + std::to_string(SrfFitCommand::MAX_STARTS) + ", not " +
+    if (starts < 1 || starts > SRF_Fitter::MAX_STARTS)
+        throw SrfError("starts must be an integer from 1 to " + std::to_string(SRF_Fitter::MAX_STARTS) + ", not " +
                        std::to_string(starts));
     options.starts = int(starts);
     options.isotropic = isotropic;

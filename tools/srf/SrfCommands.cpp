@@ -35,7 +35,7 @@ namespace
 const int MAX_SIZE = 8192;
 const int MAX_SAMPLES = 1 << 16;
 const int MAX_THREADS = 256;
-const int MAX_STARTS = SrfFitCommand::MAX_STARTS;
+const int MAX_STARTS = SRF_Fitter::MAX_STARTS;
 
 std::string absolute(const std::string &path)
 {

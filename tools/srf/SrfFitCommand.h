@@ -13,10 +13,6 @@
 class SrfFitCommand
 {
 public:
-    // The most starts the robust solver is given (--starts, and the
-    // module's fit): each start costs a solve.
-    static constexpr int MAX_STARTS = 1000;
-
     // Raises an SrfError with a one-line message for an unreadable file, a
     // file without measurements or a bad option.
     static std::vector<SRF_Fitter::Result> fit(const std::string &path, const SRF_Fitter::Options &options,
