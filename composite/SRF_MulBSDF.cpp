@@ -93,7 +93,8 @@ void SRF_MulBSDF::specularRatioBatch(const SRF_LaneBatch &batch) const
     canonicalAtTop(batch, OUT_SCALAR);
 }
 
-void SRF_MulBSDF::modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2)
+void SRF_MulBSDF::modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2,
+                                bool weighScalar)
 {
     const SRF_LaneBatch b = batch;
     const SRF_LaneVectors by = c2;
@@ -103,7 +104,7 @@ void SRF_MulBSDF::modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVector
                     const bool running = b.isRunning(lane);
                     const BX_Vector3 c = b.colour.get(lane), m = by.get(lane);
                     b.colour.blend(lane, running, BX_Vector3(c.x * m.x, c.y * m.y, c.z * m.z));
-                    b.scalar[lane] = running ? b.scalar[lane] * s2[lane] : b.scalar[lane];
+                    b.scalar[lane] = (running & weighScalar) ? b.scalar[lane] * s2[lane] : b.scalar[lane];
                 });
 }
 
@@ -123,7 +124,7 @@ void SRF_MulBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
 {
     if (answerLaneByLane(batch))
         return SRF_BSDF::evaluateBatch(batch);
-    weighBySecond(batch, &SRF_BSDF::evaluateBatch);
+    weighBySecond(batch, &SRF_BSDF::evaluateBatch, true);
     canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 
@@ -143,12 +144,12 @@ void SRF_MulBSDF::sampleBatch(const SRF_LaneBatch &batch) const
 {
     if (answerLaneByLane(batch))
         return SRF_BSDF::sampleBatch(batch);
-    weighBySecond(batch, &SRF_BSDF::sampleBatch);
+    weighBySecond(batch, &SRF_BSDF::sampleBatch, true);
     canonicalAtTop(batch, OUT_DIRECTION | OUT_COLOUR | OUT_SCALAR);
 }
 
-void SRF_MulBSDF::weighBySecond(const SRF_LaneBatch &batch,
-                                void (SRF_BSDF::*firstQuery)(const SRF_LaneBatch &) const) const
+void SRF_MulBSDF::weighBySecond(const SRF_LaneBatch &batch, void (SRF_BSDF::*firstQuery)(const SRF_LaneBatch &) const,
+                                bool weighScalar) const
 {
     const SRF_LaneBatch sub = operandBatch(batch);
     SRF_LaneVectorArrays c2;
@@ -159,7 +160,7 @@ void SRF_MulBSDF::weighBySecond(const SRF_LaneBatch &batch,
     second.scalar = s2;
     (myFirst->*firstQuery)(sub);
     mySecond->evaluateBatch(second);
-    modulateLanes(batch, second.colour, s2);
+    modulateLanes(batch, second.colour, s2, weighScalar);
 }
 
 // The first operand draws; its weight is multiplied by the second's colour
@@ -178,22 +179,7 @@ void SRF_MulBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
 {
     if (answerLaneByLane(batch))
         return SRF_BSDF::evaluatePdfBatch(batch);
-    const SRF_LaneBatch sub = operandBatch(batch);
-    SRF_LaneVectorArrays c2;
-    float s2[KAL_MAX_LANES];
-    SRF_LaneBatch second = sub;
-    second.colour = c2.lanes();
-    second.scalar = s2;
-    myFirst->evaluatePdfBatch(sub);
-    mySecond->evaluateBatch(second);
-    const SRF_LaneBatch b = batch;
-    const SRF_LaneVectors weight = second.colour;
-    SRFforLanes(b.begin, b.end,
-                [=](int lane)
-                {
-                    const BX_Vector3 value = b.colour.get(lane), c = weight.get(lane);
-                    b.colour.blend(lane, b.isRunning(lane), BX_Vector3(value.x * c.x, value.y * c.y, value.z * c.z));
-                });
+    weighBySecond(batch, &SRF_BSDF::evaluatePdfBatch, false);
     canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
 }
 

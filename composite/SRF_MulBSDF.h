@@ -47,11 +47,13 @@ public:
     void dump(int indent) const override;
 
 private:
-    // colour *= c2 and scalar *= s2 in the running lanes.
-    static void modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2);
-    // The first operand's batch query (evaluate or sample) weighted by the
-    // second operand's evaluation at the resulting v.
-    void weighBySecond(const SRF_LaneBatch &batch, void (SRF_BSDF::*firstQuery)(const SRF_LaneBatch &) const) const;
+    // colour *= c2, and scalar *= s2 when weighScalar, in the running lanes.
+    static void modulateLanes(const SRF_LaneBatch &batch, const SRF_LaneVectors &c2, const float *s2, bool weighScalar);
+    // The first operand's batch query (evaluate, sample or evaluatePdf)
+    // weighted by the second operand's evaluation at the resulting v; the
+    // scalar too when weighScalar (a pdf is the first operand's alone).
+    void weighBySecond(const SRF_LaneBatch &batch, void (SRF_BSDF::*firstQuery)(const SRF_LaneBatch &) const,
+                       bool weighScalar) const;
 
     SRF_BSDF *myFirst;
     SRF_BSDF *mySecond;
