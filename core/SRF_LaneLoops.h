@@ -27,6 +27,13 @@ inline bool SRFbatchPays(const SRF_LaneBatch &batch)
     return batch.depth > 0 || SRFbatchPays(width < 8 ? 0 : batch.runningLanes(), width);
 }
 
+// Where few lanes of the batch's range run, writes the running lanes, in
+// order, to `lanes` (KAL_MAX_LANES of them) and answers their count: a loop
+// over those lanes alone then beats one over the whole range, which
+// computes every lane and stores only the running ones. Answers -1 where
+// enough lanes run for the whole range to be the cheaper loop.
+SRF_API int SRFpackRunningLanes(const SRF_LaneBatch &batch, int *lanes);
+
 // One loop over lanes per vector variant, each compiled for its instruction
 // set with everything the body calls inlined.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)

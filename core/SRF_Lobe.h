@@ -112,9 +112,9 @@ private:
     // run the kernel inline.
     bool isOwnClass() const;
     // Runs body(batch, lane's parameters, bounce set, lane) over the batch's
-    // lanes in the vector variant of the batch mode, or perLane() for a
-    // host's subclass; `sampling` says whether v is an output (debug builds
-    // check that no output aliases an input).
+    // running lanes in the vector variant of the batch mode, or perLane()
+    // for a host's subclass; `sampling` says whether v is an output (debug
+    // builds check that no output aliases an input).
     template <class PerLane, class Body>
     void overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane perLane, Body body) const;
 

@@ -167,9 +167,24 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane p
     // read one in every lane (an unconditional read vectorises).
     SRF_LaneBatch b = batch;
     b.mask = b.maskFree ? SRF_LaneBatch::scatterMasks() : b.mask;
-    const SRF_LobeBlocks p = myBlocks;
     const int set = bounces;
-    SRFforLanesStoring(b.begin, b.end, [=](int lane, auto store) { body(b, K::at(p, lane), set, lane, store); });
+    const SRF_LobeBlocks p = myBlocks;
+    // Where few lanes run (a Sum's operand in sample, a Switch's branch, a
+    // sparse batch), the loop runs over the running lanes alone, each
+    // reading and writing its own elements: the same values, stored in the
+    // same lanes, as the loop over the whole range.
+    int packedStore[KAL_MAX_LANES];
+    const int *const packed = packedStore;
+    const int count = SRFpackRunningLanes(b, packedStore);
+    if (count < 0)
+        return SRFforLanesStoring(b.begin, b.end,
+                                  [=](int lane, auto store) { body(b, K::at(p, lane), set, lane, store); });
+    SRFforLanesStoring(0, count,
+                       [=](int i, auto store)
+                       {
+                           const int lane = packed[i];
+                           body(b, K::at(p, lane), set, lane, store);
+                       });
 }
 
 template <class K> void SRF_Lobe<K>::albedoBatch(const SRF_LaneBatch &batch) const
