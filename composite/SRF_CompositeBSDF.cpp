@@ -27,6 +27,19 @@ void SRF_CompositeBSDF::eligibleLanes(const SRF_LaneBatch &operandLanes, const S
     SRFforLanes(b.begin, b.end, [=](int lane) { eligible[lane] = b.isRunning(lane) & ((set & b.mask[lane]) != 0); });
 }
 
+int SRF_CompositeBSDF::admittedLanes(const SRF_LaneBatch &operandLanes, const SRF_BSDF &operand)
+{
+    const int set = operand.getBounces();
+    const int *run = operandLanes.run, *mask = operandLanes.mask;
+    int admitted = 0;
+#ifdef SRF_LANE_SIMD
+#pragma omp simd reduction(+ : admitted)
+#endif
+    for (int lane = operandLanes.begin; lane < operandLanes.end; ++lane)
+        admitted += (run[lane] != 0) & ((set & mask[lane]) != 0);
+    return admitted;
+}
+
 void SRF_CompositeBSDF::joinEmissions(const SRF_LaneBatch &batch, const SRF_BSDF &first, const SRF_BSDF &second,
                                       bool multiply)
 {

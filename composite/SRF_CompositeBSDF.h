@@ -122,6 +122,10 @@ protected:
     // eligible[lane]: the lane runs and the operand shares a bounce type with
     // the lane's mask.
     static void eligibleLanes(const SRF_LaneBatch &operandLanes, const SRF_BSDF &operand, int *eligible);
+    // How many running lanes have a mask that shares a bounce type with the
+    // operand: none, for the operands of the other types in a query under a
+    // mask of one type.
+    static int admittedLanes(const SRF_LaneBatch &operandLanes, const SRF_BSDF &operand);
 
     // colour *= w, scalar *= w.
     static void reweight(BX_Vector3 &colour, float &scalar, float weight);

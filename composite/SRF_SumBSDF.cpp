@@ -32,6 +32,14 @@ SRF_SumBSDF::~SRF_SumBSDF()
 
 const char *SRF_SumBSDF::className() const { return "SRF_SumBSDF"; }
 
+const SRF_BSDF *SRF_SumBSDF::soleOperand(const SRF_LaneBatch &sub) const
+{
+    const int first = admittedLanes(sub, *myFirst);
+    if (first == 0)
+        return mySecond;
+    return first == sub.runningLanes() && admittedLanes(sub, *mySecond) == 0 ? myFirst : nullptr;
+}
+
 bool SRF_SumBSDF::isEqual(const KAL_RefType &other, float tolerance) const
 {
     if (!SRF_BSDF::isEqual(other, tolerance))
@@ -56,6 +64,11 @@ void SRF_SumBSDF::albedoBatch(const SRF_LaneBatch &batch) const
     if (answerLaneByLane(batch))
         return SRF_BSDF::albedoBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
+    if (const SRF_BSDF *sole = soleOperand(sub))
+    {
+        sole->albedoBatch(sub);
+        return canonicalAtTop(batch, OUT_SCALAR);
+    }
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
     int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore;
     float a2Store[KAL_MAX_LANES];
@@ -160,6 +173,11 @@ void SRF_SumBSDF::evaluateBatch(const SRF_LaneBatch &batch) const
     if (answerLaneByLane(batch))
         return SRF_BSDF::evaluateBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
+    if (const SRF_BSDF *sole = soleOperand(sub))
+    {
+        sole->evaluateBatch(sub);
+        return canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
+    }
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES];
     int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore;
     eligibleLanes(sub, *myFirst, firstLanes);
@@ -240,6 +258,11 @@ void SRF_SumBSDF::sampleBatch(const SRF_LaneBatch &batch) const
     if (answerLaneByLane(batch))
         return SRF_BSDF::sampleBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
+    if (const SRF_BSDF *sole = soleOperand(sub))
+    {
+        sole->sampleBatch(sub);
+        return canonicalAtTop(batch, OUT_DIRECTION | OUT_COLOUR | OUT_SCALAR);
+    }
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES], bothLanesStore[KAL_MAX_LANES];
     int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore, *const bothLanes = bothLanesStore;
     float a1Store[KAL_MAX_LANES], a2Store[KAL_MAX_LANES], rescaledStore[KAL_MAX_LANES], weightStore[KAL_MAX_LANES];
@@ -320,6 +343,11 @@ void SRF_SumBSDF::evaluatePdfBatch(const SRF_LaneBatch &batch) const
     if (answerLaneByLane(batch))
         return SRF_BSDF::evaluatePdfBatch(batch);
     const SRF_LaneBatch sub = operandBatch(batch);
+    if (const SRF_BSDF *sole = soleOperand(sub))
+    {
+        sole->evaluatePdfBatch(sub);
+        return canonicalAtTop(batch, OUT_COLOUR | OUT_SCALAR);
+    }
     int firstLanesStore[KAL_MAX_LANES], secondLanesStore[KAL_MAX_LANES], bothLanesStore[KAL_MAX_LANES];
     int *const firstLanes = firstLanesStore, *const secondLanes = secondLanesStore, *const bothLanes = bothLanesStore;
     float a1Store[KAL_MAX_LANES], a2Store[KAL_MAX_LANES], s2Store[KAL_MAX_LANES];

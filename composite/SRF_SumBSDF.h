@@ -46,6 +46,12 @@ public:
     void dump(int indent) const override;
 
 private:
+    // The operand that answers every running lane of the batch as the Sum
+    // does lane by lane (a query masked to its bounce types), which then
+    // takes the batch as it is: the second where the first admits no lane
+    // (a lane neither admits is the second's to answer), the first where it
+    // admits every lane and the second none. Null otherwise.
+    const SRF_BSDF *soleOperand(const SRF_LaneBatch &sub) const;
     void pickableLanes(const SRF_LaneBatch &sub, int *firstLanes, int *secondLanes, int *bothLanes, float *a1,
                        float *a2) const;
     SRF_BSDF *myFirst;

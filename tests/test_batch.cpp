@@ -400,7 +400,11 @@ TEST(Batch, PerLaneAnswersAreTheRecordedOnes)
 
 // The contract's edges: ranges that start past 0 and end off a vector
 // boundary, a single lane, a few running lanes, a mask-free batch without
-// masks (every case above runs it too).
+// masks (every case above runs it too). A lobe whose range has few running
+// lanes runs them packed side by side: fewer than a vector of them, more
+// than one vector (a third of a range that starts and ends off a vector
+// boundary), and none at all. Under a mask of one bounce type, a Sum's
+// other operand admits no lane and the one answers alone.
 TEST(Batch, SubRangesAndSparseLanesWriteOnlyTheirLanes)
 {
     Rng rng(99);
@@ -411,6 +415,17 @@ TEST(Batch, SubRangesAndSparseLanesWriteOnlyTheirLanes)
     for (int i = 0; i < N; ++i)
         sparse.run[i] = i % 37 == 5;
     expectBatchesMatchPerLane(sparse, 0, N);
+    for (int i = 0; i < N; ++i)
+        sparse.run[i] = i % 3 == 1;
+    expectBatchesMatchPerLane(sparse, 3, N - 5);
+    for (int i = 0; i < N; ++i)
+        sparse.run[i] = 0;
+    expectBatchesMatchPerLane(sparse, 0, N);
+    Inputs oneType = in;
+    for (int i = 0; i < N; ++i)
+        oneType.mask[i] = i % 5 == 0 ? 0 : (i < N / 2 ? 1 : 2);
+    expectBatchesMatchPerLane(oneType, 0, N / 2);
+    expectBatchesMatchPerLane(oneType, N / 2, N);
 }
 
 // Angles far beyond a turn reduce exactly: a cone of half-angle 1e20 answers
