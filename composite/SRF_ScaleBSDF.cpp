@@ -129,16 +129,21 @@ void SRF_ScaleBSDF::tint(const SRF_LaneBatch &batch, const int *tinted, bool sam
 {
     const SRF_LaneBatch b = batch;
     const BX_Vector3 *colours = myColours;
-    const BX_Vector3 zero(0.0f, 0.0f, 0.0f);
     SRFforLanes(b.begin, b.end,
                 [=](int lane)
                 {
                     const bool running = b.isRunning(lane), on = tinted[lane];
                     const BX_Vector3 c = colours[lane];
                     const BX_Vector3 out = b.colour.get(lane);
-                    b.colour.blend(lane, running, on ? BX_Vector3(out.x * c.x, out.y * c.y, out.z * c.z) : zero);
-                    b.scalar[lane] = running ? (on ? b.scalar[lane] * luminanceOf(c) : 0.0f) : b.scalar[lane];
-                    b.v.blend(lane, sampled & running & !on, zero);
+                    // Selected component by component: a choice between two
+                    // vectors would pick an address per lane, which no loop
+                    // vectorises.
+                    const BX_Vector3 tintedOut(on ? out.x * c.x : 0.0f, on ? out.y * c.y : 0.0f,
+                                               on ? out.z * c.z : 0.0f);
+                    const float s = b.scalar[lane] * luminanceOf(c);
+                    b.colour.blend(lane, running, tintedOut);
+                    b.scalar[lane] = running ? (on ? s : 0.0f) : b.scalar[lane];
+                    b.v.blend(lane, sampled & running & !on, BX_Vector3(0.0f, 0.0f, 0.0f));
                 });
 }
 
