@@ -218,6 +218,7 @@ namespace
 {
 const int PACK_PERCENT_AVX512 = 50;
 const int PACK_PERCENT_NARROW = 20;
+const int AVX512_FLOATS = 16;
 } // namespace
 
 int SRFpackRunningLanes(const SRF_LaneBatch &batch, int *lanes)
@@ -235,5 +236,14 @@ int SRFpackRunningLanes(const SRF_LaneBatch &batch, int *lanes)
         lanes[count] = lane;
         count += flags[lane] != 0;
     }
-    return count;
+    if (percent != PACK_PERCENT_AVX512)
+        return count;
+    // The AVX-512 loop would run the lanes past the last whole vector one
+    // by one (and a list shorter than a vector in the AVX2 loop, with no
+    // scatter): the last lane is repeated up to a whole number of vectors,
+    // computed again and stored again with the same values.
+    const int padded = (count + AVX512_FLOATS - 1) / AVX512_FLOATS * AVX512_FLOATS;
+    for (int i = count; i < padded; ++i)
+        lanes[i] = lanes[count - 1];
+    return padded;
 }

@@ -28,10 +28,12 @@ inline bool SRFbatchPays(const SRF_LaneBatch &batch)
 }
 
 // Where few lanes of the batch's range run, writes the running lanes, in
-// order, to `lanes` (KAL_MAX_LANES of them) and answers their count: a loop
-// over those lanes alone then beats one over the whole range, which
-// computes every lane and stores only the running ones. Answers -1 where
-// enough lanes run for the whole range to be the cheaper loop.
+// order, to `lanes` (KAL_MAX_LANES of them) and answers the length of the
+// list: a loop over those lanes alone then beats one over the whole range,
+// which computes every lane and stores only the running ones. In the
+// AVX-512 variant the list repeats its last lane up to a whole number of
+// vectors. Answers -1 where enough lanes run for the whole range to be the
+// cheaper loop.
 SRF_API int SRFpackRunningLanes(const SRF_LaneBatch &batch, int *lanes);
 
 // One loop over lanes per vector variant, each compiled for its instruction
