@@ -26,6 +26,15 @@ inline bool SRFbatchPays(const SRF_LaneBatch &batch)
     const int width = batch.end - batch.begin;
     return batch.depth > 0 || SRFbatchPays(width < 8 ? 0 : batch.runningLanes(), width);
 }
+// The same for a lobe: in AUTO mode with AVX-512 its loop runs over the
+// running lanes alone where few run (SRFpackRunningLanes), which pays from
+// fewer of them than a composite's loops over the whole range.
+SRF_API bool SRFlobeBatchPays(int running, int width);
+inline bool SRFlobeBatchPays(const SRF_LaneBatch &batch)
+{
+    const int width = batch.end - batch.begin;
+    return batch.depth > 0 || SRFlobeBatchPays(width < 8 ? 0 : batch.runningLanes(), width);
+}
 
 // Where few lanes of the batch's range run, writes the running lanes, in
 // order, to `lanes` (KAL_MAX_LANES of them) and answers the length of the

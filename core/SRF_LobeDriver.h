@@ -161,7 +161,7 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane p
 {
     assert(!batch.outputsAliasInputs(sampling) && "a batch query's outputs must not alias its inputs");
     (void)sampling;
-    if (!isOwnClass() || !SRFbatchPays(batch))
+    if (!isOwnClass() || !SRFlobeBatchPays(batch))
         return perLane();
     // A mask-free batch may come without a mask array; the put functions
     // read one in every lane (an unconditional read vectorises).
