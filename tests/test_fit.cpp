@@ -305,6 +305,21 @@ TEST(RobustFit, RecoversGeneratedParameters)
     EXPECT_NEAR(e, SRF_RobustFitter::MAX_EXPONENT, 1e-6 * SRF_RobustFitter::MAX_EXPONENT);
 }
 
+// The metrics of one measurement by hand: at theta_i 60 degrees, measured
+// 0.2 straight up against a Phong diffuse Kd 0.4 (f = 0.4), the absolute
+// error is 0.2 per channel; the log-relative scale is cos 60 x 0.2 = 0.1,
+// so w = cos 60 / 0.1 = 5 and the error is ln(1 + 5 x 0.4) - ln(1 + 5 x
+// 0.2) = ln 1.5.
+TEST(Fitter, ErrorsOfOneMeasurementByHand)
+{
+    SRF_FitData one;
+    const double value[3] = {0.2, 0.2, 0.2}, p[SRF_FitModel::PHONG_PARAMETERS] = {0, 0, 0, 0.4, 0.4, 0.4, 1};
+    one.add(SRF_PI_DOUBLE / 3, 0.0, 0.0, 0.0, value);
+    EXPECT_NEAR(SRF_Fitter::logScale(one), 0.1, 1e-12);
+    EXPECT_NEAR(SRF_Fitter::error(one, SRF_FitModel::PHONG, p, SRF_Fitter::ABSOLUTE), 0.2, 1e-12);
+    EXPECT_NEAR(SRF_Fitter::error(one, SRF_FitModel::PHONG, p, SRF_Fitter::LOG_RELATIVE), std::log(1.5), 1e-12);
+}
+
 // With the exponents right, the starting colours of a start are those of
 // noise-free data exactly, within their bounds: where the best unbounded Kd
 // is negative it is 0 (with a Ks that makes up for it, not checked: NaN),
