@@ -144,31 +144,23 @@ inline double SRF_LaneMath::exp2(double t)
 inline float SRF_LaneMath::pow(float x, float y)
 {
     const float ax = std::fabs(x);
-    // A zero, infinite or NaN x gives a finite or NaN lx here; the special
-    // cases below replace what follows from it.
-    const double lx = log2(double(ax));
+    // A zero or infinite x has a logarithm of -1023 or 1024 here, taken
+    // 1e300 times: y log2 x then saturates by the sign of y alone, and 2^t is
+    // 0 or infinite, as the limits say. An x of 1 gives t = 0, for an
+    // infinite y too (0 inf is NaN, taken as 0).
+    const bool edge = (ax == 0.0f) | (ax > 3.4028235e38f);
+    const double lx = log2(double(ax)) * (edge ? 1e300 : 1.0);
     double t = double(y) * lx;
     t = t < -300.0 ? -300.0 : t;
     t = t > 300.0 ? 300.0 : t;
-    float magnitude = float(exp2(t == t ? t : 0.0));
-    const bool yInfinite = std::fabs(y) > 3.4028235e38f;
-    const bool yPositive = y > 0.0f;
-    // Zero and infinity: x^y is 0 or infinite by the sign of y.
-    // (Boolean algebra rather than selects of booleans, which the
-    // vectoriser does not take.)
-    const bool zero = ax == 0.0f, infinite = ax > 3.4028235e38f;
-    const bool towardZero = (zero & yPositive) | (infinite & !yPositive);
-    const bool towardInf = (zero & (y < 0.0f)) | (infinite & yPositive);
-    magnitude = pick(towardZero, 0.0f, magnitude);
-    magnitude = pick(towardInf, INFINITY, magnitude);
-    magnitude = pick(yInfinite & (ax == 1.0f), 1.0f, magnitude);
-    // A negative base: an integer y keeps the magnitude, negated when odd.
+    const float magnitude = float(exp2(t == t ? t : 0.0));
+    // A negative base: an integer y (an infinite one counts) keeps the
+    // magnitude, negated when odd; any other y gives NaN.
     const float halfY = y * 0.5f;
-    const bool integer = (std::trunc(y) == y) & !yInfinite;
+    const bool integer = std::trunc(y) == y;
     const bool odd = integer & (std::trunc(halfY) != halfY);
-    const bool negative = std::signbit(x);
-    float result = pick(negative & odd, -magnitude, magnitude);
-    result = pick((x < 0.0f) & (x >= -3.4028235e38f) & !integer & !yInfinite, NAN, result);
+    float result = pick(std::signbit(x) & odd, -magnitude, magnitude);
+    result = pick((x < 0.0f) & (x >= -3.4028235e38f) & !integer, NAN, result);
     result = pick((x != x) | (y != y), x + y, result);
     return pick((y == 0.0f) | (x == 1.0f), 1.0f, result);
 }

@@ -470,13 +470,15 @@ TEST(Batch, HugeAnglesReduceAsTheCLibraryDoes)
 TEST(Batch, PowerIsTheCLibrarysNearestFloat)
 {
     const float cases[][2] = {
-        {0.0f, 2.0f},     {0.0f, -1.0f},     {-0.0f, 3.0f},     {-0.0f, -3.0f},     {0.0f, 0.0f},
-        {INFINITY, 2.0f}, {INFINITY, -2.0f}, {-INFINITY, 3.0f}, {-INFINITY, 2.0f},  {-INFINITY, -3.0f},
-        {-2.0f, 3.0f},    {-2.0f, 2.0f},     {-2.0f, 0.5f},     {-8.0f, -1.0f},     {1.0f, NAN},
-        {NAN, 0.0f},      {NAN, 1.0f},       {0.5f, NAN},       {0.5f, INFINITY},   {2.0f, INFINITY},
-        {1.0f, INFINITY}, {-1.0f, INFINITY}, {0.5f, -INFINITY}, {-0.5f, -INFINITY}, {3.0f, 0.0f},
-        {1.0f, -7.5f},    {1e-45f, 0.5f},    {1e-45f, 2.0f},    {3e38f, 2.0f},      {0.999f, 1e38f},
-        {-1.0f, 1e9f},    {0.25f, -0.5f},    {2.0f, -149.0f},   {2.0f, 127.5f}};
+        {0.0f, 2.0f},     {0.0f, -1.0f},     {-0.0f, 3.0f},      {-0.0f, -3.0f},     {0.0f, 0.0f},
+        {INFINITY, 2.0f}, {INFINITY, -2.0f}, {-INFINITY, 3.0f},  {-INFINITY, 2.0f},  {-INFINITY, -3.0f},
+        {-2.0f, 3.0f},    {-2.0f, 2.0f},     {-2.0f, 0.5f},      {-8.0f, -1.0f},     {1.0f, NAN},
+        {NAN, 0.0f},      {NAN, 1.0f},       {0.5f, NAN},        {0.5f, INFINITY},   {2.0f, INFINITY},
+        {1.0f, INFINITY}, {-1.0f, INFINITY}, {0.5f, -INFINITY},  {-0.5f, -INFINITY}, {3.0f, 0.0f},
+        {1.0f, -7.5f},    {1e-45f, 0.5f},    {1e-45f, 2.0f},     {3e38f, 2.0f},      {0.999f, 1e38f},
+        {-1.0f, 1e9f},    {0.25f, -0.5f},    {2.0f, -149.0f},    {2.0f, 127.5f},     {0.0f, 1e-3f},
+        {0.0f, -1e-3f},   {INFINITY, 1e-3f}, {INFINITY, -1e-3f}, {-0.0f, 0.5f},      {-INFINITY, 0.5f},
+        {-2.0f, INFINITY}};
     for (const auto &c : cases)
     {
         const float got = SRF_LaneMath::pow(c[0], c[1]), expected = std::pow(c[0], c[1]);
