@@ -337,6 +337,11 @@ template <class Lobe> void LobeBatchEvaluatePdf(benchmark::State &state)
 
 BENCHMARK_TEMPLATE(LobeEvaluatePdf, Phong)->Iterations(BATCHES);
 BENCHMARK_TEMPLATE(LobeBatchEvaluatePdf, Phong)->Iterations(BATCHES);
+// The other lobes with a power: their batch densities against lane by lane.
+BENCHMARK_TEMPLATE(LobeBatchEvaluatePdf, Blinn)->Iterations(BATCHES);
+BENCHMARK_TEMPLATE(LobeBatchEvaluatePdf, Ashikhmin)->Iterations(BATCHES);
+BENCHMARK_TEMPLATE(LobeBatchEvaluatePdf, Lafortune)->Iterations(BATCHES);
+BENCHMARK_TEMPLATE(LobeBatchEvaluatePdf, WireBlinn)->Iterations(BATCHES);
 
 #define SRF_LOBE_BENCH(Lobe)                                                                                           \
     BENCHMARK_TEMPLATE(LobeEvaluate, Lobe)->Iterations(BATCHES);                                                       \

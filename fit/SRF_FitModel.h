@@ -41,13 +41,16 @@ public:
     static constexpr int MAX_PARAMETERS = 8;
 
     // The first places of the highlight's colour (Ks, Rs) and the diffuse
-    // colour (Kd, Rd); whether parameter i is Ashikhmin's Rs, a reflectance
-    // at normal incidence (at most 1).
+    // colour (Kd, Rd); whether parameter i is one of Ashikhmin's colours,
+    // reflectances (at most 1): Rs at normal incidence, Rd the diffuse
+    // albedo. (Rd unbounded lets a fit trade Rs -> 1 against Rd -> infinity,
+    // their product (1 - Rs) Rd finite, and a broad highlight lobe then
+    // stands in for the diffuse term.)
     static int specularColour(Kind kind) { return kind == PHONG ? PHONG_KS : ASHIKHMIN_RS; }
     static int diffuseColour(Kind kind) { return kind == PHONG ? PHONG_KD : ASHIKHMIN_RD; }
     static bool isReflectance(Kind kind, int i)
     {
-        return kind == ASHIKHMIN && i >= ASHIKHMIN_RS && i < ASHIKHMIN_RS + 3;
+        return kind == ASHIKHMIN && i >= ASHIKHMIN_RS && i < ASHIKHMIN_RD + 3;
     }
 
     static int parameterCount(Kind kind) { return kind == PHONG ? PHONG_PARAMETERS : ASHIKHMIN_PARAMETERS; }

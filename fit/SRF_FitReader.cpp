@@ -91,18 +91,21 @@ const double DEGREE = SRF_PI_DOUBLE / 180.0;
 const double LARGEST_RADIANS = SRF_TWO_PI_DOUBLE + 1e-6;
 
 // Some instruments fill the scattered polar angles they cannot reach (76
-// to 90 degrees) with a linear ramp from the 75-degree value down to 0.
+// to 90 degrees) with a straight line from the 75-degree value down to 0.
 // Returns a flag per row: whether it is such a fill. A run of rows sharing
-// theta_i, phi_i and phi_s is a fill when each of its rows beyond 75
-// degrees is (90 - theta_s) / 15 times the row at 75 degrees, every channel
-// within FILL_TOLERANCE of the 75-degree row's largest channel, and there
-// are at least FILL_MINIMUM of them. (Some runs are such ramps to rounding,
-// others to a few per cent, as an instrument's fill after smoothing; a
-// measured paint keeps its value towards grazing instead of falling to 0.)
+// theta_i, phi_i and phi_s is a fill when its rows beyond 75 degrees lie on
+// a line through 0 at 90 degrees: with w = (90 - theta_s) / 15, each
+// channel's least-squares start s_c = sum(w m_c) / sum(w^2), every row
+// within FILL_TOLERANCE of s_c w (relative to the largest |s_c|), the start
+// within START_TOLERANCE of the 75-degree row, and at least FILL_MINIMUM
+// such rows. (The line's start is fitted rather than read off the
+// 75-degree row: some instruments smooth the fill, so its start can differ
+// from a noisy 75-degree measurement by several per cent, while a measured
+// paint keeps its value towards grazing instead of falling to 0.)
 std::vector<bool> fillRows(const std::vector<Row> &rows)
 {
     const double FILL_FROM = 75.0 * DEGREE, FILL_TO = 90.0 * DEGREE, SAME_ANGLE = 1e-3 * DEGREE;
-    const double FILL_TOLERANCE = 0.05;
+    const double FILL_TOLERANCE = 0.08, START_TOLERANCE = 0.15;
     const size_t FILL_MINIMUM = 3;
     std::vector<bool> fill(rows.size(), false);
     std::vector<size_t> order(rows.size());
@@ -111,6 +114,7 @@ std::vector<bool> fillRows(const std::vector<Row> &rows)
     std::sort(order.begin(), order.end(),
               [&](size_t a, size_t b)
               { return std::make_pair(key(a), rows[a].angle[2]) < std::make_pair(key(b), rows[b].angle[2]); });
+    auto along = [&](const Row &row) { return std::max(FILL_TO - row.angle[2], 0.0) / (FILL_TO - FILL_FROM); };
     for (size_t first = 0; first < order.size();)
     {
         size_t last = first;
@@ -118,31 +122,40 @@ std::vector<bool> fillRows(const std::vector<Row> &rows)
             ++last;
         const Row *anchor = nullptr;
         std::vector<size_t> ramp;
-        bool ramped = true;
-        double largest = 0.0;
-        for (size_t j = first; j < last && ramped; ++j)
+        double weights = 0.0, moments[3] = {0.0, 0.0, 0.0};
+        for (size_t j = first; j < last; ++j)
         {
             const Row &row = rows[order[j]];
             if (std::fabs(row.angle[2] - FILL_FROM) < SAME_ANGLE)
-            {
                 anchor = &row;
-                largest = std::max({std::fabs(row.value[0]), std::fabs(row.value[1]), std::fabs(row.value[2])});
-            }
-            else if (row.angle[2] > FILL_FROM && row.angle[2] <= FILL_TO + SAME_ANGLE && anchor)
+            else if (row.angle[2] > FILL_FROM && row.angle[2] <= FILL_TO + SAME_ANGLE)
             {
-                const double along = std::max(FILL_TO - row.angle[2], 0.0) / (FILL_TO - FILL_FROM);
+                const double w = along(row);
+                weights += w * w;
                 for (int c = 0; c < 3; ++c)
-                {
-                    const double expected = anchor->value[c] * along;
-                    ramped = ramped && std::fabs(row.value[c] - expected) <= FILL_TOLERANCE * largest + 1e-12;
-                }
+                    moments[c] += w * row.value[c];
                 ramp.push_back(order[j]);
             }
         }
-        if (ramped && ramp.size() >= FILL_MINIMUM)
+        first = last;
+        if (!anchor || ramp.size() < FILL_MINIMUM || !(weights > 0.0))
+            continue;
+        double start[3], largest = 0.0;
+        for (int c = 0; c < 3; ++c)
+        {
+            start[c] = moments[c] / weights;
+            largest = std::max(largest, std::fabs(start[c]));
+        }
+        bool ramped = true;
+        for (int c = 0; c < 3; ++c)
+            ramped = ramped && std::fabs(start[c] - anchor->value[c]) <= START_TOLERANCE * largest + 1e-12;
+        for (size_t i : ramp)
+            for (int c = 0; c < 3; ++c)
+                ramped = ramped &&
+                         std::fabs(rows[i].value[c] - start[c] * along(rows[i])) <= FILL_TOLERANCE * largest + 1e-12;
+        if (ramped)
             for (size_t i : ramp)
                 fill[i] = true;
-        first = last;
     }
     return fill;
 }
@@ -409,8 +422,8 @@ SRF_FitData SRF_FitReader::read(const std::string &path)
     account.push_back(rowLine);
     if (fills > 0)
         account.push_back("fill rows: " + std::to_string(fills) +
-                          " dropped (theta_s 76 to 90 degrees holding a linear ramp from the 75-degree value down "
-                          "to 0 within 5 %, not measurements)");
+                          " dropped (theta_s 76 to 90 degrees holding a straight line from the 75-degree value "
+                          "down to 0 at 90 degrees, not measurements)");
     std::vector<double> outside;
     for (int k : bands)
         if (wavelengths[k] < VISIBLE_FIRST || wavelengths[k] > VISIBLE_LAST)

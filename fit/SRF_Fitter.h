@@ -18,7 +18,7 @@
 //   on the file as that op reads it, so its parameters are exactly those a
 //   render gets. It needs a file path.
 // - ROBUST: double precision, exponents fitted in log space, exact
-//   derivatives, bounds (colours and exponents non-negative, Rs at most 1),
+//   derivatives, bounds (colours and exponents non-negative, Rs and Rd at most 1),
 //   several starts spread over exponents 1 to 10^4 (SRF_RobustFitter), on
 //   the data that SRF_FitReader reads, spectral and band files included.
 //

@@ -12,7 +12,7 @@
 namespace
 {
 const double UNBOUNDED = std::numeric_limits<double>::infinity();
-const double MAX_RS = 1.0;
+const double MAX_REFLECTANCE = 1.0;
 const int MAX_ITERATIONS = 200;
 const double FUNCTION_TOLERANCE = 1e-12;
 const double GRADIENT_TOLERANCE = 1e-14;
@@ -116,7 +116,7 @@ void bounds(SRF_FitModel::Kind model, int i, double &low, double &high)
         return;
     }
     low = 0.0;
-    high = SRF_FitModel::isReflectance(model, i) ? MAX_RS : UNBOUNDED;
+    high = SRF_FitModel::isReflectance(model, i) ? MAX_REFLECTANCE : UNBOUNDED;
 }
 
 // Minimises |z1 x1 + z2 x2 - t|^2 over the box lo <= z <= hi, given the
@@ -221,10 +221,14 @@ void SRF_RobustFitter::fitColours(const SRF_FitData &data, SRF_FitModel::Kind mo
         double z[2] = {0.0, 0.0};
         boxedLeastSquares(a, b[c], lo, hi, z);
         parameters[first + c] = z[0];
-        // Ashikhmin: Rd = Q / (1 - Rs); with Rs = 1 there is no diffuse term,
-        // and within a millionth of 1 the quotient is rounding over rounding.
+        // Ashikhmin: Rd = Q / (1 - Rs), at most 1; with Rs = 1 there is no
+        // diffuse term, and within a millionth of 1 the quotient is rounding
+        // over rounding.
         const double RS_ROUNDING = 1e-6;
-        parameters[second + c] = phong ? z[1] : (z[0] < MAX_RS - RS_ROUNDING ? z[1] / (MAX_RS - z[0]) : 0.0);
+        parameters[second + c] =
+            phong ? z[1]
+                  : (z[0] < MAX_REFLECTANCE - RS_ROUNDING ? std::min(z[1] / (MAX_REFLECTANCE - z[0]), MAX_REFLECTANCE)
+                                                          : 0.0);
     }
 }
 

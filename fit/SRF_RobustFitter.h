@@ -13,7 +13,7 @@
 // - Double precision throughout; derivatives by automatic differentiation.
 // - Exponents are fitted as their logarithms, bounded to [MIN_EXPONENT,
 //   MAX_EXPONENT]; colours are bounded below by 0, and the Ashikhmin Rs
-//   above by 1 (a reflectance at normal incidence).
+//   and Rd above by 1 (reflectances: at normal incidence, and diffuse).
 // - Several starts: exponents spread evenly in log scale over 1 to 10^4
 //   (both Ashikhmin exponents alike), each with the colours that fit best
 //   for that exponent (a linear least-squares problem per channel, solved

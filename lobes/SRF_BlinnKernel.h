@@ -67,10 +67,13 @@ struct SRF_API SRF_BlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         BX_Vector3 axis = q.nl;
         axis.normalize();
         const float k = (q.e + 1.0f) * SRF_INV_TWO_PI;
+        const float e = q.e;
+        // Captured by value: an axis captured by reference stays in memory,
+        // and the lane loop around it is not vectorised.
         return SRFmirroredDensity(u, n, v,
-                                  [&](const BX_Vector3 &h) -> SRF_LobeDensity
+                                  [axis, k, e, u](const BX_Vector3 &h) -> SRF_LobeDensity
                                   {
-                                      const float ce = M::pow(std::fabs(axis.dot(h)), q.e);
+                                      const float ce = M::pow(std::fabs(axis.dot(h)), e);
                                       const float weight = ce / (4.0f * h.dot(u));
                                       return {BX_Vector3(weight, weight, weight), k * ce};
                                   });

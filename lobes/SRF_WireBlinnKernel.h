@@ -76,11 +76,16 @@ struct SRF_API SRF_WireBlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         h.normalize();
         const float t = q.t.dot(h);
         const float s2 = 1.0f - t * t;
-        const float s = std::sqrt(s2 > 0.0f ? s2 : 0.0f);
+        // A pick, not a select: the power tests its base, and a test of a
+        // select's result keeps the lane loop from vectorising.
+        const float s = std::sqrt(M::pick(s2 > 0.0f, s2, 0.0f));
         const float se = M::pow(s, q.e);
         const float density = s > 0.0f ? (q.e + 1.0f) * se / s * std::fabs(t) * SRF_INV_TWO_PI : 0.0f;
         const float pdf = density / (4.0f * std::fabs(h.dot(u)));
-        const float value = evaluate<M>(q, u, u, v).colour.x * pdf;
+        // evaluate's f = sqrt(1 - t^2)^e at v, taken from se where 1 - t^2 is
+        // not negative; elsewhere its base is NaN, and so is f (but NaN^0 = 1).
+        const float f = M::pick(s2 >= 0.0f, se, M::pick(q.e == 0.0f, 1.0f, std::sqrt(s2)));
+        const float value = f * pdf;
         return {BX_Vector3(value, value, value), pdf};
     }
 };

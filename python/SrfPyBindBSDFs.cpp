@@ -17,6 +17,7 @@
 
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -381,12 +382,20 @@ py::tuple evaluatePdf(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::han
 }
 
 // A random number of sample must lie in [0, 1]; NaN is passed on as it is.
+// (A pass that only counts, which vectorises, then the first bad row for
+// the message.)
 void checkUnit(const Floats &values, const char *name)
 {
-    for (long i = 0; i < SrfPyArrays::rows(values); ++i)
-        if (values.data()[i] < 0.0f || values.data()[i] > 1.0f)
-            throw py::value_error(std::string(name) + " must lie in [0, 1]; row " + std::to_string(i) + " holds " +
-                                  std::to_string(values.data()[i]));
+    const float *data = values.data();
+    const long rows = SrfPyArrays::rows(values);
+    long outside = 0;
+    for (long i = 0; i < rows; ++i)
+        outside += (data[i] < 0.0f) | (data[i] > 1.0f);
+    if (outside == 0)
+        return;
+    const long i = std::find_if(data, data + rows, [](float s) { return s < 0.0f || s > 1.0f; }) - data;
+    throw py::value_error(std::string(name) + " must lie in [0, 1]; row " + std::to_string(i) + " holds " +
+                          std::to_string(data[i]));
 }
 
 py::tuple sample(const SrfPyBSDF &bsdf, py::handle u, py::handle n, py::handle sx, py::handle sy, int mask)

@@ -11,6 +11,7 @@
 #include "KAL_RefType.h"
 #include "SRF_LaneBatch.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -22,8 +23,11 @@ namespace
 const char *const BATCH_MODES[] = {"auto", "per_lane", "scalar", "sse2", "avx2", "avx512"};
 const int BATCH_MODE_COUNT = int(sizeof BATCH_MODES / sizeof BATCH_MODES[0]);
 
-std::string setBatchMode(const std::string &name)
+// 'per-lane', as the SRF_BATCH environment variable and `srf render
+// --per-lane` spell it, is taken for 'per_lane'.
+std::string setBatchMode(std::string name)
 {
+    std::replace(name.begin(), name.end(), '-', '_');
     for (int mode = 0; mode < BATCH_MODE_COUNT; ++mode)
         if (name == BATCH_MODES[mode])
         {
@@ -88,7 +92,8 @@ PYBIND11_MODULE(_srf, m)
     m.def("live_objects", &KAL_RefType::liveObjects, "Reference-counted values (BSDFs) alive in the process.");
     m.def("set_batch_mode", &setBatchMode, py::arg("mode"),
           "How queries run, process-wide, for the module and the query ops alike: 'auto' (the widest vector "
-          "variant), 'per_lane' (each lane its own virtual query, for comparison), 'scalar', 'sse2', 'avx2' or "
+          "variant), 'per_lane' or 'per-lane' (each lane its own virtual query, for comparison), 'scalar', 'sse2', "
+          "'avx2' or "
           "'avx512' (falling back to what the processor has). Returns the mode in effect.");
     m.def(
         "batch_mode", [] { return std::string(BATCH_MODES[SRFbatchMode()]); }, "The batch mode in effect.");

@@ -1,6 +1,7 @@
 #include "SrfPyQueries.h"
 
 #include "SRF_BSDF.h"
+#include "SRF_LaneLoops.h"
 
 #include "KAL_API.h"
 
@@ -12,37 +13,48 @@ const BX_Vector3 ZERO(0.0f, 0.0f, 0.0f);
 
 // One chunk's query as one batch query: the inputs copied into the batch's
 // layout (one array per component, indexed by lane), every lane running
-// with the same mask, and the outputs preset to zero.
+// with the same mask, and the outputs preset to zero. Each pass is a lane
+// loop that vectorises (SRFforLanes); an input of one row (step 0) is a
+// broadcast, a separate loop from the row-by-row copy.
 struct ChunkBatch : SRF_LaneBatchStorage
 {
     ChunkBatch(int count, int maskValue)
     {
         batch.begin = 0;
         batch.end = count;
-        for (int lane = 0; lane < count; ++lane)
-        {
-            run[lane] = 1;
-            mask[lane] = maskValue;
-            batch.v.set(lane, ZERO);
-            batch.colour.set(lane, ZERO);
-            scalar[lane] = 0.0f;
-            bounce[lane] = 0;
-        }
+        int *running = run, *masks = mask, *bounces = bounce;
+        float *scalars = scalar;
+        const SRF_LaneVectors directions = batch.v, colours = batch.colour;
+        SRFforLanes(0, count,
+                    [=](int lane)
+                    {
+                        running[lane] = 1;
+                        masks[lane] = maskValue;
+                        directions.set(lane, ZERO);
+                        colours.set(lane, ZERO);
+                        scalars[lane] = 0.0f;
+                        bounces[lane] = 0;
+                    });
     }
     static void put(const SRF_LaneVectors &to, SrfPyRows<BX_Vector3> from, int count)
     {
-        for (int lane = 0; lane < count; ++lane)
-            to.set(lane, from[lane]);
+        const BX_Vector3 *rows = from.data;
+        if (from.step == 0)
+            SRFforLanes(0, count, [=, one = rows[0]](int lane) { to.set(lane, one); });
+        else
+            SRFforLanes(0, count, [=](int lane) { to.set(lane, rows[lane]); });
     }
     static void put(float *to, SrfPyRows<float> from, int count)
     {
-        for (int lane = 0; lane < count; ++lane)
-            to[lane] = from[lane];
+        const float *rows = from.data;
+        if (from.step == 0)
+            SRFforLanes(0, count, [=, one = rows[0]](int lane) { to[lane] = one; });
+        else
+            SRFforLanes(0, count, [=](int lane) { to[lane] = rows[lane]; });
     }
     static void get(BX_Vector3 *to, const SRF_LaneVectors &from, int count)
     {
-        for (int lane = 0; lane < count; ++lane)
-            to[lane] = from.get(lane);
+        SRFforLanes(0, count, [=](int lane) { to[lane] = from.get(lane); });
     }
 };
 

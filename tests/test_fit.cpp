@@ -78,12 +78,15 @@ std::string generate(const std::string &name, SRF_FitModel::Kind model, const st
         for (int s = 0; s <= 80; s += 8)
             for (int q = 0; q < 360; q += 30)
                 out.push_back({std::sin(s * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 180),
-                               std::sin(s * SRF_PI_DOUBLE / 180) * std::cos(q * SRF_PI_DOUBLE / 180), std::cos(s * SRF_PI_DOUBLE / 180)});
+                               std::sin(s * SRF_PI_DOUBLE / 180) * std::cos(q * SRF_PI_DOUBLE / 180),
+                               std::cos(s * SRF_PI_DOUBLE / 180)});
         for (double d : {0.2, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0})
             for (int q = 0; q < 8; ++q) // about the mirror (0, -sin t, cos t), in its frame x, (0, cos t, sin t)
                 out.push_back({std::sin(d * SRF_PI_DOUBLE / 180) * std::cos(q * SRF_PI_DOUBLE / 4),
-                               -std::cos(d * SRF_PI_DOUBLE / 180) * u[1] + std::sin(d * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 4) * u[2],
-                               std::cos(d * SRF_PI_DOUBLE / 180) * u[2] + std::sin(d * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 4) * u[1]});
+                               -std::cos(d * SRF_PI_DOUBLE / 180) * u[1] +
+                                   std::sin(d * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 4) * u[2],
+                               std::cos(d * SRF_PI_DOUBLE / 180) * u[2] +
+                                   std::sin(d * SRF_PI_DOUBLE / 180) * std::sin(q * SRF_PI_DOUBLE / 4) * u[1]});
         for (const auto &v : out)
         {
             double f[3];
@@ -302,6 +305,21 @@ TEST(RobustFit, RecoversGeneratedParameters)
     EXPECT_NEAR(e, SRF_RobustFitter::MAX_EXPONENT, 1e-6 * SRF_RobustFitter::MAX_EXPONENT);
 }
 
+// The metrics of one measurement by hand: at theta_i 60 degrees, measured
+// 0.2 straight up against a Phong diffuse Kd 0.4 (f = 0.4), the absolute
+// error is 0.2 per channel; the log-relative scale is cos 60 x 0.2 = 0.1,
+// so w = cos 60 / 0.1 = 5 and the error is ln(1 + 5 x 0.4) - ln(1 + 5 x
+// 0.2) = ln 1.5.
+TEST(Fitter, ErrorsOfOneMeasurementByHand)
+{
+    SRF_FitData one;
+    const double value[3] = {0.2, 0.2, 0.2}, p[SRF_FitModel::PHONG_PARAMETERS] = {0, 0, 0, 0.4, 0.4, 0.4, 1};
+    one.add(SRF_PI_DOUBLE / 3, 0.0, 0.0, 0.0, value);
+    EXPECT_NEAR(SRF_Fitter::logScale(one), 0.1, 1e-12);
+    EXPECT_NEAR(SRF_Fitter::error(one, SRF_FitModel::PHONG, p, SRF_Fitter::ABSOLUTE), 0.2, 1e-12);
+    EXPECT_NEAR(SRF_Fitter::error(one, SRF_FitModel::PHONG, p, SRF_Fitter::LOG_RELATIVE), std::log(1.5), 1e-12);
+}
+
 // With the exponents right, the starting colours of a start are those of
 // noise-free data exactly, within their bounds: where the best unbounded Kd
 // is negative it is 0 (with a Ks that makes up for it, not checked: NaN),
@@ -454,20 +472,25 @@ TEST(FitShader, ReflectsWhatTheModelReflects)
     }
 }
 
-// Rows beyond 75 degrees that ramp linearly from the 75-degree row to 0
-// are dropped as fill, counted in the account; a run that does not ramp
-// (or another azimuth's) is kept. Wavelength units in capitals are read;
-// a band outside the visible range is warned of.
+// Rows beyond 75 degrees that fall in a straight line from the 75-degree
+// row to 0 are dropped as fill, counted in the account, also when the line
+// starts a few per cent off that row (a smoothed fill); a run that does not
+// fall to 0, or whose line starts far from the 75-degree row, is kept.
+// Wavelength units in capitals are read; a band outside the visible range
+// is warned of.
 TEST(FitReader, DropsFillRowsAndWarnsOfInvisibleBands)
 {
     const double degree = SRF_PI_DOUBLE / 180;
     std::string rows;
     int count = 0;
-    for (int azimuth = 0; azimuth < 2; ++azimuth)
+    for (int azimuth = 0; azimuth < 4; ++azimuth)
         for (int s = 70; s <= 90; ++s)
         {
-            // Azimuth 0 ramps (the fill); azimuth 1 holds 0.2 to grazing.
-            const double value = s <= 75 ? 0.2 : (azimuth == 0 ? 0.2 * (90 - s) / 15.0 : 0.2);
+            // Azimuth 0 ramps from the 75-degree value, 2 from 9 % above it
+            // with a wobble of 3 % (fills); 1 holds 0.2 to grazing; 3 ramps
+            // from half the 75-degree value.
+            const double start[4] = {0.2, 0.218, 0.2, 0.1}, wobble = azimuth == 2 && s % 2 ? 0.006 : 0.0;
+            const double value = s <= 75 ? 0.2 : (azimuth == 1 ? 0.2 : start[azimuth] * (90 - s) / 15.0 + wobble);
             char row[160];
             snprintf(row, sizeof row, "%.10g,0,%.10g,%d,%.10g,%.10g,%.10g\n", 20 * degree, s * degree, azimuth, value,
                      0.5 * value, 0.25 * value);
@@ -477,14 +500,17 @@ TEST(FitReader, DropsFillRowsAndWarnsOfInvisibleBands)
     const SRF_FitData data =
         SRF_FitReader::read(write("fill.astm", "NUM_POINTS " + std::to_string(count) +
                                                    "\nVARS theta_i,phi_i,theta_s,phi_s,630NM,525Nm,465nm\n\n" + rows));
-    EXPECT_EQ(data.size(), count - 15);
+    EXPECT_EQ(data.size(), count - 30);
     std::string account;
     for (const std::string &line : data.account)
         account += line + "\n";
-    EXPECT_NE(account.find("fill rows: 15 dropped"), std::string::npos) << account;
+    EXPECT_NE(account.find("fill rows: 30 dropped"), std::string::npos) << account;
     EXPECT_NE(account.find("630NM -> R"), std::string::npos) << account;
     for (const SRF_FitData::Point &point : data.points)
-        EXPECT_TRUE(point.scattered[2] > std::cos(75.5 * degree) || point.scattered[0] != 0.0);
+    {
+        const long azimuth = std::lround(std::atan2(point.scattered[0], point.scattered[1]));
+        EXPECT_TRUE(point.scattered[2] > std::cos(75.5 * degree) || azimuth % 2 == 1) << azimuth;
+    }
 
     const SRF_FitData some = SRF_FitReader::read(
         write("invisible.astm", "NUM_POINTS 1\nVARS theta_i theta_s 350nm 550nm 650nm 800nm\n\n0.1 0.2 1 1 1 1\n"));
@@ -599,4 +625,10 @@ TEST(Fitter, WarnsOfWhatTheDataCannotDecide)
     const SRF_Fitter::Result sharp =
         SRF_Fitter::fit(generate("bound.astm", SRF_FitModel::PHONG, {1, 1, 1, 0.1, 0.1, 0.1, 3e5}, 9), options);
     EXPECT_TRUE(warned(sharp, "exponent sits at its upper bound 100000"));
+    // A diffuse albedo above 1 ends at 1, and says so.
+    options.model = SRF_FitModel::ASHIKHMIN;
+    const SRF_Fitter::Result bright = SRF_Fitter::fit(
+        generate("bright.astm", SRF_FitModel::ASHIKHMIN, {200, 200, 0.05, 0.04, 0.06, 1.6, 0.3, 0.1}, 10), options);
+    EXPECT_EQ(bright.parameters.value(SRF_FitModel::ASHIKHMIN_RD), 1.0);
+    EXPECT_TRUE(warned(bright, "Rd.r sits at its upper bound 1"));
 }

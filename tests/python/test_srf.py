@@ -172,6 +172,7 @@ def test_lanes_take_their_own_parameters_and_broadcast():
     np.testing.assert_array_equal(srf.Measured(PLASTIC_FILE).evaluate(Z, Z, v)[0], flat.evaluate(Z, Z, v)[0])
     # A masked-out sample leaves zeros in both modes (random numbers 0 and 1
     # are in range); the bounce types come back by lane.
+    assert srf.set_batch_mode("per-lane") == "per_lane"  # the environment variable's spelling too
     for mode in ("per_lane", "auto"):
         srf.set_batch_mode(mode)
         d, c, b = srf.Phong(Z, 10.0).sample(Z, Z, 0.0, 1.0, mask=srf.DIFFUSE)
