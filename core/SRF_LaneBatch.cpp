@@ -220,21 +220,24 @@ int SRF_LaneBatch::runningLanes() const
 // A loop over the running lanes alone reads its inputs and parameters and
 // writes its outputs through the list of lanes: gathers and scatters. The
 // AVX-512 loop has both, and beats the loop over the whole range (which
-// computes the idle lanes too) up to about half of the range running
-// (bench/README.md, the occupancy table). The narrower loops have no
-// scatter, and run the packed lanes one by one: there packing pays up to
-// about a fifth of the range running.
+// computes the idle lanes too) up to about half of the range running, two
+// thirds for sample, whose kernels cost more per lane than their gathers
+// and scatters (bench/README.md, the occupancy table). The narrower loops
+// have no scatter, and run the packed lanes one by one: there packing pays
+// up to about a fifth of the range running.
 namespace
 {
 const int PACK_PERCENT_AVX512 = 50;
+const int PACK_PERCENT_AVX512_SAMPLE = 67;
 const int PACK_PERCENT_NARROW = 20;
 const int AVX512_FLOATS = 16;
 } // namespace
 
-int SRFpackRunningLanes(const SRF_LaneBatch &batch, int *lanes)
+int SRFpackRunningLanes(const SRF_LaneBatch &batch, bool sampling, int *lanes)
 {
     const int running = batch.runningLanes(), width = batch.end - batch.begin;
-    const int percent = SRFbatchMode() == SRF_BATCH_AVX512 ? PACK_PERCENT_AVX512 : PACK_PERCENT_NARROW;
+    const bool wide = SRFbatchMode() == SRF_BATCH_AVX512;
+    const int percent = wide ? (sampling ? PACK_PERCENT_AVX512_SAMPLE : PACK_PERCENT_AVX512) : PACK_PERCENT_NARROW;
     if (running * 100 > width * percent)
         return -1;
     int count = 0;
@@ -246,7 +249,7 @@ int SRFpackRunningLanes(const SRF_LaneBatch &batch, int *lanes)
         lanes[count] = lane;
         count += flags[lane] != 0;
     }
-    if (percent != PACK_PERCENT_AVX512)
+    if (!wide)
         return count;
     // The AVX-512 loop would run the lanes past the last whole vector one
     // by one (and a list shorter than a vector in the AVX2 loop, with no

@@ -160,7 +160,6 @@ template <class PerLane, class Body>
 void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane perLane, Body body) const
 {
     assert(!batch.outputsAliasInputs(sampling) && "a batch query's outputs must not alias its inputs");
-    (void)sampling;
     if (!isOwnClass() || !SRFlobeBatchPays(batch))
         return perLane();
     // A mask-free batch may come without a mask array; the put functions
@@ -175,7 +174,7 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane p
     // same lanes, as the loop over the whole range.
     int packedStore[KAL_MAX_LANES];
     const int *const packed = packedStore;
-    const int count = SRFpackRunningLanes(b, packedStore);
+    const int count = SRFpackRunningLanes(b, sampling, packedStore);
     if (count < 0)
         return SRFforLanesStoring(b.begin, b.end,
                                   [=](int lane, auto store) { body(b, K::at(p, lane), set, lane, store); });
