@@ -196,8 +196,9 @@ bool SRFbatchPays(int running, int width)
 }
 
 // A lobe's packed AVX-512 loop beat lane by lane from a tenth of the range
-// running (the occupancy table: Phong at 10 %, 0.93 evaluate and 0.54
-// sample); below that the fixed cost of listing the lanes weighs more.
+// running (Phong at 10 %, evaluate and sample: bench/README.md, the
+// occupancy table); below that the fixed cost of listing the lanes weighs
+// more.
 bool SRFlobeBatchPays(int running, int width)
 {
     if (SRFbatchModeIsAuto() && widestSupported() == SRF_BATCH_AVX512)
