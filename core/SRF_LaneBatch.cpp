@@ -201,7 +201,7 @@ bool SRFbatchPays(int running, int width)
 // more.
 bool SRFlobeBatchPays(int running, int width)
 {
-    if (SRFbatchModeIsAuto() && widestSupported() == SRF_BATCH_AVX512)
+    if (requestedMode() == SRF_BATCH_AUTO && widestSupported() == SRF_BATCH_AVX512)
         return running >= 16 && running * 10 >= width;
     return SRFbatchPays(running, width);
 }
