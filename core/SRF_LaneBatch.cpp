@@ -206,16 +206,38 @@ bool SRFlobeBatchPays(int running, int width)
     return SRFbatchPays(running, width);
 }
 
+// Every lobe's batch counts its running lanes before it chooses its loop:
+// 16 flags a step where the processor has AVX-512 (a count is the same
+// integer in any variant), 4 otherwise.
+namespace
+{
+#ifdef SRF_LANE_SIMD
+#define SRF_COUNT_SIMD _Pragma("omp simd reduction(+ : count)")
+#else
+#define SRF_COUNT_SIMD
+#endif
+#define SRF_COUNT_RUNNING(name, ...)                                                                                   \
+    __VA_ARGS__ int name(const int *flags, int begin, int end)                                                         \
+    {                                                                                                                  \
+        int count = 0;                                                                                                 \
+        SRF_COUNT_SIMD for (int lane = begin; lane < end; ++lane) count += flags[lane] != 0;                           \
+        return count;                                                                                                  \
+    }
+SRF_COUNT_RUNNING(countRunning, )
+#ifdef SRF_LANE_VARIANTS
+SRF_COUNT_RUNNING(countRunningAvx512, __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"))))
+#endif
+#undef SRF_COUNT_RUNNING
+#undef SRF_COUNT_SIMD
+} // namespace
+
 int SRF_LaneBatch::runningLanes() const
 {
-    int count = 0;
-    const int *flags = run;
-#ifdef SRF_LANE_SIMD
-#pragma omp simd reduction(+ : count)
+#ifdef SRF_LANE_VARIANTS
+    if (widestSupported() == SRF_BATCH_AVX512)
+        return countRunningAvx512(run, begin, end);
 #endif
-    for (int lane = begin; lane < end; ++lane)
-        count += flags[lane] != 0;
-    return count;
+    return countRunning(run, begin, end);
 }
 
 // A loop over the running lanes alone reads its inputs and parameters and
@@ -234,9 +256,9 @@ const int PACK_PERCENT_NARROW = 20;
 const int AVX512_FLOATS = 16;
 } // namespace
 
-int SRFpackRunningLanes(const SRF_LaneBatch &batch, bool sampling, int *lanes)
+int SRFpackRunningLanes(const SRF_LaneBatch &batch, bool sampling, int running, int *lanes)
 {
-    const int running = batch.runningLanes(), width = batch.end - batch.begin;
+    const int width = batch.end - batch.begin;
     const bool wide = SRFbatchMode() == SRF_BATCH_AVX512;
     const int percent = wide ? (sampling ? PACK_PERCENT_AVX512_SAMPLE : PACK_PERCENT_AVX512) : PACK_PERCENT_NARROW;
     if (running * 100 > width * percent)

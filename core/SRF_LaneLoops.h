@@ -30,21 +30,22 @@ inline bool SRFbatchPays(const SRF_LaneBatch &batch)
 // running lanes alone where few run (SRFpackRunningLanes), which pays from
 // fewer of them than a composite's loops over the whole range.
 SRF_API bool SRFlobeBatchPays(int running, int width);
-inline bool SRFlobeBatchPays(const SRF_LaneBatch &batch)
+// (`running`: the batch's runningLanes(), counted once by the caller.)
+inline bool SRFlobeBatchPays(const SRF_LaneBatch &batch, int running)
 {
     const int width = batch.end - batch.begin;
-    return batch.depth > 0 || SRFlobeBatchPays(width < 8 ? 0 : batch.runningLanes(), width);
+    return batch.depth > 0 || SRFlobeBatchPays(width < 8 ? 0 : running, width);
 }
 
 // Where few lanes of the batch's range run (for the query named by
-// `sampling`: sample, or another), writes the running lanes, in
+// `sampling`: sample, or another; `running` of them), writes the running lanes, in
 // order, to `lanes` (KAL_MAX_LANES of them) and answers the length of the
 // list: a loop over those lanes alone then beats one over the whole range,
 // which computes every lane and stores only the running ones. In the
 // AVX-512 variant the list repeats its last lane up to a whole number of
 // vectors. Answers -1 where enough lanes run for the whole range to be the
 // cheaper loop.
-SRF_API int SRFpackRunningLanes(const SRF_LaneBatch &batch, bool sampling, int *lanes);
+SRF_API int SRFpackRunningLanes(const SRF_LaneBatch &batch, bool sampling, int running, int *lanes);
 
 // One loop over lanes per vector variant, each compiled for its instruction
 // set with everything the body calls inlined.
