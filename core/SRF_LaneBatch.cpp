@@ -207,8 +207,8 @@ bool SRFlobeBatchPays(int running, int width)
 }
 
 // Every lobe's batch counts its running lanes before it chooses its loop:
-// 16 flags a step where the processor has AVX-512 (a count is the same
-// integer in any variant), 4 otherwise.
+// 16 flags a step where the processor has AVX-512 and the range holds a
+// vector of them (a count is the same integer in any variant), 4 otherwise.
 namespace
 {
 #ifdef SRF_LANE_SIMD
@@ -234,7 +234,7 @@ SRF_COUNT_RUNNING(countRunningAvx512, __attribute__((target("avx512f,avx512vl,av
 int SRF_LaneBatch::runningLanes() const
 {
 #ifdef SRF_LANE_VARIANTS
-    if (widestSupported() == SRF_BATCH_AVX512)
+    if (end - begin >= 16 && widestSupported() == SRF_BATCH_AVX512)
         return countRunningAvx512(run, begin, end);
 #endif
     return countRunning(run, begin, end);

@@ -30,11 +30,17 @@ inline bool SRFbatchPays(const SRF_LaneBatch &batch)
 // running lanes alone where few run (SRFpackRunningLanes), which pays from
 // fewer of them than a composite's loops over the whole range.
 SRF_API bool SRFlobeBatchPays(int running, int width);
-// (`running`: the batch's runningLanes(), counted once by the caller.)
-inline bool SRFlobeBatchPays(const SRF_LaneBatch &batch, int running)
+// `running` is the batch's runningLanes() where the choice counted them,
+// so that a query counts them once; it is left alone where it did not.
+inline bool SRFlobeBatchPays(const SRF_LaneBatch &batch, int &running)
 {
     const int width = batch.end - batch.begin;
-    return batch.depth > 0 || SRFlobeBatchPays(width < 8 ? 0 : running, width);
+    if (batch.depth > 0)
+        return true;
+    if (width < 8)
+        return SRFlobeBatchPays(0, width);
+    running = batch.runningLanes();
+    return SRFlobeBatchPays(running, width);
 }
 
 // Where few lanes of the batch's range run (for the query named by

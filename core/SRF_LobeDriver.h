@@ -160,7 +160,7 @@ template <class PerLane, class Body>
 void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane perLane, Body body) const
 {
     assert(!batch.outputsAliasInputs(sampling) && "a batch query's outputs must not alias its inputs");
-    const int running = batch.runningLanes();
+    int running = -1;
     if (!isOwnClass() || !SRFlobeBatchPays(batch, running))
         return perLane();
     // A mask-free batch may come without a mask array; the put functions
@@ -175,7 +175,7 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane p
     // same lanes, as the loop over the whole range.
     int packedStore[KAL_MAX_LANES];
     const int *const packed = packedStore;
-    const int count = SRFpackRunningLanes(b, sampling, running, packedStore);
+    const int count = SRFpackRunningLanes(b, sampling, running < 0 ? b.runningLanes() : running, packedStore);
     if (count < 0)
         return SRFforLanesStoring(b.begin, b.end,
                                   [=](int lane, auto store) { body(b, K::at(p, lane), set, lane, store); });
