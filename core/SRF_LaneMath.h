@@ -29,6 +29,9 @@ struct SRF_StdMath
     static float pow(float x, float y) { return std::pow(x, y); }
     static float sin(float a) { return std::sin(a); }
     static float cos(float a) { return std::cos(a); }
+    // sin and cos of an angle within a few turns (see SRF_LaneMath).
+    static float sinSmall(float a) { return std::sin(a); }
+    static float cosSmall(float a) { return std::cos(a); }
     static float tan(float a) { return std::tan(a); }
     static float atan(float a) { return std::atan(a); }
     // sin(acos(c)) for c clamped to [-1, 1].
@@ -42,6 +45,13 @@ struct SRF_LaneMath
     static float pow(float x, float y);
     static float sin(float a) { return float(sinCos(a, false)); }
     static float cos(float a) { return float(sinCos(a, true)); }
+    // sin and cos of an angle within a few turns, as a sample's azimuth
+    // 2 pi s (s in [0, 1]) is: a 2/pi in one double product, off by a few
+    // units of 2^-52 there, in place of the exact reduction of any float
+    // (eight products). Further out the error grows with |a| (about
+    // |a| 2^-52 radians); the value stays finite.
+    static float sinSmall(float a) { return float(sinCosOfTurns(a * TWO_OVER_PI, a, false)); }
+    static float cosSmall(float a) { return float(sinCosOfTurns(a * TWO_OVER_PI, a, true)); }
     static float tan(float a) { return float(sinCos(a, false) / sinCos(a, true)); }
     static float atan(float a);
     static float sinOfAcos(float c);
@@ -51,7 +61,10 @@ struct SRF_LaneMath
     // 2^t for t in [-1022, 1023].
     static double exp2(double t);
     // sin(a) or cos(a) in double.
-    static double sinCos(float a, bool cosine);
+    static double sinCos(float a, bool cosine) { return sinCosOfTurns(quarterTurns(a), a, cosine); }
+    // The same from `turns`, a 2/pi or that less a multiple of 4.
+    static double sinCosOfTurns(double turns, float a, bool cosine);
+    static constexpr double TWO_OVER_PI = 2.0 * SRF_INV_PI_DOUBLE;
     // a 2/pi less the nearest multiple of 4, in [-2, 2], to within 1e-15.
     static double quarterTurns(float a);
 
@@ -195,12 +208,11 @@ inline double SRF_LaneMath::quarterTurns(float a)
     return sum;
 }
 
-// a = k pi/2 + r with |r| <= pi/4 (by quarterTurns); sin and cos of r by
-// their Taylor series (to r^15 and r^16, within 1e-14), then the quadrant
-// k mod 4 picks and signs them.
-inline double SRF_LaneMath::sinCos(float a, bool cosine)
+// a = k pi/2 + r with |r| <= pi/4 (k the integer nearest `turns`); sin and
+// cos of r by their Taylor series (to r^15 and r^16, within 1e-14), then
+// the quadrant k mod 4 picks and signs them.
+inline double SRF_LaneMath::sinCosOfTurns(double turns, float a, bool cosine)
 {
-    const double turns = quarterTurns(a);
     const double shifted = turns + ROUNDER;
     const double k = shifted - ROUNDER;
     const double r = (turns - k) * SRF_HALF_PI_DOUBLE;

@@ -53,7 +53,7 @@ struct SRF_API SRF_WireBlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         BX_Vector3 f1, f2;
         q.t.getFrameOfReference(f1, f2);
         const float phi = SRF_TWO_PI * sx;
-        BX_Vector3 p = f1 * M::cos(phi) + f2 * M::sin(phi);
+        BX_Vector3 p = f1 * M::cosSmall(phi) + f2 * M::sinSmall(phi);
         p = p.dot(u) < 0.0f ? -p : p;
         const bool upper = sy > 0.5f;
         const float xi = upper ? 2.0f * (sy - 0.5f) : 2.0f * sy;

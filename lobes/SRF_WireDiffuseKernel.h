@@ -43,7 +43,7 @@ struct SRF_API SRF_WireDiffuseKernel : SRF_LobeKernelBase<SRF_BOUNCE_DIFFUSE>
         BX_Vector3 f1, f2;
         q.t.getFrameOfReference(f1, f2);
         const float phi = SRF_TWO_PI * sx;
-        const BX_Vector3 p = f1 * M::cos(phi) + f2 * M::sin(phi);
+        const BX_Vector3 p = f1 * M::cosSmall(phi) + f2 * M::sinSmall(phi);
         const float c = 2.0f * sy - 1.0f;
         const float s = std::sqrt(1.0f - c * c);
         return {BX_Vector3(s * p.x + c * q.t.x, s * p.y + c * q.t.y, s * p.z + c * q.t.z), BX_Vector3(s, s, s)};

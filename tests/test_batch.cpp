@@ -442,6 +442,26 @@ TEST(Batch, HugeAnglesReduceAsTheCLibraryDoes)
     }
     EXPECT_TRUE(std::isnan(SRF_LaneMath::cos(INFINITY)));
     EXPECT_TRUE(std::isnan(SRF_LaneMath::sin(NAN)));
+    // A sample's azimuth, 2 pi s, by the cheaper reduction: within a unit
+    // of the float nearest the true value, also at the floats next to the
+    // zeros k pi/2, where a reduction off by 2^-40 would miss by far more.
+    const auto withinAUnit = [](float got, double exact)
+    {
+        const float nearest = float(exact);
+        return std::fabs(double(got) - exact) <= std::nextafter(std::fabs(nearest), INFINITY) - std::fabs(nearest);
+    };
+    for (int i = 0; i < 40000; ++i)
+    {
+        float a = SRF_TWO_PI * uniform(rng, 0, 1);
+        if (i % 4 == 0)
+        {
+            a = float(SRF_HALF_PI_DOUBLE * (i / 4 % 5));
+            for (int step = 0; step < i / 20 % 8; ++step)
+                a = std::nextafter(a, i % 8 == 0 ? 0.0f : 8.0f);
+        }
+        ASSERT_TRUE(withinAUnit(SRF_LaneMath::sinSmall(a), std::sin(double(a)))) << a;
+        ASSERT_TRUE(withinAUnit(SRF_LaneMath::cosSmall(a), std::cos(double(a)))) << a;
+    }
 
     const float angles[] = {1e20f, 1e11f, -3.4e38f, 12345.678f, 3.3e38f, 7.5e6f, 1.0f, INFINITY};
     float *alpha = SRF_BSDF::allocFloat();

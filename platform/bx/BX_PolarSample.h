@@ -12,6 +12,10 @@ struct BX_StdTrig
 {
     static float sin(float a) { return std::sin(a); }
     static float cos(float a) { return std::cos(a); }
+    // The same for an angle within a few turns (an azimuth), which a
+    // vectorised set may reduce more cheaply than any angle.
+    static float sinSmall(float a) { return std::sin(a); }
+    static float cosSmall(float a) { return std::cos(a); }
 };
 
 // Maps points of the unit square to directions about an axis: s gives the
@@ -80,8 +84,8 @@ public:
         const float denominator = r == 0.0f ? 1.0f : r;
         const float ratio = numerator / denominator;
         const float phi = wide ? QUARTER_PI * ratio : 2.0f * QUARTER_PI - QUARTER_PI * ratio;
-        x = r * Trig::cos(phi);
-        y = r * Trig::sin(phi);
+        x = r * Trig::cosSmall(phi);
+        y = r * Trig::sinSmall(phi);
     }
 
     // Lambert's azimuthal equal-area projection of a hemisphere about +z
@@ -120,8 +124,8 @@ private:
         const float cosTheta = std::clamp(2.0f * t - 1.0f, -1.0f, 1.0f);
         const float sinTheta = std::sqrt(std::max(0.0f, 1.0f - cosTheta * cosTheta));
         const float phi = TWO_PI * s;
-        const float a = sinTheta * Trig::cos(phi);
-        const float b = sinTheta * Trig::sin(phi);
+        const float a = sinTheta * Trig::cosSmall(phi);
+        const float b = sinTheta * Trig::sinSmall(phi);
         return t1 * a + t2 * b + unitAxis * cosTheta;
     }
 
