@@ -6,6 +6,7 @@
 #include "SRF_LaneLoops.h"
 #include "SRF_OpArgs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 
@@ -147,14 +148,21 @@ private:
 bool answersAsBatch(const KAL_Instance &instance, const KAL_ProcArray &lanes, std::initializer_list<int> written,
                     std::initializer_list<int> read)
 {
-    int running = 0, first = lanes.myCount, last = -1;
-    for (int lane = 0; lane < lanes.myCount; ++lane)
-        if (lanes.myState[lane] == 0)
-        {
-            ++running;
-            first = lane < first ? lane : first;
-            last = lane;
-        }
+    // One pass that vectorises: the count and the first and last running
+    // lanes as reductions.
+    const int *states = lanes.myState;
+    const int count = lanes.myCount;
+    int running = 0, first = count, last = -1;
+#ifdef SRF_LANE_SIMD
+#pragma omp simd reduction(+ : running) reduction(min : first) reduction(max : last)
+#endif
+    for (int lane = 0; lane < count; ++lane)
+    {
+        const bool on = states[lane] == 0;
+        running += on;
+        first = std::min(first, on ? lane : count);
+        last = std::max(last, on ? lane : -1);
+    }
     if (!SRFbatchPays(running, last - first + 1))
         return false;
     for (int w : written)
