@@ -29,14 +29,6 @@ inline float clampUnit(float s)
     return s;
 }
 
-// A vector as the op writes it from a batch: a NaN component as the one
-// quiet NaN, whose sign the vector variants might otherwise set apart.
-inline BX_Vector3 quiet(const BX_Vector3 &c)
-{
-    return BX_Vector3(c.x == c.x ? c.x : NAN, c.y == c.y ? c.y : NAN, c.z == c.z ? c.z : NAN);
-}
-inline float quiet(float s) { return s == s ? s : NAN; }
-
 // to = write ? value : to, component by component, so that a lane loop
 // vectorises it.
 inline void keepOrSet(float &to, bool write, float value) { to = write ? value : to; }
@@ -191,7 +183,7 @@ int opAlbedo(KAL_Instance &instance, KAL_ProcArray &lanes)
         q.write<BX_Vector3>(0,
                             [=](int lane)
                             {
-                                const float albedo = quiet(a[lane]);
+                                const float albedo = a[lane];
                                 return BX_Vector3(albedo, albedo, albedo);
                             });
         return Args::next(instance);
@@ -220,7 +212,7 @@ int opEvalBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         q.readDirections(2);
         bsdf->evaluateBatch(q.batch);
         const SRF_LaneVectors colour = q.batch.colour;
-        q.write<BX_Vector3>(0, [=](int lane) { return quiet(colour.get(lane)); });
+        q.write<BX_Vector3>(0, [=](int lane) { return colour.get(lane); });
         return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -258,8 +250,8 @@ int opSampleBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         bsdf->sampleBatch(q.batch);
         const SRF_LaneVectors v = q.batch.v, colour = q.batch.colour;
         const int *bounce = q.batch.bounce;
-        q.write<BX_Vector3>(3, [=](int lane) { return quiet(v.get(lane)); });
-        q.write<BX_Vector3>(4, [=](int lane) { return quiet(colour.get(lane)); });
+        q.write<BX_Vector3>(3, [=](int lane) { return v.get(lane); });
+        q.write<BX_Vector3>(4, [=](int lane) { return colour.get(lane); });
         q.write<int>(5, [=](int lane) { return bounce[lane]; });
         return Args::next(instance);
     }
@@ -294,7 +286,7 @@ int opEmissionBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
             return Args::next(instance);
         bsdf->emissionBatch(q.batch);
         const SRF_LaneVectors colour = q.batch.colour;
-        q.write<BX_Vector3>(0, [=](int lane) { return quiet(colour.get(lane)); });
+        q.write<BX_Vector3>(0, [=](int lane) { return colour.get(lane); });
         return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -319,7 +311,7 @@ int opSpecularRatioBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         q.read(2, q.mask);
         bsdf->specularRatioBatch(q.batch);
         const float *ratio = q.batch.scalar;
-        q.write<float>(0, [=](int lane) { return quiet(ratio[lane]); });
+        q.write<float>(0, [=](int lane) { return ratio[lane]; });
         return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -373,7 +365,7 @@ int opPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         q.readDirections(2);
         bsdf->pdfBatch(q.batch);
         const float *density = q.batch.scalar;
-        q.write<float>(0, [=](int lane) { return quiet(density[lane]); });
+        q.write<float>(0, [=](int lane) { return density[lane]; });
         return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
@@ -400,8 +392,8 @@ int opEvalPdfBsdf(KAL_Instance &instance, KAL_ProcArray &lanes)
         bsdf->evaluatePdfBatch(q.batch);
         const SRF_LaneVectors value = q.batch.colour;
         const float *density = q.batch.scalar;
-        q.write<BX_Vector3>(0, [=](int lane) { return quiet(value.get(lane)); });
-        q.write<float>(1, [=](int lane) { return quiet(density[lane]); });
+        q.write<BX_Vector3>(0, [=](int lane) { return value.get(lane); });
+        q.write<float>(1, [=](int lane) { return density[lane]; });
         return Args::next(instance);
     }
     for (it.rewind(); !it.isDone(); it.advance())
