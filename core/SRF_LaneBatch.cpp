@@ -9,17 +9,14 @@
 
 namespace
 {
-// The mode set by SRFsetBatchMode, AUTO until then.
-std::atomic<int> theMode{SRF_BATCH_AUTO};
 // The mode SRF_BATCH names in the environment, read at the first query
 // (UNREAD until then): AUTO when it is unset or names no mode.
-const int UNREAD = -1;
-std::atomic<int> theEnvironmentMode{UNREAD};
+std::atomic<int> theEnvironmentMode{SRF_UNREAD_MODE};
 
 int environmentMode()
 {
     int mode = theEnvironmentMode.load(std::memory_order_relaxed);
-    if (mode != UNREAD)
+    if (mode != SRF_UNREAD_MODE)
         return mode;
     static const struct
     {
@@ -36,14 +33,24 @@ int environmentMode()
     return mode;
 }
 
-// The mode in force before AUTO is resolved: the one set, or for AUTO the
-// environment's.
-int requestedMode()
+int requestedMode() { return SRFrequestedMode(); }
+} // namespace
+
+// The mode set by SRFsetBatchMode, or for AUTO the environment's; UNREAD
+// until the first query or setting. A setting always stores a mode, and the
+// first query stores the environment's only over UNREAD, so neither
+// undoes the other.
+std::atomic<int> SRFtheRequestedMode{SRF_UNREAD_MODE};
+
+int SRFreadRequestedMode()
 {
-    const int mode = theMode.load(std::memory_order_relaxed);
-    return mode != SRF_BATCH_AUTO ? mode : environmentMode();
+    int expected = SRF_UNREAD_MODE;
+    SRFtheRequestedMode.compare_exchange_strong(expected, environmentMode(), std::memory_order_relaxed);
+    return SRFtheRequestedMode.load(std::memory_order_relaxed);
 }
 
+namespace
+{
 SRF_BatchMode findWidest()
 {
 #ifdef SRF_LANE_VARIANTS
@@ -153,7 +160,8 @@ bool SRFbatchModeSupported(SRF_BatchMode mode)
 void SRFsetBatchMode(SRF_BatchMode mode)
 {
     const SRF_BatchMode resolved = SRFbatchModeSupported(mode) ? mode : widestSupported();
-    theMode.store(resolved, std::memory_order_relaxed);
+    SRFtheRequestedMode.store(resolved != SRF_BATCH_AUTO ? int(resolved) : environmentMode(),
+                              std::memory_order_relaxed);
 }
 
 SRF_BatchMode SRFbatchMode()

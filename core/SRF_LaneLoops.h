@@ -7,7 +7,27 @@
 
 #include "SRF_LaneBatch.h"
 
+#include <atomic>
 #include <type_traits>
+
+// The mode in force before AUTO is resolved: the one SRFsetBatchMode set,
+// or for AUTO the one SRF_BATCH names (AUTO when none). Read inline: a query
+// of one lane chooses with a load, not a call.
+constexpr int SRF_UNREAD_MODE = -1;
+extern SRF_API std::atomic<int> SRFtheRequestedMode;
+SRF_API int SRFreadRequestedMode();
+inline int SRFrequestedMode()
+{
+    const int mode = SRFtheRequestedMode.load(std::memory_order_relaxed);
+    return mode != SRF_UNREAD_MODE ? mode : SRFreadRequestedMode();
+}
+// Whether a query at the top over a range narrower than the narrowest vector
+// that pays runs as a batch: only where the mode names a variant.
+inline bool SRFsmallRangeBatches()
+{
+    const int mode = SRFrequestedMode();
+    return mode != SRF_BATCH_AUTO && mode != SRF_BATCH_PER_LANE;
+}
 
 // Whether the mode is AUTO (set, or the default, with no other mode named
 // by SRF_BATCH): only then does a query choose between batch and lane by
@@ -24,7 +44,9 @@ inline bool SRFbatchPays(const SRF_LaneBatch &batch)
     // A range narrower than the narrowest vector that pays is never
     // counted: its count decides nothing.
     const int width = batch.end - batch.begin;
-    return batch.depth > 0 || SRFbatchPays(width < 8 ? 0 : batch.runningLanes(), width);
+    if (batch.depth > 0)
+        return true;
+    return width < 8 ? SRFsmallRangeBatches() : SRFbatchPays(batch.runningLanes(), width);
 }
 // The same for a lobe: in AUTO mode with AVX-512 its loop runs over the
 // running lanes alone where few run (SRFpackRunningLanes), which pays from
@@ -38,7 +60,7 @@ inline bool SRFlobeBatchPays(const SRF_LaneBatch &batch, int &running)
     if (batch.depth > 0)
         return true;
     if (width < 8)
-        return SRFlobeBatchPays(0, width);
+        return SRFsmallRangeBatches();
     running = batch.runningLanes();
     return SRFlobeBatchPays(running, width);
 }

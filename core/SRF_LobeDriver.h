@@ -151,6 +151,15 @@ void SRF_Lobe<K>::evaluatePdf(const BX_Vector3 &u, const BX_Vector3 &n, const BX
     pdf = density.pdf;
 }
 
+// Runs body(batch, lane's parameters, bounce set, lane) over the batch's
+// running lanes of a lobe of kernel K with these blocks and bounce set
+// (SRF_Lobe::overLanes, once it has chosen the batch): a function of its
+// own, so that a query answered lane by lane does not set up the loops'
+// frame.
+template <class K, class Body>
+void SRFrunLobeLanes(const SRF_LaneBatch &batch, bool sampling, int running, int set, const SRF_LobeBlocks &p,
+                     Body body);
+
 // The batch queries: one lane loop each over the kernel with the
 // vectorisable maths, writing what the masked or mask-free per-lane query
 // writes (SRF_LaneBatch's put functions). A host's subclass is answered by
@@ -161,14 +170,20 @@ void SRF_Lobe<K>::overLanes(const SRF_LaneBatch &batch, bool sampling, PerLane p
 {
     assert(!batch.outputsAliasInputs(sampling) && "a batch query's outputs must not alias its inputs");
     int running = -1;
-    if (!isOwnClass() || !SRFlobeBatchPays(batch, running))
+    if (!SRFlobeBatchPays(batch, running) || !isOwnClass())
         return perLane();
+    SRFrunLobeLanes<K>(batch, sampling, running, bounces, myBlocks, body);
+}
+
+template <class K, class Body>
+__attribute__((noinline)) void SRFrunLobeLanes(const SRF_LaneBatch &batch, bool sampling, int running, int set,
+                                               const SRF_LobeBlocks &blocks, Body body)
+{
+    const SRF_LobeBlocks p = blocks;
     // A mask-free batch may come without a mask array; the put functions
     // read one in every lane (an unconditional read vectorises).
     SRF_LaneBatch b = batch;
     b.mask = b.maskFree ? SRF_LaneBatch::scatterMasks() : b.mask;
-    const int set = bounces;
-    const SRF_LobeBlocks p = myBlocks;
     // Where few lanes run (a Sum's operand in sample, a Switch's branch, a
     // sparse batch), the loop runs over the running lanes alone, each
     // reading and writing its own elements: the same values, stored in the

@@ -71,7 +71,7 @@ struct SRF_API SRF_AshikhminKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         h.normalize();
         const float hz = q.nl.dot(h);
         const float p = blend(q, x.dot(h), y.dot(h), hz);
-        const float f = hz > 0.0f ? M::pow(hz, p) / (4.0f * h.dot(u)) : 0.0f;
+        const float f = hz > 0.0f ? M::powNonNegative(hz, p) / (4.0f * h.dot(u)) : 0.0f;
         return {BX_Vector3(f, f, f), albedo<M>(q)};
     }
 
@@ -125,7 +125,7 @@ struct SRF_API SRF_AshikhminKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
             [&](const BX_Vector3 &h) -> SRF_LobeDensity
             {
                 const float hz = std::fabs(axis.dot(h));
-                return {BX_Vector3(0.0f, 0.0f, 0.0f), k * M::pow(hz, blend(q, x.dot(h), y.dot(h), hz))};
+                return {BX_Vector3(0.0f, 0.0f, 0.0f), k * M::powNonNegative(hz, blend(q, x.dot(h), y.dot(h), hz))};
             });
         return {evaluate<M>(q, u, n, v).colour * d.pdf, d.pdf};
     }

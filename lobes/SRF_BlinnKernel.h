@@ -40,7 +40,7 @@ struct SRF_API SRF_BlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         h.normalize();
         const float k = q.nl.dot(h);
         const bool lit = (q.nl.dot(v) > 0.0f) & (k > 0.0f);
-        const float f = lit ? M::pow(k, q.e) / (4.0f * h.dot(u)) : 0.0f;
+        const float f = lit ? M::powNonNegative(k, q.e) / (4.0f * h.dot(u)) : 0.0f;
         return {BX_Vector3(f, f, f), albedo<M>(q)};
     }
 
@@ -73,7 +73,7 @@ struct SRF_API SRF_BlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         return SRFmirroredDensity(u, n, v,
                                   [axis, k, e, u](const BX_Vector3 &h) -> SRF_LobeDensity
                                   {
-                                      const float ce = M::pow(std::fabs(axis.dot(h)), e);
+                                      const float ce = M::powNonNegative(std::fabs(axis.dot(h)), e);
                                       const float weight = ce / (4.0f * h.dot(u));
                                       return {BX_Vector3(weight, weight, weight), k * ce};
                                   });

@@ -66,7 +66,7 @@ struct SRF_API SRF_LafortuneKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         localFrame(q.nl, u, t, b);
         const float dot =
             (q.k.z * q.nl.dot(u) * q.nl.dot(v) + q.k.y * b.dot(u) * b.dot(v)) + q.k.x * t.dot(u) * t.dot(v);
-        const float c = (sameSide & glossy & (dot > 0.0f)) ? M::pow(dot, q.e) : 0.0f;
+        const float c = (sameSide & glossy & (dot > 0.0f)) ? M::powNonNegative(dot, q.e) : 0.0f;
         const float a = std::fabs(q.nl.dot(v));
         const float value = !sameSide ? 0.0f : (glossy ? c : a);
         return {BX_Vector3(value, value, value), albedo<M>(q)};
@@ -101,7 +101,7 @@ struct SRF_API SRF_LafortuneKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         const float inv = 1.0f / r;
         // Taken in every lane (a diffuse or centred one discards it): a power
         // under a condition keeps the lane loop from vectorising.
-        const float power = M::pow(r2, 1.0f / (q.e + 1.0f));
+        const float power = M::powNonNegative(r2, 1.0f / (q.e + 1.0f));
         const float c = M::pick(glossy & offCentre, power, 0.0f);
         const float s = offCentre ? M::sinOfAcos(c) : r;
         const float gx = offCentre ? (x * inv) * s : x;
@@ -144,7 +144,7 @@ struct SRF_API SRF_LafortuneKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
             const float along = dir.dot(axis);
             const float g = std::sqrt(1.0f - along * along + (along * along) / (rho * rho));
             const float cosine = along / (rho * g);
-            const float power = M::pick(cosine > 0.0f, M::pow(cosine, q.e), 0.0f);
+            const float power = M::pick(cosine > 0.0f, M::powNonNegative(cosine, q.e), 0.0f);
             const float p = k * power / (rho * g * g * g);
             glossyPdf += p;
             glossyValue += p * power * cosine;

@@ -39,7 +39,7 @@ struct SRF_API SRF_PhongKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     {
         const float cosAxis = q.d.dot(v);
         const bool lit = !(n.dot(v) <= 0.0f) & !(cosAxis <= 0.0f);
-        const float c = lit ? M::pow(cosAxis, q.e) : 0.0f;
+        const float c = lit ? M::powNonNegative(cosAxis, q.e) : 0.0f;
         return {BX_Vector3(c, c, c), albedo<M>(q)};
     }
 
@@ -58,7 +58,7 @@ struct SRF_API SRF_PhongKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         const float r = std::sqrt(r2);
         const bool offCentre = r > DISK_CENTRE;
         const float inv = 1.0f / r;
-        const float c = offCentre ? M::pow(r2, 1.0f / (q.e + 1.0f)) : 0.0f;
+        const float c = offCentre ? M::powNonNegative(r2, 1.0f / (q.e + 1.0f)) : 0.0f;
         const float s = offCentre ? M::sinOfAcos(c) : r;
         x = offCentre ? (x * inv) * s : x;
         y = offCentre ? (y * inv) * s : y;
@@ -76,8 +76,8 @@ struct SRF_API SRF_PhongKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
     {
         const BX_Vector3 folded = SRFfold(v, SRFtoward(n, q.d));
         const float c1 = q.d.dot(v), c2 = q.d.dot(folded);
-        const float p1 = M::pick(c1 > 0.0f, M::pow(c1, q.e), 0.0f);
-        const float p2 = M::pick((c2 > 0.0f) & !SRFsameHemisphere(q.d, n, folded), M::pow(c2, q.e), 0.0f);
+        const float p1 = M::pick(c1 > 0.0f, M::powNonNegative(c1, q.e), 0.0f);
+        const float p2 = M::pick((c2 > 0.0f) & !SRFsameHemisphere(q.d, n, folded), M::powNonNegative(c2, q.e), 0.0f);
         const float k = SRFsameHemisphere(q.d, n, v) ? (q.e + 1.0f) * SRF_INV_TWO_PI : 0.0f;
         const float value = k * (p1 * p1 * c1 + p2 * p2 * c2);
         return {BX_Vector3(value, value, value), k * (p1 + p2)};

@@ -39,7 +39,7 @@ struct SRF_API SRF_WireBlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         BX_Vector3 h = u + v;
         h.normalize();
         const float c = q.t.dot(h);
-        const float f = M::pow(std::sqrt(1.0f - c * c), q.e);
+        const float f = M::powNonNegative(std::sqrt(1.0f - c * c), q.e);
         return {BX_Vector3(f, f, f), albedo<M>(q)};
     }
 
@@ -79,7 +79,7 @@ struct SRF_API SRF_WireBlinnKernel : SRF_LobeKernelBase<SRF_BOUNCE_GLOSSY>
         // A pick, not a select: the power tests its base, and a test of a
         // select's result keeps the lane loop from vectorising.
         const float s = std::sqrt(M::pick(s2 > 0.0f, s2, 0.0f));
-        const float se = M::pow(s, q.e);
+        const float se = M::powNonNegative(s, q.e);
         const float density = s > 0.0f ? (q.e + 1.0f) * se / s * std::fabs(t) * SRF_INV_TWO_PI : 0.0f;
         const float pdf = density / (4.0f * std::fabs(h.dot(u)));
         // evaluate's f = sqrt(1 - t^2)^e at v, taken from se where 1 - t^2 is

@@ -501,25 +501,30 @@ TEST(Batch, HugeAnglesReduceAsTheCLibraryDoes)
 // power a unit off shows as a weight 1e-4 off), within a unit of
 // the exact value, over the bases and exponents the lobes use: cosines in
 // (0, 1] to exponents up to 1e5, uniform numbers to 1 / (e + 1), and
-// results below the normal range.
+// results below the normal range. The power of a base known not to be
+// negative gives the same bits wherever its base is not negative.
 TEST(Batch, PowerIsTheCLibrarysNearestFloat)
 {
     const float cases[][2] = {
-        {0.0f, 2.0f},     {0.0f, -1.0f},     {-0.0f, 3.0f},      {-0.0f, -3.0f},     {0.0f, 0.0f},
-        {INFINITY, 2.0f}, {INFINITY, -2.0f}, {-INFINITY, 3.0f},  {-INFINITY, 2.0f},  {-INFINITY, -3.0f},
-        {-2.0f, 3.0f},    {-2.0f, 2.0f},     {-2.0f, 0.5f},      {-8.0f, -1.0f},     {1.0f, NAN},
-        {NAN, 0.0f},      {NAN, 1.0f},       {0.5f, NAN},        {0.5f, INFINITY},   {2.0f, INFINITY},
-        {1.0f, INFINITY}, {-1.0f, INFINITY}, {0.5f, -INFINITY},  {-0.5f, -INFINITY}, {3.0f, 0.0f},
-        {1.0f, -7.5f},    {1e-45f, 0.5f},    {1e-45f, 2.0f},     {3e38f, 2.0f},      {0.999f, 1e38f},
-        {-1.0f, 1e9f},    {0.25f, -0.5f},    {2.0f, -149.0f},    {2.0f, 127.5f},     {0.0f, 1e-3f},
-        {0.0f, -1e-3f},   {INFINITY, 1e-3f}, {INFINITY, -1e-3f}, {-0.0f, 0.5f},      {-INFINITY, 0.5f},
-        {-2.0f, INFINITY}};
+        {0.0f, 2.0f},      {0.0f, -1.0f},     {-0.0f, 3.0f},      {-0.0f, -3.0f},        {0.0f, 0.0f},
+        {INFINITY, 2.0f},  {INFINITY, -2.0f}, {-INFINITY, 3.0f},  {-INFINITY, 2.0f},     {-INFINITY, -3.0f},
+        {-2.0f, 3.0f},     {-2.0f, 2.0f},     {-2.0f, 0.5f},      {-8.0f, -1.0f},        {1.0f, NAN},
+        {NAN, 0.0f},       {NAN, 1.0f},       {0.5f, NAN},        {0.5f, INFINITY},      {2.0f, INFINITY},
+        {1.0f, INFINITY},  {-1.0f, INFINITY}, {0.5f, -INFINITY},  {-0.5f, -INFINITY},    {3.0f, 0.0f},
+        {1.0f, -7.5f},     {1e-45f, 0.5f},    {1e-45f, 2.0f},     {3e38f, 2.0f},         {0.999f, 1e38f},
+        {-1.0f, 1e9f},     {0.25f, -0.5f},    {2.0f, -149.0f},    {2.0f, 127.5f},        {0.0f, 1e-3f},
+        {0.0f, -1e-3f},    {INFINITY, 1e-3f}, {INFINITY, -1e-3f}, {-0.0f, 0.5f},         {-INFINITY, 0.5f},
+        {-2.0f, INFINITY}, {0.0f, INFINITY},  {0.0f, -INFINITY},  {INFINITY, -INFINITY}, {NAN, NAN},
+        {-1.0f, -INFINITY}};
     for (const auto &c : cases)
     {
-        const float got = SRF_LaneMath::pow(c[0], c[1]), expected = std::pow(c[0], c[1]);
-        EXPECT_TRUE((got == expected && std::signbit(got) == std::signbit(expected)) ||
-                    (std::isnan(got) && std::isnan(expected)))
-            << c[0] << "^" << c[1] << ": " << got << " against " << expected;
+        const float expected = std::pow(c[0], c[1]);
+        const bool nonNegative = !std::signbit(c[0]) || std::isnan(c[0]);
+        for (const float got :
+             {SRF_LaneMath::pow(c[0], c[1]), nonNegative ? SRF_LaneMath::powNonNegative(c[0], c[1]) : expected})
+            EXPECT_TRUE((got == expected && std::signbit(got) == std::signbit(expected)) ||
+                        (std::isnan(got) && std::isnan(expected)))
+                << c[0] << "^" << c[1] << ": " << got << " against " << expected;
     }
     Rng rng(12);
     int differing = 0, count = 0;
@@ -536,6 +541,7 @@ TEST(Batch, PowerIsTheCLibrarysNearestFloat)
         if (i % 4 == 1)
             x = 1.0f - std::ldexp(uniform(rng, 0, 1), -int(rng() % 24)); // near 1
         const float got = SRF_LaneMath::pow(x, y), library = std::pow(x, y);
+        ASSERT_EQ(SRF_LaneMath::powNonNegative(x, y), got) << x << "^" << y;
         const double exact = std::pow(double(x), double(y));
         if (exact >= 3.4e38 || exact < 1e-45)
             continue;
@@ -744,15 +750,30 @@ TEST(Batch, AutomaticModeChoosesByRunningLanes)
     EXPECT_EQ(SRFbatchPays(256, 256), wide);
     EXPECT_EQ(SRFbatchPays(128, 256), wide);
     EXPECT_FALSE(SRFbatchPays(7, 15));
+    // A query of fewer lanes than a vector at the top chooses without
+    // counting them, an operand's batch follows its composite.
+    SRF_LaneBatchStorage one;
+    one.batch.end = 1;
+    one.run[0] = 1;
+    int running = -1;
+    EXPECT_FALSE(SRFbatchPays(one.batch));
+    EXPECT_FALSE(SRFlobeBatchPays(one.batch, running));
+    one.batch.depth = 1;
+    EXPECT_TRUE(SRFbatchPays(one.batch));
+    one.batch.depth = 0;
     for (SRF_BatchMode variant : VARIANTS)
     {
         SRFsetBatchMode(variant);
         EXPECT_FALSE(SRFbatchModeIsAuto());
         EXPECT_TRUE(SRFbatchPays(1, 256));
+        EXPECT_TRUE(SRFbatchPays(one.batch));
+        EXPECT_TRUE(SRFlobeBatchPays(one.batch, running));
     }
     SRFsetBatchMode(SRF_BATCH_PER_LANE);
     EXPECT_EQ(SRFbatchMode(), SRF_BATCH_PER_LANE);
     EXPECT_FALSE(SRFbatchPays(256, 256));
+    EXPECT_FALSE(SRFbatchPays(one.batch));
+    EXPECT_FALSE(SRFlobeBatchPays(one.batch, running));
     SRFsetBatchMode(SRF_BATCH_AUTO);
 }
 
