@@ -32,8 +32,6 @@ int environmentMode()
     theEnvironmentMode.store(mode, std::memory_order_relaxed);
     return mode;
 }
-
-int requestedMode() { return SRFrequestedMode(); }
 } // namespace
 
 // The mode set by SRFsetBatchMode, or for AUTO the environment's; UNREAD
@@ -167,12 +165,12 @@ void SRFsetBatchMode(SRF_BatchMode mode)
 SRF_BatchMode SRFbatchMode()
 {
     // No static of its own: the first query must neither lock nor allocate.
-    const int mode = requestedMode();
+    const int mode = SRFrequestedMode();
     return mode == SRF_BATCH_AUTO || !SRFbatchModeSupported(SRF_BatchMode(mode)) ? widestSupported()
                                                                                  : SRF_BatchMode(mode);
 }
 
-bool SRFbatchModeIsAuto() { return requestedMode() == SRF_BATCH_AUTO; }
+bool SRFbatchModeIsAuto() { return SRFrequestedMode() == SRF_BATCH_AUTO; }
 
 // A batch costs a fixed entry (a few passes over the range, temporaries on
 // the stack) plus a vector step per lane of the range, running or not, and
@@ -186,7 +184,7 @@ bool SRFbatchModeIsAuto() { return requestedMode() == SRF_BATCH_AUTO; }
 // by lane.
 bool SRFbatchPays(int running, int width)
 {
-    const int requested = requestedMode();
+    const int requested = SRFrequestedMode();
     if (requested != SRF_BATCH_AUTO)
         return requested != SRF_BATCH_PER_LANE;
     switch (widestSupported())
@@ -209,7 +207,7 @@ bool SRFbatchPays(int running, int width)
 // more.
 bool SRFlobeBatchPays(int running, int width)
 {
-    if (requestedMode() == SRF_BATCH_AUTO && widestSupported() == SRF_BATCH_AVX512)
+    if (SRFrequestedMode() == SRF_BATCH_AUTO && widestSupported() == SRF_BATCH_AVX512)
         return running >= 16 && running * 10 >= width;
     return SRFbatchPays(running, width);
 }

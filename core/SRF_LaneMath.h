@@ -90,8 +90,8 @@ struct SRF_LaneMath
     }
 
 private:
-    // |x|^y rounded to float, for any y but NaN and any x but NaN or 1 (the
-    // limits where x is zero or infinite).
+    // |x|^y rounded to float, for any y but NaN and any x but NaN, and but
+    // +-1 with an infinite y (the limits where x is zero or infinite).
     static float magnitudeOfPow(float x, float y);
     static double fromBits(std::uint64_t bits)
     {
